@@ -1,0 +1,15 @@
+# morvia_library(NAME <target> SOURCES <files...> DEPS <targets...>)
+# A static library of one subsystem; an empty source list gives an interface
+# library so that the tree configures while a subsystem is still empty.
+function(morvia_library)
+  cmake_parse_arguments(ML "" "NAME" "SOURCES;DEPS" ${ARGN})
+  if(ML_SOURCES)
+    add_library(${ML_NAME} STATIC ${ML_SOURCES})
+    target_include_directories(${ML_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${ML_NAME} PUBLIC ${ML_DEPS} Threads::Threads)
+  else()
+    add_library(${ML_NAME} INTERFACE)
+    target_include_directories(${ML_NAME} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${ML_NAME} INTERFACE ${ML_DEPS} Threads::Threads)
+  endif()
+endfunction()

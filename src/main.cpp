@@ -1,0 +1,6 @@
+#include "startup/Quenta.h"
+
+int main() {
+    morvia::Quenta::init({});
+    return 0;
+}

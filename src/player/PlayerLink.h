@@ -1,0 +1,40 @@
+// The seam between the controller and the player command port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace morvia {
+
+// What the controller asks of the player link. SerOutPort implements it over
+// the serial line; tests use a recording link.
+class PlayerLink {
+public:
+    virtual ~PlayerLink() = default;
+    // Copies the command (at most 19 bytes) into the link's store; returns at once.
+    virtual void queue(const std::string& command) = 0;
+    // Requests one frame-position poll at the link's next idle turn.
+    virtual void setd() = 0;
+    // Starts the link's thread (no-op for doubles).
+    virtual void start() = 0;
+    // True when the link's serial port object exists (polling may start).
+    virtual bool hasSerialPort() const = 0;
+};
+
+// What the link hands back to the controller from its own thread.
+class LinkClient {
+public:
+    virtual ~LinkClient() = default;
+    // Every exchange's reply buffer (16 bytes) becomes the last reply.
+    virtual void SerIn(const std::uint8_t* reply, int size) = 0;
+    // A successful frame-position poll: the reply buffer and the count of the
+    // last read (8 for a complete reply).
+    virtual void DoTC(const std::uint8_t* reply, int size, int numBytes) = 0;
+    // Title/chapter decoded from an information reply, already range-checked
+    // by the link (chapter < 0 means "leave the chapter").
+    virtual void setinfo(int title, int chapter) = 0;
+    virtual void TCIndicate(bool ok) = 0;
+    virtual void ShowStat(const std::string& text) = 0;
+};
+
+} // namespace morvia

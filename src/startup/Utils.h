@@ -1,0 +1,64 @@
+// Hexadecimal text helpers, the shared millisecond delay, console lines and
+// process exit.
+//
+// Thread-safety: every function may be called from any thread at any time.
+// Console lines are written whole under one lock and flushed at once, so
+// lines from different threads never interleave. The sleeper and the console
+// sink are process-wide and meant to be replaced by tests before any worker
+// thread starts (and restored after the last one ended).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvia {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// What DelayT sleeps through. The real one calls std::this_thread::sleep_for;
+// tests install a fake that records the requested waits and returns at once.
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleep(int ms) = 0;
+};
+
+class Utils {
+public:
+    static constexpr char hexchar[] = "0123456789ABCDEF";
+    static constexpr int lomask = 0x0F;
+    static constexpr int himask = 0xF0;
+    static constexpr bool debug = false;
+
+    // Two upper-case hex digits per byte for the first `count` bytes (never
+    // more than the span holds); count <= 0 gives "".
+    static std::string BS2S(const std::uint8_t* bytes, std::size_t len, int count);
+    static std::string BS2S(const Bytes& bytes, int count) { return BS2S(bytes.data(), bytes.size(), count); }
+    // length/2 bytes; pairs of hex digits from the start, at most 15 bytes
+    // converted, further bytes 0. A trailing odd character is ignored.
+    static Bytes S2BS(std::string_view text);
+    static int C2B(char c);
+    static std::uint8_t ASCIIHEX2BYTE(std::uint8_t b);
+    static std::uint8_t BYTE2ASCIIHEX(std::uint8_t b);
+
+    // Sleeps the calling thread through the installed sleeper. ms <= 0 returns.
+    static void DelayT(int ms);
+    // Prints one console line (text + '\n'), whole and flushed.
+    static void OutLine(std::string_view text);
+    static void Debug(std::string_view text);
+
+    // Ends the process with `status`: flushes standard output, then _Exit.
+    // Tests replace the handler (for example with one that throws).
+    [[noreturn]] static void Exit(int status);
+
+    // Test seams. Passing nullptr restores the real behaviour.
+    static void setSleeper(std::shared_ptr<Sleeper> sleeper);
+    static void setConsoleSink(std::function<void(std::string_view)> sink);
+    static void setExitHandler(std::function<void(int)> handler);
+};
+
+} // namespace morvia

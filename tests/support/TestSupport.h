@@ -1,0 +1,187 @@
+// Test doubles shared by the test suites: a fake sleeper, a console capture,
+// a recording player link and a recording main-window display.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "player/Display.h"
+#include "player/PlayerLink.h"
+#include "startup/Utils.h"
+
+namespace morvia::test {
+
+// One thing that happened, in order: a queued command ("Q:PL\r"), a wait
+// ("W:1500"), or a display call ("S:Cued").
+using Journal = std::vector<std::string>;
+
+// Shared ordered log of queued commands, waits and status texts, so tests can
+// assert whole sequences.
+class Recorder {
+public:
+    void add(std::string e) {
+        std::lock_guard g(lock_);
+        events_.push_back(std::move(e));
+    }
+    Journal events() const {
+        std::lock_guard g(lock_);
+        return events_;
+    }
+    // Only the entries that start with `prefix`, prefix removed.
+    std::vector<std::string> only(std::string_view prefix) const {
+        std::vector<std::string> out;
+        for (const auto& e : events())
+            if (e.rfind(prefix, 0) == 0) out.push_back(e.substr(prefix.size()));
+        return out;
+    }
+    void clear() {
+        std::lock_guard g(lock_);
+        events_.clear();
+    }
+
+private:
+    mutable std::mutex lock_;
+    Journal events_;
+};
+
+// Records every DelayT as "W:<ms>" and returns at once.
+class FakeSleeper : public Sleeper {
+public:
+    explicit FakeSleeper(std::shared_ptr<Recorder> r) : rec_(std::move(r)) {}
+    void sleep(int ms) override { rec_->add("W:" + std::to_string(ms)); }
+
+private:
+    std::shared_ptr<Recorder> rec_;
+};
+
+// Installs a fake sleeper for the lifetime of the object.
+class ScopedFakeSleeper {
+public:
+    explicit ScopedFakeSleeper(std::shared_ptr<Recorder> r) { Utils::setSleeper(std::make_shared<FakeSleeper>(std::move(r))); }
+    ~ScopedFakeSleeper() { Utils::setSleeper(nullptr); }
+    ScopedFakeSleeper(const ScopedFakeSleeper&) = delete;
+    ScopedFakeSleeper& operator=(const ScopedFakeSleeper&) = delete;
+};
+
+// Captures console lines for the lifetime of the object.
+class ConsoleCapture {
+public:
+    ConsoleCapture() {
+        Utils::setConsoleSink([this](std::string_view s) {
+            std::lock_guard g(lock_);
+            lines_.emplace_back(s);
+        });
+    }
+    ~ConsoleCapture() { Utils::setConsoleSink(nullptr); }
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+    std::vector<std::string> lines() const {
+        std::lock_guard g(lock_);
+        return lines_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+// Thrown by the exit handler that tests install instead of ending the process.
+struct ExitCalled : std::runtime_error {
+    explicit ExitCalled(int s) : std::runtime_error("exit " + std::to_string(s)), status(s) {}
+    int status;
+};
+
+class ScopedExitThrows {
+public:
+    ScopedExitThrows() { Utils::setExitHandler([](int s) { throw ExitCalled(s); }); }
+    ~ScopedExitThrows() { Utils::setExitHandler(nullptr); }
+    ScopedExitThrows(const ScopedExitThrows&) = delete;
+    ScopedExitThrows& operator=(const ScopedExitThrows&) = delete;
+};
+
+// Records queued commands as "Q:<bytes>".
+class RecordingLink : public PlayerLink {
+public:
+    explicit RecordingLink(std::shared_ptr<Recorder> r, bool hasPort = false) : rec_(std::move(r)), hasPort_(hasPort) {}
+    void queue(const std::string& command) override { rec_->add("Q:" + command); }
+    void setd() override { rec_->add("D"); }
+    void start() override { rec_->add("START"); }
+    bool hasSerialPort() const override { return hasPort_; }
+
+private:
+    std::shared_ptr<Recorder> rec_;
+    bool hasPort_;
+};
+
+// Keeps field texts like a window would and records every display call:
+// "S:<status>", "F:<field>=<text>", "H:<control>", "CLR", "IO:<in><out>",
+// "TCI:<0|1>", "TC:<tc>", "BG:<field>=<shade>", "LOG:<0|1>", "CLIP:<text>".
+class RecordingDisplay : public Display {
+public:
+    explicit RecordingDisplay(std::shared_ptr<Recorder> r) : rec_(std::move(r)) {
+        texts_[Field::tcfield] = "00:00:00:00";
+        texts_[Field::cuefield] = "00:00:00:00";
+        texts_[Field::endfield] = "00:00:10:00";
+        texts_[Field::osfield] = "00:00:00:00";
+        texts_[Field::prfield] = "00:00:00:00";
+    }
+    static std::string name(Field f) {
+        static const char* n[] = {"tcfield", "cuefield", "endfield", "titlefield", "chapterfield",
+                                  "statusfield", "osfield", "prfield", "ipfield"};
+        return n[static_cast<int>(f)];
+    }
+    static std::string name(Control c) {
+        static const char* n[] = {"brew", "bpause", "bstop", "bplay", "bfwd", "bjogr", "bjogf", "vsb", "cuefield", "endfield"};
+        return n[static_cast<int>(c)];
+    }
+    static std::string name(Shade s) {
+        static const char* n[] = {"background", "grey", "lightgrey", "darkgrey"};
+        return n[static_cast<int>(s)];
+    }
+
+    void TCIndicate(bool ok) override { rec_->add(std::string("TCI:") + (ok ? "1" : "0")); }
+    void hilightinout(bool in, bool out) override { rec_->add(std::string("IO:") + (in ? "1" : "0") + (out ? "1" : "0")); }
+    void hilight(Control c) override { rec_->add("H:" + name(c)); }
+    void clearbuttons() override { rec_->add("CLR"); }
+    void settcfield(const std::string& text, Field f) override {
+        set(f, text);
+        rec_->add("F:" + name(f) + "=" + text);
+    }
+    std::string gettext(Field f) const override {
+        std::lock_guard g(lock_);
+        auto it = texts_.find(f);
+        return it == texts_.end() ? std::string() : it->second;
+    }
+    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
+    void ShowTC(const std::string& tc) override {
+        set(Field::tcfield, tc);
+        rec_->add("TC:" + tc);
+    }
+    void ShowStatus(const std::string& s) override {
+        set(Field::statusfield, s);
+        rec_->add("S:" + s);
+    }
+    void ShowPlay(bool) override {}
+    void EnableConnect(bool on) override { rec_->add(std::string("CONN:") + (on ? "1" : "0")); }
+    void setFieldBackground(Field f, Shade s) override { rec_->add("BG:" + name(f) + "=" + name(s)); }
+    void EnableLogger(bool on) override { rec_->add(std::string("LOG:") + (on ? "1" : "0")); }
+    void setClipboard(const std::string& text) override { rec_->add("CLIP:" + text); }
+
+    // Sets a field's text without recording (the operator typing).
+    void set(Field f, const std::string& text) {
+        std::lock_guard g(lock_);
+        texts_[f] = text;
+    }
+
+private:
+    std::shared_ptr<Recorder> rec_;
+    mutable std::mutex lock_;
+    std::map<Field, std::string> texts_;
+};
+
+} // namespace morvia::test
