@@ -19,6 +19,9 @@ public:
     virtual void start() = 0;
     // True when the link's serial port object exists (polling may start).
     virtual bool hasSerialPort() const = 0;
+    // Waits until every queued command has been written to the line, at most
+    // `ms` milliseconds. True when the store emptied in time.
+    virtual bool waitIdle(int ms) { (void)ms; return true; }
 };
 
 // What the link hands back to the controller from its own thread.
