@@ -20,17 +20,14 @@
 #include "player/Display.h"
 #include "player/PlayerLink.h"
 #include "player/Seams.h"
+#include "player/Timecode.h"
 
 namespace morvia {
 
 class TCThread;
 
-// A timecode field whose text is not a timecode, or a frame number outside
-// 0..9,999,999 once the offset is applied.
-class TimecodeError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// TimecodeError (a text that is not a timecode) and FrameRangeError (a frame
+// number outside 0..9,999,999 once the offset is applied) come from Timecode.h.
 
 class LocalVCR : public LinkClient {
 public:
@@ -72,27 +69,33 @@ public:
         std::function<std::unique_ptr<EditPortSeam>(const std::string& port)> makeEditPort;
     };
 
+    // Status text shown when a timecode's player frame falls outside
+    // 0..9,999,999 once the offset is applied; nothing is sent.
+    static constexpr const char* kOutOfRangeText = "Timecode Out Of Range";
+
     // Sets up fields only (steps 1-3 and the offset); talks to nobody.
     // `link` may be null (no player link). `gui` must outlive the controller.
     LocalVCR(PlayerLink* link, Display& gui, int socketport);
-    ~LocalVCR() override;  // stops and joins the polling thread
+    ~LocalVCR() override;  // stops and joins the polling thread (and the edit port)
     LocalVCR(const LocalVCR&) = delete;
     LocalVCR& operator=(const LocalVCR&) = delete;
 
     // The rest of construction: starts the link, the start-up dialogue with
     // the player, start title, polling, first in point and play. May end the
-    // process ("Please Turn Unit ON").
+    // process ("Please Turn Unit ON"). Keeps `hooks` for CommandBLogger.
     void startup(const StartHooks& hooks = {});
+    // Installs the hooks without running start-up (tests, late wiring).
+    void setStartHooks(const StartHooks& hooks);
 
-    // --- transport (Part of the command set) ---
+    // --- transport: one command each, then the status code ---
     void CommandB0(const std::string& command);
     void play();
     void pause();
     void stopvcr();
     void sbyon();
-    void stop();
+    void stop();  // also asks a running repeat to end after its current pass
     void sbyoff();
-    void allstop();
+    void allstop();  // also asks a running repeat to end after its current pass
     void forward();
     void rewind();
     void slowfourth();
@@ -110,12 +113,18 @@ public:
 
     // --- timecode ---
     static int TCFrames(const std::string& tc);  // throws TimecodeError
-    int MakeFRString(const std::string& tc, std::array<int, 7>& fr) const;  // throws TimecodeError
+    // Player frame of a timecode (frames minus offset) with its seven digits
+    // in `fr`. Throws TimecodeError, or FrameRangeError outside 0..9,999,999
+    // (then `fr` is untouched).
+    int MakeFRString(const std::string& tc, std::array<int, 7>& fr) const;
+    // Takes the offset setting. A setting that is not a timecode is reported
+    // in the status field and on the console and gives offset 0.
     void MakeOffset();
     void setd();
     void GetTC();
     void reporttc();
     std::string getTCString() const;
+    std::string getOSString() const;
 
     // --- status, title, chapter ---
     std::string ExtractStatusString();
@@ -125,6 +134,7 @@ public:
     void prevtitle();
     void nextchapter();
     void prevchapter();
+    // Go to title curtitle / chapter curchapter; a number outside 1..99 sends nothing.
     void settitle();
     void setchapter();
     void getdata();
@@ -137,23 +147,33 @@ public:
     void setcurtitle(int t) { curtitle.store(t); }
     void setcurchapter(int c) { curchapter.store(c); }
     int getStatus() const { return Status.load(); }
+    bool getstandby() const { return standby.load(); }
+    // The last status text; before the first status update, the text of the
+    // current status code.
     std::string getStatusString() const;
 
     // --- cue, review, repeat ---
+    // The operations below never throw: a point field that is not a timecode
+    // abandons the operation silently where it met it; a point whose player
+    // frame is out of range abandons it with kOutOfRangeText before anything
+    // of it is sent.
     void setcue();
     void setreview();
     void setdirectin();
     void setdirectout();
-    void setcue(int selector);
-    void MakeCueFRString();
-    void MakeReviewFRString();
-    void CalcDuration();
     void cuein();
     void cueout();
     void cueplay();
     void review();
     void repeat();
+    // Asks every repeat already running to end after its current pass; a
+    // repeat started afterwards runs its full count.
     void setstoprepeat();
+    // Building blocks; these throw TimecodeError / FrameRangeError.
+    void setcue(int selector);
+    void MakeCueFRString();
+    void MakeReviewFRString();
+    void CalcDuration();
     std::string getCueString() const;
     void setCueString(const std::string& s);
     std::string getEndString() const;
@@ -163,23 +183,31 @@ public:
     int getduration() const { return duration.load(); }
     bool getinok() const { return inok.load(); }
     bool getoutok() const { return outok.load(); }
+    // Copy of a command template: "bsvariable", "bsgochapter", "bsautostart",
+    // "bscueinfr", "bscueoutfr", "bsplaytofr", "bsstopmkfr"; "" for others.
+    std::string gettemplate(const std::string& name) const;
 
     // --- construction and shutdown ---
     void ShowStat(const std::string& text) override;
     static void DelayT(int ms);
     void CommandBLogger();
-    // Main window close: stops polling, "PA" twice 500 ms apart, then returns;
-    // the caller ends the process once the link has sent them.
+    // Main window close: stops polling, "PA" twice 500 ms apart, then waits
+    // (at most one second) until the link has sent them; the caller then ends
+    // the process.
     void windowClosing();
     // Logger window close.
     void loggerClosing();
     std::shared_ptr<LoggerSeam> getloggergui() const;
     void setconnectthread(std::shared_ptr<ClientSeam> client);
     std::shared_ptr<ClientSeam> getconnectthread() const;
-    TCThread* gettcthread() const { return tcthread.get(); }
+    TCThread* gettcthread() const { return tcptr.load(); }
+    EditPortSeam* getsip() const { return sipptr.load(); }
     Display& gui() const { return gui_; }
+    PlayerLink* getlink() const { return sop; }
     int getoffsetframes() const { return offset.load(); }
     int getsocketport() const { return socketport; }
+    const std::string& getcomport1() const { return comport1; }
+    const std::string& getcomport2() const { return comport2; }
 
     // --- LinkClient (called on the link's thread) ---
     void SerIn(const std::uint8_t* reply, int size) override;
@@ -190,11 +218,37 @@ public:
     std::array<std::uint8_t, 16> lastReply() const;
 
 private:
-    // Implementation state lives here; see LocalVCR*.cpp.
+    // The out-point commands built from one text, as queued by one caller.
+    struct OutPoint {
+        int frames = 0;
+        std::array<int, 7> digits{};
+    };
+
+    // Runs `op`; a TimecodeError ends it (FrameRangeError with a status text).
+    // True when `op` ran to its end.
+    template <class F> bool guarded(F&& op);
+    int cueInImpl();                     // in-point build + cue; returns cuefrs
+    int buildCueIn(std::array<int, 7>& digits);
+    OutPoint buildOut(const std::string& text);
+    void setdirectinImpl();
+    void setdirectoutImpl();
+    void reviewImpl();
+    // Patches bytes 2..8 of a frame template with `digits` and queues it
+    // `times` times in a row, as one step under the template lock.
+    void queueFrame(std::string& tmpl, const std::array<int, 7>& digits, int times = 1);
+    void queueLocked(const std::string& command);   // CommandB0 with templateLock held
+    void autostartQueueLocked();                    // autostart's commands, templateLock held
+    void autostartFields();
+    void stopPolling();
+    void reportLine(const std::string& value, const std::string& label);
+
     PlayerLink* sop;
     Display& gui_;
     int socketport;
-    StartHooks hooks_;
+    std::string comport1 = "COM1";
+    std::string comport2 = "COM2";
+    bool MCS = false;
+    bool useclipboard = false;
 
     std::atomic<int> Status{0};
     std::atomic<bool> standby{false};
@@ -206,7 +260,9 @@ private:
     std::atomic<int> duration{0};
     std::atomic<bool> inok{false};
     std::atomic<bool> outok{false};
-    std::atomic<bool> stoprepeat{false};
+    // Raised by setstoprepeat: each raise moves the generation on; a repeat
+    // ends before its next pass once the generation differs from its own.
+    std::atomic<unsigned> stoprepeat{0};
 
     mutable std::mutex textLock;      // guards the strings below
     std::string TCString = "00:00:00:01";
@@ -225,12 +281,18 @@ private:
     std::string bscueoutfr = "FR0000000SE\r";
     std::string bsplaytofr = "FR0000000SMPL\r";
     std::string bsstopmkfr = "FR0000000SM\r";
+    int curtitlehi = 0, curtitlelo = 1;       // digits last written into bsautostart
+    int curchapterhi = 0, curchapterlo = 1;   // digits last written into bsgochapter
 
+    mutable std::mutex tcLock;        // serialises creating / stopping the polling thread
     std::unique_ptr<TCThread> tcthread;
-    mutable std::mutex seamLock;      // guards loggergui, connectthread
+    std::atomic<TCThread*> tcptr{nullptr};
+    mutable std::mutex seamLock;      // guards hooks_, loggergui, connectthread
+    StartHooks hooks_;
     std::shared_ptr<LoggerSeam> loggergui;
     std::shared_ptr<ClientSeam> connectthread;
-    std::unique_ptr<EditPortSeam> sip;
+    std::unique_ptr<EditPortSeam> sip;  // written only during startup()
+    std::atomic<EditPortSeam*> sipptr{nullptr};
 };
 
 } // namespace morvia

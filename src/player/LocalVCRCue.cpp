@@ -1,0 +1,223 @@
+// In and out points, cue, review and repeat: timed command sequences built
+// from the point fields of the main window.
+#include "player/LocalVCR.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+namespace {
+
+constexpr int kCueSearches = 9;     // frame searches sent per cue
+constexpr int kMsPerFrame = 35;     // play time per frame of a review
+const char* const kZeroTC = "00:00:00:00";
+
+} // namespace
+
+template <class F>
+bool LocalVCR::guarded(F&& op) {
+    try {
+        op();
+        return true;
+    } catch (const FrameRangeError&) {
+        ShowStat(kOutOfRangeText);
+    } catch (const TimecodeError&) {
+        // A point that is not a timecode ends the operation where it was met.
+    }
+    return false;
+}
+
+void LocalVCR::queueFrame(std::string& tmpl, const std::array<int, 7>& digits, int times) {
+    std::lock_guard g(templateLock);
+    timecode::PatchFrameDigits(tmpl, digits);
+    for (int i = 0; i < times; ++i) queueLocked(tmpl);
+}
+
+int LocalVCR::buildCueIn(std::array<int, 7>& digits) {
+    const int n = MakeFRString(gui_.gettext(Field::cuefield), digits);
+    {
+        std::lock_guard g(templateLock);
+        timecode::PatchFrameDigits(bscueinfr, digits);
+    }
+    cuefrs.store(n);
+    return n;
+}
+
+LocalVCR::OutPoint LocalVCR::buildOut(const std::string& text) {
+    OutPoint p;
+    p.frames = MakeFRString(text, p.digits);
+    {
+        std::lock_guard g(templateLock);
+        timecode::PatchFrameDigits(bscueoutfr, p.digits);
+        timecode::PatchFrameDigits(bsplaytofr, p.digits);
+        for (std::size_t i = 2; i <= 8; ++i) bsstopmkfr[i] = bsplaytofr[i];
+    }
+    reviewfrs.store(p.frames);
+    return p;
+}
+
+void LocalVCR::MakeCueFRString() {
+    std::array<int, 7> digits{};
+    buildCueIn(digits);
+}
+
+void LocalVCR::MakeReviewFRString() { buildOut(gui_.gettext(Field::endfield)); }
+
+void LocalVCR::setcue(int selector) {
+    if (selector == 0) {
+        MakeCueFRString();
+    } else {
+        MakeReviewFRString();
+    }
+}
+
+void LocalVCR::CalcDuration() { duration.store(reviewfrs.load() - cuefrs.load()); }
+
+void LocalVCR::setcue() {
+    setfield(getTCString(), Field::cuefield);
+    setdirectin();
+}
+
+void LocalVCR::setreview() {
+    setfield(getTCString(), Field::endfield);
+    setdirectin();
+}
+
+void LocalVCR::setdirectin() {
+    guarded([this] { setdirectinImpl(); });
+}
+
+void LocalVCR::setdirectout() {
+    guarded([this] { setdirectoutImpl(); });
+}
+
+void LocalVCR::setdirectinImpl() {
+    setcue(0);
+    inok.store(true);
+    setdirectoutImpl();
+}
+
+void LocalVCR::setdirectoutImpl() {
+    outok.store(false);
+    setcue(1);
+    CalcDuration();
+    if (duration.load() <= 0) {
+        ShowStat("OUTPOINT NOT VALID");
+        DelayT(500);
+        setfield(kZeroTC, Field::endfield);
+        try {
+            setcue(1);
+        } catch (const TimecodeError&) {
+            // With a non-zero offset 00:00:00:00 lies before frame 0: the
+            // out-point templates keep their last valid digits.
+        }
+        gui_.setFieldBackground(Field::endfield, Shade::grey);
+    } else {
+        gui_.setFieldBackground(Field::endfield, Shade::background);
+        ShowStat("EDIT POINTS OK");
+        outok.store(true);
+    }
+    gui_.hilightinout(inok.load(), outok.load());
+}
+
+int LocalVCR::cueInImpl() {
+    std::array<int, 7> digits{};
+    const int n = buildCueIn(digits);
+    CommandB0(bsclearcmd);
+    CommandB0(bsstopscan);
+    pause();
+    DelayT(1500);
+    queueFrame(bscueinfr, digits, kCueSearches);
+    DelayT(1000);
+    ShowStat("Cued");
+    return n;
+}
+
+void LocalVCR::cuein() {
+    guarded([this] { cueInImpl(); });
+}
+
+void LocalVCR::cueout() {
+    guarded([this] {
+        const OutPoint out = buildOut(gui_.gettext(Field::endfield));
+        CommandB0(bsclearcmd);
+        CommandB0(bsstopscan);
+        pause();
+        DelayT(1500);
+        queueFrame(bscueoutfr, out.digits, kCueSearches);
+        DelayT(1000);
+        ShowStat("Cued");
+    });
+}
+
+void LocalVCR::cueplay() {
+    guarded([this] {
+        cueInImpl();
+        DelayT(2500);
+        play();
+    });
+}
+
+void LocalVCR::reviewImpl() {
+    std::array<int, 7> inDigits{};
+    const int in = buildCueIn(inDigits);
+    const OutPoint out = buildOut(gui_.gettext(Field::endfield));
+    const int d = out.frames - in;
+    duration.store(d);
+    if (d <= 0) {
+        ShowStat("Outpoint Not Valid");
+        return;
+    }
+    ShowStat("Review duration= " + std::to_string(d) + " frames");
+    const int playtime = d * kMsPerFrame;  // at most 9,999,999 x 35: fits
+    if (getTCString() != getCueString()) cueInImpl();
+    DelayT(1000);
+    queueFrame(bsstopmkfr, out.digits);
+    DelayT(200);
+    queueFrame(bsstopmkfr, out.digits);
+    DelayT(200);
+    queueFrame(bsplaytofr, out.digits);
+    DelayT(200);
+    queueFrame(bsplaytofr, out.digits);
+    DelayT(200);
+    play();
+    DelayT(playtime);
+    stopvcr();
+    ShowStat("Review completed - Pause");
+}
+
+void LocalVCR::review() {
+    guarded([this] { reviewImpl(); });
+}
+
+void LocalVCR::repeat() {
+    // A stop asked for before this call belongs to an earlier repeat; only a
+    // request made while this one runs ends it.
+    const unsigned generation = stoprepeat.load();
+    for (int pass = 0; pass < Quenta::getrepeatval() && stoprepeat.load() == generation; ++pass) {
+        if (!guarded([this] { reviewImpl(); })) break;
+    }
+}
+
+void LocalVCR::setstoprepeat() { stoprepeat.fetch_add(1); }
+
+std::string LocalVCR::getCueString() const {
+    std::lock_guard g(textLock);
+    return CueString;
+}
+
+void LocalVCR::setCueString(const std::string& s) {
+    std::lock_guard g(textLock);
+    CueString = s;
+}
+
+std::string LocalVCR::getEndString() const {
+    std::lock_guard g(textLock);
+    return EndString;
+}
+
+void LocalVCR::setEndString(const std::string& s) {
+    std::lock_guard g(textLock);
+    EndString = s;
+}
+
+} // namespace morvia

@@ -1,0 +1,213 @@
+// Controller construction, the start-up dialogue with the player, shutdown
+// and the logger window's opening and closing.
+#include <string>
+
+#include "player/LocalVCR.h"
+#include "player/TCThread.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+namespace {
+
+constexpr int kStatusAttempts = 5;
+
+// A mode reply "P04", "P05" or "P06": the disc is loaded and the player answers.
+bool usableMode(const std::array<std::uint8_t, 16>& r) {
+    return r[0] == 'P' && r[1] == '0' && (r[2] == '4' || r[2] == '5' || r[2] == '6');
+}
+
+} // namespace
+
+LocalVCR::LocalVCR(PlayerLink* link, Display& gui, int port)
+    : sop(link), gui_(gui), socketport(port) {
+    comport1 = Quenta::comport1;
+    if (Quenta::getmcs()) {
+        MCS = true;
+        comport2 = Quenta::comport2;
+    }
+    useclipboard = Quenta::getuseclipboard();
+    // The offset is taken quietly here so that a controller that never runs
+    // start-up still converts timecodes; start-up reports a bad setting.
+    try {
+        OSString = Quenta::getoffset();
+        offset.store(timecode::TCFrames(OSString));
+    } catch (const TimecodeError&) {
+        offset.store(0);
+    }
+}
+
+LocalVCR::~LocalVCR() {
+    try {
+        stopPolling();
+        if (sip) sip->stopme();
+    } catch (...) {
+        // A destructor never throws; a failing edit port stop is ignored.
+    }
+}
+
+void LocalVCR::stopPolling() {
+    std::lock_guard g(tcLock);
+    if (tcthread) {
+        tcthread->stopme();
+        tcthread->join();
+    }
+}
+
+void LocalVCR::setStartHooks(const StartHooks& hooks) {
+    std::lock_guard g(seamLock);
+    hooks_ = hooks;
+}
+
+void LocalVCR::startup(const StartHooks& hooks) {
+    setStartHooks(hooks);
+
+    // The logger button stays off until the player has been started; the
+    // network connect controls stay off for good.
+    gui_.EnableLogger(false);
+    gui_.EnableConnect(false);
+
+    if (sop) sop->start();
+
+    if (MCS) {
+        if (hooks.makeEditPort) sip = hooks.makeEditPort(comport2);
+        sipptr.store(sip.get());
+        if (sip && sip->opened()) {
+            const std::string text = "Serial Port " + comport2 + " Opened OK";
+            ShowStat(text);
+            Utils::OutLine(text);
+            sip->setlocalvcr(this);
+            sip->setlocalgui(&gui_);
+            sip->setwait(50);
+            sip->setsleeptime(50);
+        } else {
+            const std::string text = "Serial Port " + comport2 + " Unavailable";
+            ShowStat(text);
+            Utils::OutLine(text);
+        }
+    }
+
+    MakeOffset();
+
+    if (sip) sip->start();
+
+    ShowStat("Starting Disc");
+    Utils::OutLine("Starting Disc");
+    CommandB0(bsstart);
+    DelayT(5000);
+
+    // The check reads the link's last reply, which normally answers an
+    // earlier exchange: the reply to this attempt's query is seen by the next.
+    bool ok = false;
+    for (int attempt = 1; attempt <= kStatusAttempts; ++attempt) {
+        CommandB0(bsstatus);
+        const std::string text = "Checking DVD Status " + std::to_string(attempt);
+        ShowStat(text);
+        const auto reply = lastReply();
+        Utils::OutLine(text + "  " + Utils::BS2S(reply.data(), reply.size(), 4));
+        if (usableMode(reply)) {
+            ShowStat("Status OK");
+            ok = true;
+            break;
+        }
+        DelayT(3000);
+    }
+    if (!ok) {
+        ShowStat("Please Turn Unit ON");
+        Utils::OutLine("Please Turn Unit ON");
+        DelayT(5000);
+        Utils::Exit(0);
+    }
+
+    CommandB0(bspause);
+    DelayT(1000);
+
+    int title = Quenta::starttitle;
+    std::string titleText = Quenta::startingtitle;
+    if (title < 1 || title > 99) {
+        // The title command has two digits; a title it cannot name would send
+        // garbage, so start-up falls back to title 1.
+        Utils::OutLine("StartTitle " + titleText + " out of range 1..99, starting at Title 1");
+        title = 1;
+        titleText = "1";
+    }
+    ShowStat("Starting at Title " + titleText);
+    Utils::OutLine("Starting at Title " + titleText);
+    curtitle.store(title);
+    {
+        std::lock_guard g(templateLock);
+        curtitlelo = title % 10;
+        curtitlehi = (title - curtitlelo) / 10;
+        timecode::PatchTwoDigits(bsautostart, 2, title);
+    }
+    curchapter.store(1);
+
+    GetTC();
+    autostart();
+    DelayT(6000);
+    setcue();
+    play();
+    GetTC();
+
+    gui_.EnableLogger(true);
+    Utils::OutLine("DVD-V7400 On " + comport1 + " Ready");
+    Utils::OutLine(" ");
+}
+
+void LocalVCR::ShowStat(const std::string& text) { gui_.ShowStatus(text); }
+
+void LocalVCR::DelayT(int ms) { Utils::DelayT(ms); }
+
+void LocalVCR::windowClosing() {
+    stopPolling();
+    stop();
+    DelayT(500);
+    stop();
+    // Let the link put both stop commands on the line before the caller ends
+    // the process.
+    if (sop) sop->waitIdle(1000);
+}
+
+void LocalVCR::CommandBLogger() {
+    std::function<std::shared_ptr<LoggerSeam>()> make;
+    {
+        std::lock_guard g(seamLock);
+        if (loggergui) return;  // one logger window at a time
+        make = hooks_.makeLogger;
+    }
+    if (!make) return;
+    auto logger = make();  // outside the lock: the window may call back
+    if (!logger) return;
+    {
+        std::lock_guard g(seamLock);
+        loggergui = std::move(logger);
+    }
+    gui_.EnableLogger(false);
+}
+
+void LocalVCR::loggerClosing() {
+    gui_.EnableLogger(true);
+    std::shared_ptr<LoggerSeam> old;
+    {
+        std::lock_guard g(seamLock);
+        old.swap(loggergui);
+    }
+    // `old` is released here, outside the lock.
+}
+
+std::shared_ptr<LoggerSeam> LocalVCR::getloggergui() const {
+    std::lock_guard g(seamLock);
+    return loggergui;
+}
+
+void LocalVCR::setconnectthread(std::shared_ptr<ClientSeam> client) {
+    std::lock_guard g(seamLock);
+    connectthread = std::move(client);
+}
+
+std::shared_ptr<ClientSeam> LocalVCR::getconnectthread() const {
+    std::lock_guard g(seamLock);
+    return connectthread;
+}
+
+} // namespace morvia

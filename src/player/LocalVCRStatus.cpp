@@ -1,0 +1,135 @@
+// Status text and highlights, title and chapter changes, the title/chapter
+// query and the reports to the console and a network client.
+#include "player/LocalVCR.h"
+#include "player/StatusText.h"
+#include "player/TCThread.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+
+std::string LocalVCR::ExtractStatusString() {
+    const StatusView v = DescribeStatus(Status.load());
+    gui_.clearbuttons();
+    for (Control c : v.lit) gui_.hilight(c);
+    standby.store(v.standby);
+    return v.text;
+}
+
+void LocalVCR::CommandStatus() {
+    const std::string text = ExtractStatusString();
+    {
+        std::lock_guard g(textLock);
+        StatusString = text;
+        haveStatusString = true;
+    }
+    ShowStat(text);
+    if (!sop) ShowStat("No DVD Detected");
+}
+
+void LocalVCR::status() { CommandStatus(); }
+
+std::string LocalVCR::getStatusString() const {
+    {
+        std::lock_guard g(textLock);
+        if (haveStatusString) return StatusString;
+    }
+    return DescribeStatus(Status.load()).text;
+}
+
+void LocalVCR::nexttitle() {
+    const int t = curtitle.load();
+    if (t <= 98) {
+        curtitle.store(t + 1);
+        settitle();
+    }
+}
+
+void LocalVCR::prevtitle() {
+    const int t = curtitle.load();
+    if (t > 1) {
+        curtitle.store(t - 1);
+        settitle();
+    }
+}
+
+void LocalVCR::nextchapter() {
+    const int c = curchapter.load();
+    if (c <= 98) {
+        curchapter.store(c + 1);
+        setchapter();
+    }
+}
+
+void LocalVCR::prevchapter() {
+    const int c = curchapter.load();
+    if (c > 1) {
+        curchapter.store(c - 1);
+        setchapter();
+    }
+}
+
+void LocalVCR::settitle() {
+    const int t = curtitle.load();
+    if (t < 1 || t > 99) return;  // two digits only: nothing half-formed is sent
+    {
+        // The digits and the commands that carry them go out as one step, so
+        // a concurrent title change cannot slip its digits in between.
+        std::lock_guard g(templateLock);
+        curtitlelo = t % 10;
+        curtitlehi = (t - curtitlelo) / 10;
+        timecode::PatchTwoDigits(bsautostart, 2, t);
+        if (TCThread* tc = tcptr.load()) tc->setpause();
+        queueLocked(bsclearcmd);
+        queueLocked(bsstopscan);
+        autostartQueueLocked();
+    }
+    autostartFields();
+    Status.store(status::kPause);
+    getdata();
+}
+
+void LocalVCR::setchapter() {
+    const int c = curchapter.load();
+    if (c < 1 || c > 99) return;
+    {
+        std::lock_guard g(templateLock);
+        curchapterlo = c % 10;
+        curchapterhi = (c - curchapterlo) / 10;
+        timecode::PatchTwoDigits(bsgochapter, 2, c);
+        if (TCThread* tc = tcptr.load()) tc->setpause();
+        queueLocked(bsclearcmd);
+        queueLocked(bsstopscan);
+        queueLocked(bsgochapter);
+    }
+    gui_.settcfield(std::to_string(c), Field::chapterfield);
+    Status.store(status::kPause);
+    getdata();
+}
+
+void LocalVCR::getdata() {
+    DelayT(2000);
+    CommandB0(bsclearcmd);
+    for (int i = 0; i < 5; ++i) CommandB0(bsgetinfo);
+    // The numbers held now; the replies to the queries arrive later through
+    // the link and update them without refreshing the fields.
+    const int t = curtitle.load();
+    const int c = curchapter.load();
+    Utils::OutLine("DVD Title= " + std::to_string(t) + " Chapter= " + std::to_string(c));
+    gui_.settcfield(std::to_string(c), Field::chapterfield);
+    gui_.settcfield(std::to_string(t), Field::titlefield);
+    CommandB0(bsstopscan);
+    for (int i = 0; i < 4; ++i) stopvcr();
+    for (int i = 0; i < 4; ++i) pause();
+    if (TCThread* tc = tcptr.load()) tc->setgo();
+    for (int i = 0; i < 4; ++i) pause();
+}
+
+void LocalVCR::reportti() { reportLine(std::to_string(curtitle.load()), "Title= "); }
+
+void LocalVCR::reportch() { reportLine(std::to_string(curchapter.load()), "Chapter= "); }
+
+void LocalVCR::reportstatus() { reportLine(getStatusString(), "Status= "); }
+
+void LocalVCR::setfield(const std::string& tc, Field f) { gui_.settcfield(tc, f); }
+
+} // namespace morvia

@@ -1,0 +1,115 @@
+// Timecode: the player's frame replies into the displayed timecode, typed
+// timecodes into frame digits, the offset, polling and the link's callbacks.
+#include <algorithm>
+
+#include "player/LocalVCR.h"
+#include "player/TCThread.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+
+int LocalVCR::TCFrames(const std::string& tc) { return timecode::TCFrames(tc); }
+
+int LocalVCR::MakeFRString(const std::string& tc, std::array<int, 7>& fr) const {
+    const long long n = static_cast<long long>(timecode::TCFrames(tc)) - offset.load();
+    fr = timecode::FrameDigits(n);  // throws FrameRangeError before touching fr
+    return static_cast<int>(n);
+}
+
+void LocalVCR::MakeOffset() {
+    const std::string text = Quenta::getoffset();
+    int frames = 0;
+    bool valid = true;
+    try {
+        frames = timecode::TCFrames(text);
+    } catch (const TimecodeError&) {
+        valid = false;
+    }
+    {
+        std::lock_guard g(textLock);
+        OSString = text;
+    }
+    offset.store(frames);
+    if (!valid) {
+        ShowStat("TCOffset Not Valid");
+        Utils::OutLine("TCOffset " + text + " is not a timecode; offset 00:00:00:00");
+    }
+}
+
+void LocalVCR::setd() {
+    if (sop) sop->setd();
+}
+
+void LocalVCR::GetTC() {
+    if (!sop || !sop->hasSerialPort()) return;
+    std::lock_guard g(tcLock);
+    if (tcthread) return;
+    tcthread = std::make_unique<TCThread>(*this);
+    tcptr.store(tcthread.get());
+    tcthread->start();
+}
+
+std::string LocalVCR::getTCString() const {
+    std::lock_guard g(textLock);
+    return TCString;
+}
+
+std::string LocalVCR::getOSString() const {
+    std::lock_guard g(textLock);
+    return OSString;
+}
+
+void LocalVCR::reportLine(const std::string& value, const std::string& label) {
+    if (auto client = getconnectthread()) client->Send(value);
+    Utils::OutLine(label + value);
+}
+
+void LocalVCR::reporttc() { reportLine(getTCString(), "Time Code= "); }
+
+void LocalVCR::SerIn(const std::uint8_t* reply, int size) {
+    std::array<std::uint8_t, 16> copy{};
+    if (reply != nullptr && size > 0) {
+        std::copy_n(reply, std::min<std::size_t>(static_cast<std::size_t>(size), copy.size()), copy.begin());
+    }
+    std::lock_guard g(textLock);
+    serIn = copy;
+}
+
+std::array<std::uint8_t, 16> LocalVCR::lastReply() const {
+    std::lock_guard g(textLock);
+    return serIn;
+}
+
+void LocalVCR::DoTC(const std::uint8_t* reply, int size, int numBytes) {
+    SerIn(reply, size);
+    long long frm = 0;
+    if (numBytes == 8) {
+        // Seven digits and the carriage return; any non-digit leaves
+        // everything as it was.
+        const auto n = timecode::DecodeFrameReply(reply, size > 0 ? static_cast<std::size_t>(size) : 0);
+        if (!n) return;
+        frm = *n;
+    } else {
+        // Not a frame reply: show the in point.
+        frm = cuefrs.load();
+    }
+    frm += offset.load();
+    const std::string text = timecode::FramesToTC(frm);
+    {
+        std::lock_guard g(textLock);
+        TCString = text;
+    }
+    gui_.ShowTC(text);
+    if (useclipboard) gui_.setClipboard(text + "\n");
+}
+
+void LocalVCR::setinfo(int title, int chapter) {
+    if (title < 1 || title > 99) return;
+    curtitle.store(title);
+    if (chapter >= 1 && chapter <= 99) curchapter.store(chapter);
+}
+
+void LocalVCR::TCIndicate(bool ok) { gui_.TCIndicate(ok); }
+
+} // namespace morvia

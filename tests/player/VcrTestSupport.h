@@ -1,0 +1,112 @@
+// Shared set-up for the controller tests: a controller over a recording link
+// and display, the fake sleeper, a console capture and the settings it reads
+// saved and restored around each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player/LocalVCR.h"
+#include "startup/Quenta.h"
+#include "support/TestSupport.h"
+
+namespace morvia::test {
+
+// Saves the settings the controller reads and puts them back afterwards.
+class SettingsGuard {
+public:
+    SettingsGuard()
+        : os_(Quenta::OSString), startingtitle_(Quenta::startingtitle), starttitle_(Quenta::starttitle),
+          useclipboard_(Quenta::useclipboard), repeatval_(Quenta::repeatval.load()), mcs_(Quenta::mcs),
+          comport1_(Quenta::comport1), comport2_(Quenta::comport2) {}
+    ~SettingsGuard() {
+        Quenta::OSString = os_;
+        Quenta::startingtitle = startingtitle_;
+        Quenta::starttitle = starttitle_;
+        Quenta::useclipboard = useclipboard_;
+        Quenta::repeatval.store(repeatval_);
+        Quenta::mcs = mcs_;
+        Quenta::comport1 = comport1_;
+        Quenta::comport2 = comport2_;
+    }
+    SettingsGuard(const SettingsGuard&) = delete;
+    SettingsGuard& operator=(const SettingsGuard&) = delete;
+
+private:
+    std::string os_, startingtitle_;
+    int starttitle_;
+    bool useclipboard_;
+    int repeatval_;
+    bool mcs_;
+    std::string comport1_, comport2_;
+};
+
+// Entries of the journal whose prefix is one of `prefixes`, in order.
+inline Journal pick(const Recorder& rec, std::initializer_list<std::string_view> prefixes) {
+    Journal out;
+    for (const auto& e : rec.events()) {
+        for (auto p : prefixes) {
+            if (e.rfind(p, 0) == 0) {
+                out.push_back(e);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+// n copies of one entry (for runs of identical commands).
+inline Journal times(int n, const std::string& entry) { return Journal(static_cast<std::size_t>(n), entry); }
+
+inline Journal cat(std::initializer_list<Journal> parts) {
+    Journal out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// A network client that records what it is sent.
+class RecordingClient : public ClientSeam {
+public:
+    void Send(const std::string& line) override {
+        std::lock_guard g(lock_);
+        lines_.push_back(line);
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard g(lock_);
+        return lines_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+class VcrTest : public ::testing::Test {
+protected:
+    std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+    SettingsGuard settings;
+    ScopedFakeSleeper sleeper{rec};
+    ConsoleCapture console;
+    RecordingLink link{rec};
+    RecordingDisplay display{rec};
+    std::unique_ptr<LocalVCR> vcr;
+
+    // Builds the controller (after the test has set the settings it wants)
+    // and forgets whatever happened so far.
+    LocalVCR& make(PlayerLink* l = nullptr) {
+        vcr = std::make_unique<LocalVCR>(l ? l : &link, display, 2001);
+        rec->clear();
+        return *vcr;
+    }
+    // Queued commands only, without the "Q:" prefix.
+    std::vector<std::string> queued() const { return rec->only("Q:"); }
+    // Queued commands and waits.
+    Journal wire() const { return pick(*rec, {"Q:", "W:"}); }
+
+    void TearDown() override { vcr.reset(); }
+};
+
+} // namespace morvia::test
