@@ -1,0 +1,96 @@
+// The TCP control server: a listening socket opened for the controller, and
+// one connection thread per client that passes the client's command lines to
+// the command language.
+//
+// Line protocol: the server sends "OK" once the client is accepted; the client
+// sends one command per line (ended by LF, CR or CR LF); query commands answer
+// one line while the connection is the controller's attached client; "Close",
+// "KILL", an empty line or the end of the stream end the connection. Every
+// line the server sends ends with CR LF.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "player/Seams.h"
+#include "remote/Socket.h"
+
+namespace morvia {
+
+class LocalVCR;
+
+// Opens a listening socket on `port` into `ss` and shows "Server Socket
+// Opened OK at Port <port>" in the status field; true. When the port cannot
+// be had, shows "Can't Get ServerSocket at Port <port>", leaves `ss` as it
+// was and returns false. With port 0 the message names the port chosen.
+bool OpenServerSocket(LocalVCR& vcr, int port, std::shared_ptr<ServerSocket>& ss);
+
+// One client connection, served by a thread that this object owns. Each
+// object serves exactly one client; the listening socket stays open for the
+// next ClientSocket.
+//
+// Thread-safety: Send, Close, ShowStat and stop may be called from any
+// thread. The object must not be destroyed on its own connection thread
+// (for instance by dropping the last reference from inside a command).
+class ClientSocket : public ClientSeam {
+public:
+    // Lines longer than this (without the line end) close the connection.
+    static constexpr std::size_t maxLine = 4096;
+
+    ClientSocket(std::shared_ptr<ServerSocket> ss, LocalVCR& vcr);
+    // Stops the connection thread (as stop) and joins it.
+    ~ClientSocket() override;
+    ClientSocket(const ClientSocket&) = delete;
+    ClientSocket& operator=(const ClientSocket&) = delete;
+
+    // Starts the connection thread; a second call does nothing.
+    void start();
+    // Ends the connection thread in order (waiting for a client or reading
+    // lines; a command in progress completes first) and joins it. The end
+    // runs Close and prints "Server Loop Close" as any other end does.
+    void stop();
+    // True once the connection thread has printed "Server Loop Close".
+    bool finished() const { return done_.load(); }
+
+    // Writes `line` and CR LF to the client while one is connected; write
+    // failures are ignored (a gone client is found by the reader).
+    void Send(const std::string& line) override;
+    // Closes the client connection if there is one (failures ignored), then
+    // enables the window's connect button and calls the controller's
+    // CommandB5.
+    void Close(bool unused = false);
+    void ShowStat(const std::string& text);
+
+private:
+    enum class ReadResult { line, end, error, tooLong, stopped };
+
+    void run();
+    UniqueFd acceptClient(bool& failed);
+    ReadResult readLine(int fd, std::string& out);
+    std::shared_ptr<UniqueFd> connection() const;
+
+    std::shared_ptr<ServerSocket> ss;
+    LocalVCR& svcr;
+    std::atomic<bool> a{false};
+    std::string str;  // the line last received (connection thread only)
+
+    mutable std::mutex lock_;          // guards cs
+    std::shared_ptr<UniqueFd> cs;      // the accepted client, while connected
+    std::mutex sendLock_;              // one line at a time on the wire
+
+    // Bytes received past the last line handed out (connection thread only).
+    std::string pending_;
+    bool skipLF_ = false;  // the last line ended with CR: drop a following LF
+    bool eof_ = false;
+
+    UniqueFd wake_;  // eventfd: written by stop() to wake poll()
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> done_{false};
+    std::mutex threadLock_;
+    std::thread thread_;
+};
+
+} // namespace morvia

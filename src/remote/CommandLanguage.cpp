@@ -1,0 +1,145 @@
+#include "remote/CommandLanguage.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "player/LocalVCR.h"
+#include "startup/Quenta.h"
+
+namespace morvia {
+
+NumberFormatError::NumberFormatError(std::string argument, std::string line)
+    : std::runtime_error("not a decimal whole number: \"" + argument + "\" in line \"" + line + "\""),
+      argument_(std::move(argument)),
+      line_(std::move(line)) {}
+
+std::optional<int> ParseDecimal(std::string_view text) {
+    bool negative = false;
+    std::size_t i = 0;
+    if (!text.empty() && text[0] == '-') {
+        negative = true;
+        i = 1;
+    }
+    if (i == text.size()) return std::nullopt;  // "" or a lone "-"
+    // Accumulate as a negative number so that INT32_MIN fits too.
+    constexpr std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 - (c - '0');
+        if (value < lowest) return std::nullopt;
+    }
+    if (!negative) {
+        value = -value;
+        if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    }
+    return static_cast<int>(value);
+}
+
+namespace {
+
+struct WholeWord {
+    const char* word;
+    void (LocalVCR::*op)();
+};
+
+// Tested in this order against the whole line.
+const std::array<WholeWord, 22> wholeWords{{
+    {"Play", &LocalVCR::play},
+    {"Pause", &LocalVCR::pause},
+    {"Stop", &LocalVCR::stop},
+    {"Forward", &LocalVCR::forward},
+    {"Rewind", &LocalVCR::rewind},
+    {"JogF", &LocalVCR::jogf},
+    {"JogR", &LocalVCR::jogr},
+    {"Slow4", &LocalVCR::slowfourth},
+    {"Slow2", &LocalVCR::slowhalf},
+    {"GetTC", &LocalVCR::reporttc},
+    {"GetTi", &LocalVCR::reportti},
+    {"GetCh", &LocalVCR::reportch},
+    {"NextT", &LocalVCR::nexttitle},
+    {"NextC", &LocalVCR::nextchapter},
+    {"PrevT", &LocalVCR::prevtitle},
+    {"PrevC", &LocalVCR::prevchapter},
+    {"CueIn", &LocalVCR::cuein},
+    {"CueOut", &LocalVCR::cueout},
+    {"Cueplay", &LocalVCR::cueplay},
+    {"Status", &LocalVCR::reportstatus},
+    {"Review", &LocalVCR::review},
+    {"Repeat", &LocalVCR::repeat},
+}};
+
+int numberArgument(const std::string& line) {
+    std::string arg = line.substr(4);
+    auto n = ParseDecimal(arg);
+    if (!n) throw NumberFormatError(std::move(arg), line);
+    return *n;
+}
+
+} // namespace
+
+bool ParseNetCommand(LocalVCR& vcr, const std::string& s) {
+    if (!s.empty() && s[0] == ';') return true;
+    // No command is shorter than four characters once it carries an
+    // argument, so a shorter line names nothing (a bare "TC1" included).
+    if (s.size() < 4) return false;
+
+    bool result = false;
+    for (const auto& w : wholeWords) {
+        if (s == w.word) {
+            (vcr.*w.op)();
+            result = true;
+            break;  // the words all differ: nothing further can match
+        }
+    }
+    if (result) return true;
+
+    std::string_view prefix4(s.data(), 4);
+    if (prefix4 == "TNum") {
+        int n = numberArgument(s);
+        if (n >= 1 && n <= 99) {
+            vcr.setcurtitle(n);
+            vcr.settitle();
+        }
+        return true;
+    }
+    if (prefix4 == "CNum") {
+        int n = numberArgument(s);
+        if (n >= 1 && n <= 99) {
+            vcr.setcurchapter(n);
+            vcr.setchapter();
+        }
+        return true;
+    }
+    if (prefix4 == "RNum") {
+        Quenta::setrepeatval(numberArgument(s));
+        return true;
+    }
+    if (prefix4 == "Wait") {
+        int n = numberArgument(s);
+        // The wait is counted in 32-bit milliseconds: refuse what cannot be
+        // expressed that way instead of sleeping a wrapped-around time.
+        if (n < 0 || n > std::numeric_limits<std::int32_t>::max() / 1000) return false;
+        LocalVCR::DelayT(n * 1000);
+        return true;
+    }
+
+    std::string_view prefix3(s.data(), 3);
+    if (prefix3 == "TC1" || prefix3 == "TC2") {
+        const Field f = prefix3 == "TC1" ? Field::cuefield : Field::endfield;
+        Display& gui = vcr.gui();
+        gui.settcfield(s.substr(3), f);
+        // The field may normalise what it was given: take back what it shows.
+        if (f == Field::cuefield)
+            vcr.setCueString(gui.gettext(f));
+        else
+            vcr.setEndString(gui.gettext(f));
+        vcr.setdirectin();
+        return true;
+    }
+    return false;
+}
+
+} // namespace morvia

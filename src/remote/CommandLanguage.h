@@ -1,0 +1,54 @@
+// The text command language shared by scripts and network clients: one line
+// names one controller operation. The language keeps no state of its own.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace morvia {
+
+class LocalVCR;
+
+// The numeric argument of "TNum", "CNum", "RNum" or "Wait" is not a decimal
+// whole number (optional minus sign, one or more digits, nothing else, within
+// 32 bits). Carries the whole command line that failed.
+class NumberFormatError : public std::runtime_error {
+public:
+    NumberFormatError(std::string argument, std::string line);
+    // The argument text that could not be read as a number.
+    const std::string& argument() const noexcept { return argument_; }
+    // The command line it came from, without its line end.
+    const std::string& line() const noexcept { return line_; }
+
+private:
+    std::string argument_;
+    std::string line_;
+};
+
+// Reads `text` as a 32-bit signed decimal whole number: an optional leading
+// minus sign followed by one or more digits 0-9 and nothing else (no blanks,
+// no plus sign). Leading zeros are allowed. nullopt for anything else,
+// including values outside the 32-bit range.
+std::optional<int> ParseDecimal(std::string_view text);
+
+// Performs the command on one line (without its line end) through the
+// controller and reports whether the line was understood:
+// - a line starting with ';' is a comment: true, nothing happens;
+// - whole-word commands ("Play", "Pause", ..., "Repeat") must equal the line;
+// - "TNum"n / "CNum"n go to title / chapter n when it is 1..99 (otherwise
+//   nothing; still true), "RNum"n sets the repeat count, "Wait"n sleeps n s;
+// - "TC1"t / "TC2"t write t into the in / out field and re-validate the points.
+// A line shorter than four characters that is not a comment is refused
+// (false) without being examined further. "Wait" with a negative number, or
+// one whose milliseconds do not fit 32 bits, is refused (false) and nothing
+// sleeps.
+//
+// Throws NumberFormatError when a numeric argument is not a decimal whole
+// number; the line then performs no action. Exceptions of the controller's
+// own operations (e.g. a timecode field that is not a timecode) pass through.
+// Runs on the caller's thread and blocks it for the command's waits.
+bool ParseNetCommand(LocalVCR& vcr, const std::string& line);
+
+} // namespace morvia

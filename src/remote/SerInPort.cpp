@@ -1,0 +1,231 @@
+#include "remote/SerInPort.h"
+
+#include <chrono>
+#include <span>
+
+#include "player/LocalVCR.h"
+#include "serial/SerInputStream.h"
+#include "serial/SerOutputStream.h"
+#include "serial/SerialErrors.h"
+#include "serial/SerialPortLocal.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+
+SerInPort::SerInPort(const std::string& port) : SerInPort(port, Quenta::getmcs()) {}
+
+SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(port) {
+    serCfg.setDataBits(SerialConfig::LN_8BITS);
+    serCfg.setStopBits(SerialConfig::ST_1BITS);
+    serCfg.setBitRate(SerialConfig::BR_2400);
+    serCfg.setParity(SerialConfig::PY_NONE);
+    serCfg.setHandshake(SerialConfig::HS_NONE);
+    serCfg.setHardFlow(false);
+    serCfg.setTxLen(txBuf);
+    serCfg.setRxLen(rxBuf);
+
+    try {
+        serialPort2 = std::make_unique<SerialPortLocal>(serCfg);
+        NoCOM.store(0);
+    } catch (const SerialIOException& e) {
+        Utils::OutLine(e.what());
+        return;
+    }
+    try {
+        serialPort2->setDTR(true);
+    } catch (const SerialIOException&) {
+        Utils::OutLine("Unable to set DTR=1");
+        NoCOM.store(1);
+    }
+    try {
+        SerialOutStream2 = std::make_unique<SerOutputStream>(*serialPort2);
+    } catch (const SerialIOException&) {
+        Utils::OutLine("Unable to make OutputStream");
+        NoCOM.store(1);
+    }
+    try {
+        SerialInStream2 = std::make_unique<SerInputStream>(*serialPort2);
+    } catch (const SerialIOException&) {
+        Utils::OutLine("Unable to make InputStream");
+        NoCOM.store(1);
+    }
+}
+
+SerInPort::~SerInPort() {
+    try {
+        stopme();
+    } catch (...) {
+        // Joining can only fail on a broken thread handle; nothing to undo.
+    }
+    SerialInStream2.reset();
+    SerialOutStream2.reset();
+    serialPort2.reset();  // closes the port
+}
+
+void SerInPort::start() {
+    std::lock_guard g(threadLock_);
+    if (thread_.joinable()) return;
+    thread_ = std::thread([this] { run(); });
+}
+
+void SerInPort::stopme() {
+    {
+        std::lock_guard g(sleepLock_);
+        stopRequested_ = true;
+    }
+    a.store(false);
+    wake_.notify_all();
+    std::lock_guard g(threadLock_);
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void SerInPort::run() {
+    b.store(3);
+    Utils::OutLine("B= " + std::to_string(b.load()));
+    a.store(true);
+    for (;;) {
+        {
+            std::unique_lock g(sleepLock_);
+            wake_.wait_for(g, std::chrono::milliseconds(std::max(0, sleeptime.load())),
+                           [this] { return stopRequested_; });
+            if (stopRequested_) break;
+        }
+        if (!a.load()) break;
+        try {
+            readpart1();
+        } catch (const std::exception& e) {
+            // A controller or console failure must not end the port thread.
+            Utils::OutLine(e.what());
+        }
+    }
+    a.store(false);
+}
+
+void SerInPort::readExactly(std::uint8_t* into, std::size_t len) {
+    std::size_t got = 0;
+    while (got < len) {
+        int n = SerialInStream2->read(std::span<std::uint8_t>(into + got, len - got));
+        if (n <= 0) throw SerialIOException("read returned no bytes");
+        got += static_cast<std::size_t>(n);
+    }
+}
+
+void SerInPort::readpart1() {
+    Buffer msg{};
+    {
+        std::lock_guard g(lock_);
+        serin.fill(0);
+        // Without an input stream there is nothing to read; the poll is
+        // harmless and the thread keeps polling.
+        if (!SerialInStream2) return;
+        try {
+            if (SerialInStream2->available() >= 3) readExactly(serin.data(), 3);
+            const int n = serin[0] & 0x0F;
+            if (n > 0 && SerialInStream2->available() >= n) {
+                if (n <= buffersize - 3) {
+                    readExactly(serin.data() + 3, static_cast<std::size_t>(n));
+                } else {
+                    // Longer than the buffer: consume the whole message and
+                    // drop it (no message of the set carries data bytes).
+                    std::array<std::uint8_t, 15> scratch{};
+                    readExactly(scratch.data(), static_cast<std::size_t>(n));
+                    serin.fill(0);
+                }
+            }
+        } catch (const SerialIOException&) {
+            SerError.store(2);
+        }
+        msg = serin;
+    }
+    if (msg[1] != 0) parse(msg);
+}
+
+void SerInPort::parse() { parse(buffer()); }
+
+void SerInPort::parse(const Buffer& msg) {
+    if (!MCS) return;
+    LocalVCR* vcr = svcr.load();
+    if (vcr == nullptr) return;
+    const std::uint8_t header = msg[0];
+    const std::uint8_t command = msg[1];
+    if (header == 0x80) {
+        switch (command) {
+        case 0x45: vcr->play(); break;
+        case 0x44: vcr->pause(); break;
+        case 0x46: vcr->stop(); break;
+        case 0x42: vcr->rewind(); break;
+        case 0x43: vcr->forward(); break;
+        case 0x40:
+            if (auto logger = vcr->getloggergui()) logger->setin();
+            break;
+        case 0x41:
+            if (auto logger = vcr->getloggergui()) logger->setout();
+            break;
+        default: break;
+        }
+    } else if (header == 0x81) {
+        if (static_cast<std::int8_t>(command) > 0x40) {
+            vcr->jogf();
+            Utils::OutLine("JogF");
+        } else {
+            vcr->jogr();
+            Utils::OutLine("JogR");
+        }
+    }
+}
+
+SerInPort::Buffer SerInPort::buffer() const {
+    std::lock_guard g(lock_);
+    return serin;
+}
+
+bool SerInPort::SendSer(const std::uint8_t* bytes, std::size_t len) {
+    std::lock_guard g(lock_);
+    try {
+        if (!SerialOutStream2) throw SerialIOException("Port not open");
+        SerialOutStream2->write(std::span<const std::uint8_t>(bytes, len));
+        return true;
+    } catch (const SerialIOException&) {
+        Utils::OutLine("Unable to write to Serial Port");
+        SerError.store(1);
+        return false;
+    }
+}
+
+void SerInPort::ReplySerial(const std::uint8_t* bytes, std::size_t len) { SendSer(bytes, len); }
+
+SerInPort::Buffer SerInPort::SendSerial(const std::uint8_t* bytes, std::size_t len) {
+    {
+        std::lock_guard g(lock_);
+        serin.fill(0);
+    }
+    SerError.store(0);
+    if (SendSer(bytes, len)) return ReadSer();
+    return buffer();
+}
+
+SerInPort::Buffer SerInPort::ReadSer() {
+    std::lock_guard g(lock_);
+    numBytes.store(0);
+    serin.fill(0);
+    if (SerialInStream2) {
+        try {
+            while (SerialInStream2->available() > 0) {
+                // Each read fills the buffer from its start.
+                numBytes.store(SerialInStream2->read(std::span<std::uint8_t>(serin)));
+            }
+        } catch (const SerialIOException&) {
+            SerError.store(2);
+        }
+    }
+    return serin;
+}
+
+void SerInPort::ShowStat(const std::string& text) {
+    if (LocalVCR* vcr = svcr.load()) vcr->ShowStat(text);
+}
+
+std::unique_ptr<EditPortSeam> makeSerInPort(const std::string& port) { return std::make_unique<SerInPort>(port); }
+
+} // namespace morvia

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "remote/ClientSocket.h"
+#include "remote/RemoteFixture.h"
+
+using namespace morvia;
+using namespace morvia::test;
+
+namespace {
+
+// The client end of a loopback connection, with bounded waits.
+class TcpClient {
+public:
+    explicit TcpClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<std::uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    bool connected() const { return connected_; }
+
+    void send(const std::string& bytes) {
+        std::size_t off = 0;
+        while (off < bytes.size()) {
+            ssize_t n = ::send(fd_.get(), bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            off += static_cast<std::size_t>(n);
+        }
+    }
+
+    // The next line including its CR LF; "" on end of stream, "<timeout>"
+    // when nothing complete arrived in time.
+    std::string readLine(int ms = 20000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            auto nl = buf_.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = buf_.substr(0, nl + 1);
+                buf_.erase(0, nl + 1);
+                return line;
+            }
+            if (eof_) return "";
+            int left = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+            if (left <= 0) return "<timeout>";
+            pollfd p{fd_.get(), POLLIN, 0};
+            if (::poll(&p, 1, left) <= 0) continue;
+            char tmp[512];
+            ssize_t n = ::recv(fd_.get(), tmp, sizeof tmp, 0);
+            if (n <= 0)
+                eof_ = true;
+            else
+                buf_.append(tmp, static_cast<std::size_t>(n));
+        }
+    }
+    // True when the server closed the connection (after any pending lines).
+    bool closedByServer() {
+        for (;;) {
+            std::string l = readLine();
+            if (l.empty()) return true;
+            if (l == "<timeout>") return false;
+        }
+    }
+    void close() { fd_.reset(); }
+    // Drops the connection with a reset instead of an orderly close.
+    void reset() {
+        linger l{1, 0};
+        ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        fd_.reset();
+    }
+
+private:
+    UniqueFd fd_;
+    bool connected_ = false;
+    bool eof_ = false;
+    std::string buf_;
+};
+
+class ControlServer : public RemoteFixture {
+protected:
+    void SetUp() override {
+        RemoteFixture::SetUp();
+        ASSERT_TRUE(OpenServerSocket(vcr, 0, ss));
+        ASSERT_TRUE(ss);
+        port = ss->port();
+    }
+    void TearDown() override {
+        vcr.setconnectthread(nullptr);
+        RemoteFixture::TearDown();
+    }
+
+    std::shared_ptr<ClientSocket> serve() {
+        auto c = std::make_shared<ClientSocket>(ss, vcr);
+        c->start();
+        return c;
+    }
+    bool sawStatus(const std::string& s) {
+        return eventually([&] { return contains(statuses(), s); });
+    }
+    bool ended(ClientSocket& c) {
+        return eventually([&] { return c.finished() && contains(console.lines(), "Server Loop Close"); });
+    }
+
+    std::shared_ptr<ServerSocket> ss;
+    int port = 0;
+};
+
+TEST_F(ControlServer, OpeningReportsThePortAndRefusesAPortInUse) {
+    EXPECT_TRUE(contains(statuses(), "Server Socket Opened OK at Port " + std::to_string(port)));
+    auto before = ss;
+    EXPECT_FALSE(OpenServerSocket(vcr, port, ss));
+    EXPECT_EQ(statuses().back(), "Can't Get ServerSocket at Port " + std::to_string(port));
+    EXPECT_EQ(ss, before) << "a failed open keeps the socket it had";
+    EXPECT_THROW(ServerSocket::open(port), SocketError);
+}
+
+TEST_F(ControlServer, GreetsExecutesAndAnswersOnlyWhenAttached) {
+    auto conn = serve();
+    EXPECT_TRUE(sawStatus("Awaiting Client Connection"));
+    TcpClient client(port);
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(client.readLine(), "OK\r\n");
+    EXPECT_TRUE(sawStatus("Client Connection Accepted!"));
+
+    client.send("Play\n");
+    EXPECT_TRUE(eventually([&] { return contains(queued(), "PL\r"); }));
+    EXPECT_TRUE(sawStatus("Client Command: Play"));
+
+    // Not attached: the query prints but sends nothing.
+    client.send("GetTC\r\nPause\r");
+    EXPECT_TRUE(eventually([&] { return contains(queued(), "ST\r"); }));
+    EXPECT_TRUE(contains(console.lines(), "Time Code= " + vcr.getTCString()));
+
+    vcr.setconnectthread(conn);
+    client.send("GetTC\nclose\r\nGetTi\n");
+    EXPECT_EQ(client.readLine(), vcr.getTCString() + "\r\n") << "first answer after OK: nothing came for Play";
+    EXPECT_EQ(client.readLine(), "1\r\n") << "lower-case close is just a command the language refuses";
+    EXPECT_TRUE(sawStatus("Client Command: close"));
+    EXPECT_FALSE(conn->finished());
+
+    vcr.setconnectthread(nullptr);
+    client.send("GetCh\nKILL\n");
+    EXPECT_TRUE(sawStatus("Client Closed Connection!"));
+    EXPECT_TRUE(ended(*conn));
+    EXPECT_TRUE(client.closedByServer()) << "detached: GetCh answered nothing";
+    EXPECT_TRUE(contains(rec->events(), "CONN:1")) << "the connect button is enabled again";
+
+    // The listening socket serves the next client through a new connection.
+    auto next = serve();
+    TcpClient second(port);
+    ASSERT_TRUE(second.connected());
+    EXPECT_EQ(second.readLine(), "OK\r\n");
+    second.send("Stop\n");
+    EXPECT_TRUE(eventually([&] { return contains(queued(), "PA\r"); }));
+}
+
+TEST_F(ControlServer, EveryWayOfClosingEndsInOrder) {
+    struct Case {
+        std::string send;  // empty: the client drops the connection
+        std::string status;
+    };
+    const std::vector<Case> cases = {
+        {"\n", "Len=0 Close"},
+        {"\r\n", "Len=0 Close"},
+        {"Close\n", "Client Closed Connection!"},
+        {"KILL\r", "Client Closed Connection!"},
+        {"", "Null Close"},
+        {std::string(5000, 'A'), "Line Too Long Close"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        rec->clear();
+        ConsoleCapture run;
+        auto conn = serve();
+        TcpClient client(port);
+        ASSERT_TRUE(client.connected());
+        EXPECT_EQ(client.readLine(), "OK\r\n");
+        if (c.send.empty())
+            client.close();
+        else
+            client.send(c.send);
+        EXPECT_TRUE(eventually([&] { return conn->finished(); }));
+        EXPECT_TRUE(contains(statuses(), c.status));
+        if (c.send.empty()) {
+            EXPECT_TRUE(contains(statuses(), "Client Command: null"));
+        }
+        EXPECT_EQ(run.lines(), std::vector<std::string>{"Server Loop Close"});
+        EXPECT_TRUE(contains(rec->events(), "CONN:1"));
+        if (!c.send.empty()) {
+            EXPECT_TRUE(client.closedByServer());
+        }
+    }
+}
+
+TEST_F(ControlServer, BadInputNeverEndsTheConnection) {
+    auto conn = serve();
+    vcr.setconnectthread(conn);
+    TcpClient client(port);
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(client.readLine(), "OK\r\n");
+
+    // Short lines, bad numbers, a refused wait, a malformed timecode, raw
+    // bytes, a long line just within the limit, a comment.
+    std::string junk = "ab\nP\r\nTC1\nWait\nWait 5\nTNumx\nRNum99999999999\nWait-1\nTC1xx\n";
+    junk += std::string("\x01\x02\xff\xfe\x00zz", 7) + "\n";
+    junk += std::string(ClientSocket::maxLine, 'x') + "\r\n";
+    junk += ";\n";
+    client.send(junk);
+    client.send("GetTi\n");
+    EXPECT_EQ(client.readLine(), "1\r\n");
+    EXPECT_FALSE(conn->finished());
+    EXPECT_TRUE(waits().empty()) << "nothing slept";
+    EXPECT_EQ(Quenta::getrepeatval(), 2);
+
+    // Random bytes for a while: whatever they form, the server neither
+    // crashes nor hangs, and ends once the client goes.
+    std::mt19937 gen(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 50; ++round) {
+        std::string noise(200, '\0');
+        for (auto& ch : noise) ch = static_cast<char>(byte(gen));
+        client.send(noise);
+    }
+    client.close();
+    EXPECT_TRUE(ended(*conn));
+}
+
+TEST_F(ControlServer, AResetConnectionIsAReadError) {
+    auto conn = serve();
+    TcpClient client(port);
+    EXPECT_EQ(client.readLine(), "OK\r\n");
+    client.reset();
+    EXPECT_TRUE(eventually([&] { return conn->finished(); }));
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{"Server ReadLine I/O Error", "Server Loop Close"}));
+    EXPECT_FALSE(contains(statuses(), "Null Close"));
+}
+
+TEST_F(ControlServer, FailedAcceptEndsInOrder) {
+    auto broken = std::make_shared<ServerSocket>(ServerSocket::open(0, "127.0.0.1"));
+    ClientSocket conn(broken, vcr);
+    conn.start();
+    EXPECT_TRUE(sawStatus("Awaiting Client Connection"));
+    ::shutdown(broken->fd(), SHUT_RDWR);  // accept now fails
+    EXPECT_TRUE(ended(conn));
+    EXPECT_TRUE(contains(statuses(), "I/O Open Unsuccessful"));
+    EXPECT_FALSE(contains(statuses(), "Client Connection Accepted!"));
+    EXPECT_TRUE(contains(rec->events(), "CONN:1"));
+}
+
+TEST_F(ControlServer, StopEndsAWaitingConnection) {
+    auto conn = serve();
+    EXPECT_TRUE(sawStatus("Awaiting Client Connection"));
+    conn->stop();
+    EXPECT_TRUE(conn->finished());
+    EXPECT_TRUE(contains(console.lines(), "Server Loop Close"));
+    EXPECT_FALSE(contains(statuses(), "I/O Open Unsuccessful")) << "a stop is not a failure";
+
+    // A connected one stops too, and its client sees the end.
+    auto busy = serve();
+    TcpClient client(port);
+    EXPECT_EQ(client.readLine(), "OK\r\n");
+    busy->stop();
+    EXPECT_TRUE(busy->finished());
+    EXPECT_TRUE(client.closedByServer());
+}
+
+} // namespace
