@@ -1,0 +1,104 @@
+#include "logger/LoggerCore.h"
+
+#include "logger/Edl.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+
+LoggerCore::LoggerCore(Display& display, std::function<void()> review, FileDialogFn dialog)
+    : display_(display), review_(std::move(review)), dialog_(std::move(dialog)) {}
+
+std::string LoggerCore::currentTC() const { return display_.gettext(Field::tcfield); }
+
+void LoggerCore::changed() {
+    std::lock_guard g(listenerLock_);
+    if (listener_) listener_();
+}
+
+void LoggerCore::setViewListener(std::function<void()> listener) {
+    std::lock_guard g(listenerLock_);
+    listener_ = std::move(listener);
+}
+
+void LoggerCore::setFileDialog(FileDialogFn dialog) {
+    std::lock_guard g(dialogLock_);
+    dialog_ = std::move(dialog);
+}
+
+void LoggerCore::setin() {
+    if (model_.setin(currentTC())) changed();
+}
+
+void LoggerCore::setout() {
+    if (model_.setout(currentTC())) changed();
+}
+
+void LoggerCore::takeIn(int row) {
+    if (model_.takeIn(row, currentTC()) >= 0) changed();
+}
+
+void LoggerCore::takeOut(int row) {
+    if (model_.takeOut(row, currentTC()) >= 0) changed();
+}
+
+void LoggerCore::scrolled(int v) {
+    model_.scroll(v);
+    changed();
+}
+
+void LoggerCore::nameEntered(const std::string& text) {
+    model_.editRow0(LoggerModel::ClipName, text);
+    Utils::OutLine(edl::printable(text));
+    changed();
+}
+
+void LoggerCore::inTimeEntered(const std::string& text) {
+    model_.editRow0(LoggerModel::SourceIn, text);
+    changed();
+}
+
+void LoggerCore::outTimeEntered(const std::string& text) {
+    model_.editRow0(LoggerModel::SourceOut, text);
+    changed();
+}
+
+void LoggerCore::ReviewClip() {
+    const auto [in, out] = model_.topClip();
+    display_.settcfield(in, Field::cuefield);
+    display_.settcfield(out, Field::endfield);
+    if (review_) review_();
+}
+
+std::string LoggerCore::GetFileName(const std::string& title) {
+    FileDialogFn dialog;
+    {
+        std::lock_guard g(dialogLock_);
+        dialog = dialog_;
+    }
+    return dialog ? dialog(title, LoadOrSave.load()) : std::string();
+}
+
+void LoggerCore::LoadEDL(const std::string& fileName) { model_.load(morvia::LoadEDL(fileName)); }
+
+void LoggerCore::SaveEDL(const std::string& fileName) { morvia::SaveEDL(fileName, Quenta::name, model_.snapshot()); }
+
+void LoggerCore::ReState(int k) {
+    model_.ReState(k);
+    changed();
+}
+
+void LoggerCore::loadPressed() {
+    LoadOrSave.store(0);
+    const std::string name = GetFileName("Load Standard EDL");
+    if (!name.empty()) LoadEDL(name);
+    ReState(0);
+}
+
+void LoggerCore::savePressed() {
+    LoadOrSave.store(1);
+    const std::string name = GetFileName("Save Standard EDL");
+    if (!name.empty()) SaveEDL(name);
+}
+
+} // namespace morvia
