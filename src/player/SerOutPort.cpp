@@ -1,0 +1,222 @@
+#include "player/SerOutPort.h"
+
+#include <chrono>
+
+#include "serial/SerialErrors.h"
+#include "serial/SerialPortLocal.h"
+#include "startup/Utils.h"
+
+namespace morvia {
+
+SerOutPort::SerOutPort(const std::string& portName) : serCfg(portName) {
+    try {
+        serCfg.setHandshake(SerialConfig::HS_NONE);
+        serCfg.setDataBits(SerialConfig::LN_8BITS);
+        serCfg.setStopBits(SerialConfig::ST_1BITS);
+        serCfg.setHardFlow(false);
+        serCfg.setTxLen(txBuf);
+        serCfg.setRxLen(rxBuf);
+        serCfg.setBitRate(SerialConfig::BR_4800);
+        serCfg.setParity(SerialConfig::PY_NONE);
+    } catch (const SerialArgException& e) {
+        // Fixed, valid values; kept so that construction never throws.
+        OutLine(e.what());
+    }
+
+    try {
+        serialPort = std::make_unique<SerialPortLocal>(serCfg);
+    } catch (const SerialIOException&) {
+        OutLine(" ");
+        OutLine("Serial Port " + portName + " not available");
+        bad = true;
+        return;
+    }
+    try {
+        serialPort->setDTR(true);
+    } catch (const SerialIOException&) {
+        OutLine("Unable to set DTR=1");
+    }
+    try {
+        serialPort->setRTS(true);
+    } catch (const SerialIOException&) {
+        OutLine("Unable to set RTS=1");
+    }
+    try {
+        SerialOutStream = std::make_unique<SerOutputStream>(*serialPort);
+    } catch (const SerialIOException&) {
+        OutLine("Unable to make OutputStream");
+    }
+    try {
+        SerialInStream = std::make_unique<SerInputStream>(*serialPort);
+    } catch (const SerialIOException&) {
+        OutLine("Unable to make InputStream");
+    }
+}
+
+SerOutPort::~SerOutPort() {
+    {
+        std::lock_guard g(storeLock_);
+        stop_ = true;
+    }
+    storeCv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void SerOutPort::start() {
+    if (bad || thread_.joinable()) return;
+    thread_ = std::thread([this] { run(); });
+}
+
+void SerOutPort::queue(const std::string& command) {
+    if (command.size() > static_cast<std::size_t>(maxCommand)) {
+        OutLine("Command of " + std::to_string(command.size()) + " bytes not queued: longer than " +
+                std::to_string(maxCommand));
+        return;
+    }
+    std::lock_guard g(storeLock_);
+    if (b > maxWaiting - 1) return;  // 49 waiting: dropped
+    auto& row = cmdset[static_cast<std::size_t>(b)];
+    row[0] = static_cast<std::uint8_t>(command.size());
+    for (std::size_t i = 0; i < command.size(); ++i) row[i + 1] = static_cast<std::uint8_t>(command[i]);
+    ++b;
+}
+
+std::string SerOutPort::dequeue(int row) const {
+    const auto& r = cmdset[static_cast<std::size_t>(row)];
+    std::size_t len = std::min<std::size_t>(r[0], maxCommand);
+    return std::string(reinterpret_cast<const char*>(r.data() + 1), len);
+}
+
+int SerOutPort::pending() const {
+    std::lock_guard g(storeLock_);
+    return b;
+}
+
+bool SerOutPort::waitIdle(int ms) {
+    std::unique_lock g(storeLock_);
+    return storeCv_.wait_for(g, std::chrono::milliseconds(ms > 0 ? ms : 0), [this] { return b == 0 && !inFlight_; });
+}
+
+void SerOutPort::run() {
+    a.store(true);
+    while (true) {
+        std::string command;
+        bool haveCommand = false;
+        {
+            std::unique_lock g(storeLock_);
+            if (storeCv_.wait_for(g, std::chrono::milliseconds(30), [this] { return stop_; })) return;
+            if (b >= 1 && b <= maxWaiting) {
+                --b;
+                command = dequeue(b);
+                haveCommand = true;
+                inFlight_ = true;
+            }
+        }
+        if (haveCommand) {
+            Reply reply = SendSerial(command);
+            if (command.size() == 3 && command[0] == '?' && command[1] == 'A') decodeInfo(reply);
+        } else if (d.load() == 1) {
+            d.store(0);
+            Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            bool ok = SEROK.load();
+            LinkClient* c = client_.load();
+            if (c) {
+                if (ok) c->DoTC(reply.data(), buffersize, numBytes.load());
+                c->TCIndicate(ok);
+            }
+        }
+    }
+}
+
+void SerOutPort::decodeInfo(const Reply& reply) {
+    auto digit = [&](int i) { return static_cast<int>(static_cast<std::int8_t>(reply[static_cast<std::size_t>(i)])) - '0'; };
+    int title = 10 * digit(0) + digit(1);
+    int chapter = 10 * digit(2) + digit(3);
+    tinumber.store(title);
+    chnumber.store(chapter);
+    if (title < 1 || title > 99) return;
+    LinkClient* c = client_.load();
+    if (c) c->setinfo(title, (chapter >= 1 && chapter <= 99) ? chapter : -1);
+}
+
+SerOutPort::Reply SerOutPort::SendSerial(const std::string& command) {
+    Reply reply;
+    bool written = false;
+    {
+        std::lock_guard g(lineLock_);
+        reply = exchangeLocked(command, written);
+    }
+    if (written) {
+        if (LinkClient* c = client_.load()) c->SerIn(reply.data(), buffersize);
+    }
+    return reply;
+}
+
+SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& written) {
+    serin.fill(0);
+    numBytes.store(0);
+    SEROK.store(true);
+    written = writeLocked(command);
+    {
+        // The command has left the store: waitIdle may return now.
+        std::lock_guard g(storeLock_);
+        inFlight_ = false;
+    }
+    storeCv_.notify_all();
+    if (!written) return serin;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, wait.load())));
+    readLocked();
+    if (serin[0] == 'E') SEROK.store(false);
+    return serin;
+}
+
+bool SerOutPort::SendSer(const std::string& command) {
+    std::lock_guard g(lineLock_);
+    return writeLocked(command);
+}
+
+SerOutPort::Reply SerOutPort::ReadSer() {
+    std::lock_guard g(lineLock_);
+    readLocked();
+    return serin;
+}
+
+bool SerOutPort::writeLocked(const std::string& command) {
+    try {
+        if (!serialPort) throw SerialIOException("no port");
+        serialPort->putData(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
+        return true;
+    } catch (const SerialIOException&) {
+        OutLine("Unable to write to Serial Port");
+        return false;
+    }
+}
+
+void SerOutPort::readLocked() {
+    numBytes.store(0);
+    if (!SerialInStream) return;
+    try {
+        // Bounded by the receive buffer length, so that a line that never
+        // stops talking cannot hold the exchange forever; the rest is found
+        // by the next exchange.
+        int total = 0;
+        while (total < rxBuf && SerialInStream->available() > 0) {
+            int n = SerialInStream->read(serin);
+            numBytes.store(n);
+            total += n;
+        }
+    } catch (const SerialIOException&) {
+        // What was read so far stays in the buffer.
+    }
+}
+
+void SerOutPort::ShowStat(const std::string& text) {
+    if (LinkClient* c = client_.load()) c->ShowStat(text);
+}
+
+void SerOutPort::DelayT(int ms) { Utils::DelayT(ms); }
+
+void SerOutPort::OutLine(const std::string& text) { Utils::OutLine(text); }
+
+} // namespace morvia

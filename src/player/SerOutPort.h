@@ -1,0 +1,132 @@
+// The player command port: owns the RS-232 line to the DVD player, keeps the
+// commands other threads hand it, and runs the thread that writes them one
+// per 30 ms cycle and reads the replies. When no command waits and a timecode
+// poll was requested, the thread asks the player for its frame position and
+// hands the reply to the client's DoTC.
+//
+// Thread-safety: queue, setd, waitIdle and the accessors may be called from
+// any thread. The command store is taken and filled under one lock; one
+// exchange with the player (write, wait, read) happens under the line lock,
+// so exchanges never interleave. Client callbacks run on the port thread
+// with no lock of this object held, so the client may call queue from them.
+// The thread is owned by the object: start() starts it, the destructor stops
+// and joins it (within one cycle).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "player/PlayerLink.h"
+#include "serial/SerInputStream.h"
+#include "serial/SerOutputStream.h"
+#include "serial/SerialConfig.h"
+#include "serial/SerialPort.h"
+
+namespace morvia {
+
+class SerOutPort : public PlayerLink {
+public:
+    static constexpr int buffersize = 16;
+    static constexpr int storeRows = 50;
+    static constexpr int rowBytes = 20;
+    static constexpr int maxCommand = rowBytes - 1;  // 19
+    static constexpr int maxWaiting = 49;
+    static constexpr std::uint8_t bsgetfr[3] = {0x3F, 0x46, 0x0D};  // "?F\r"
+
+    using Reply = std::array<std::uint8_t, buffersize>;
+
+    // Opens the named port at the player's line settings, raises DTR and RTS
+    // and makes the two streams. Never throws: failures are printed and a
+    // port that does not open sets `bad`.
+    explicit SerOutPort(const std::string& portName);
+    ~SerOutPort() override;  // stops and joins the port thread
+    SerOutPort(const SerOutPort&) = delete;
+    SerOutPort& operator=(const SerOutPort&) = delete;
+
+    // --- PlayerLink ---
+    // Stores the command (at most 19 bytes) for the port thread; a longer one
+    // is refused with a console line. Dropped silently when 49 wait.
+    void queue(const std::string& command) override;
+    void setd() override { d.store(1); }
+    // Starts the port thread (once; not for a bad port).
+    void start() override;
+    bool hasSerialPort() const override { return serialPort != nullptr; }
+    bool waitIdle(int ms) override;
+
+    // Receives replies, timecodes, title/chapter and status texts; may be null.
+    void setclient(LinkClient* client) { client_.store(client); }
+    void setwait(int ms) { wait.store(ms); }
+    int getwait() const { return wait.load(); }
+
+    // The command in row `row` of the store (caller holds the store lock).
+    std::string dequeue(int row) const;
+    // One exchange: clear, write, wait, read. Returns the reply buffer.
+    Reply SendSerial(const std::string& command);
+    // Writes the command through the port; false (console line) on failure.
+    // Holds the line lock.
+    bool SendSer(const std::string& command);
+    // Drains what has arrived into the reply buffer. Holds the line lock.
+    Reply ReadSer();
+    int SerCount() const { return numBytes.load(); }
+    void ShowStat(const std::string& text);
+
+    static void DelayT(int ms);
+    static void OutLine(const std::string& text);
+
+    bool isbad() const { return bad; }
+    bool getSEROK() const { return SEROK.load(); }
+    int pending() const;  // b: commands waiting
+    int gettinumber() const { return tinumber.load(); }
+    int getchnumber() const { return chnumber.load(); }
+    bool running() const { return a.load(); }
+    SerialPort* port() const { return serialPort.get(); }
+
+    // Set when the port could not be opened; fixed after construction.
+    bool bad = false;
+
+private:
+    void run();
+    // The exchange and its two halves; the caller holds lineLock_.
+    Reply exchangeLocked(const std::string& command, bool& written);
+    bool writeLocked(const std::string& command);
+    void readLocked();
+    void decodeInfo(const Reply& reply);
+
+    const int txBuf = 2048;
+    const int rxBuf = 4096;
+    std::atomic<bool> a{false};
+    std::atomic<int> d{0};
+    std::atomic<int> wait{20};
+    std::atomic<int> numBytes{0};
+    std::atomic<bool> SEROK{false};
+    std::atomic<int> tinumber{0};
+    std::atomic<int> chnumber{0};
+    std::atomic<LinkClient*> client_{nullptr};
+
+    SerialConfig serCfg;
+    // Declared before the streams, which refer to it.
+    std::unique_ptr<SerialPort> serialPort;
+    std::unique_ptr<SerOutputStream> SerialOutStream;
+    std::unique_ptr<SerInputStream> SerialInStream;
+
+    // The command store: row layout byte 0 = length, bytes 1.. = command.
+    mutable std::mutex storeLock_;
+    std::condition_variable storeCv_;  // store emptied / command written / stop
+    std::array<std::array<std::uint8_t, rowBytes>, storeRows> cmdset{};
+    int b = 0;
+    bool inFlight_ = false;  // a taken command not yet written
+    bool stop_ = false;
+
+    std::mutex lineLock_;  // one exchange at a time; guards serin
+    Reply serin{};
+
+    std::thread thread_;
+};
+
+} // namespace morvia

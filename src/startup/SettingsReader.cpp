@@ -1,0 +1,212 @@
+#include "startup/SettingsReader.h"
+
+#include <vector>
+
+namespace morvia {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads \uXXXX at text[i] (i indexes the 'u'); the code unit, or -1 when the
+// four digits are not there.
+long unicodeEscape(std::string_view text, std::size_t i) {
+    if (i + 4 >= text.size()) return -1;
+    long v = 0;
+    for (std::size_t k = 1; k <= 4; ++k) {
+        int h = hexValue(text[i + k]);
+        if (h < 0) return -1;
+        v = v * 16 + h;
+    }
+    return v;
+}
+
+// Turns the escapes of a key or value into characters; bytes are Latin-1.
+std::string convert(std::string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    std::size_t i = 0;
+    while (i < in.size()) {
+        char c = in[i++];
+        if (c != '\\') {
+            appendUtf8(out, static_cast<unsigned char>(c));
+            continue;
+        }
+        if (i >= in.size()) break;  // a lone trailing backslash stands for nothing
+        c = in[i];
+        if (c == 'u') {
+            long unit = unicodeEscape(in, i);
+            if (unit < 0) {
+                out.push_back('u');
+                ++i;
+                continue;
+            }
+            i += 5;
+            char32_t cp = static_cast<char32_t>(unit);
+            if (unit >= 0xD800 && unit <= 0xDBFF) {
+                // A high surrogate pairs with a directly following \u low surrogate.
+                long low = (i + 1 < in.size() && in[i] == '\\' && in[i + 1] == 'u') ? unicodeEscape(in, i + 1) : -1;
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
+                    i += 6;
+                } else {
+                    cp = 0xFFFD;
+                }
+            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                cp = 0xFFFD;
+            }
+            appendUtf8(out, cp);
+            continue;
+        }
+        ++i;
+        switch (c) {
+        case 't': out.push_back('\t'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        default: appendUtf8(out, static_cast<unsigned char>(c)); break;
+        }
+    }
+    return out;
+}
+
+// Splits one logical line into key and value and stores them.
+void storeLine(std::string_view line, SettingsReader::Table& table) {
+    std::size_t keyLen = 0;
+    std::size_t valueStart = line.size();
+    bool hasSep = false;
+    bool backslash = false;
+    while (keyLen < line.size()) {
+        char c = line[keyLen];
+        if ((c == '=' || c == ':') && !backslash) {
+            valueStart = keyLen + 1;
+            hasSep = true;
+            break;
+        }
+        if (isBlank(c) && !backslash) {
+            valueStart = keyLen + 1;
+            break;
+        }
+        backslash = (c == '\\') ? !backslash : false;
+        ++keyLen;
+    }
+    while (valueStart < line.size()) {
+        char c = line[valueStart];
+        if (!isBlank(c)) {
+            if (!hasSep && (c == '=' || c == ':')) hasSep = true;
+            else break;
+        }
+        ++valueStart;
+    }
+    table[convert(line.substr(0, keyLen))] = convert(line.substr(valueStart));
+}
+
+} // namespace
+
+SettingsReader::Table SettingsReader::parse(std::string_view s) {
+    Table table;
+    std::string line;  // the logical line, continuation backslashes removed
+    std::size_t pos = 0;
+    const std::size_t n = s.size();
+
+    bool skipBlanks = true;      // at the start of a physical line
+    bool newLogical = true;      // next character starts a logical line
+    bool appendedLine = false;   // inside a continuation line's leading blanks
+    bool comment = false;
+    bool backslash = false;      // odd number of backslashes just seen
+    bool skipLF = false;         // a CR ended a continued line
+
+    while (pos < n) {
+        char c = s[pos++];
+        if (skipLF) {
+            skipLF = false;
+            if (c == '\n') continue;
+        }
+        if (skipBlanks) {
+            if (isBlank(c)) continue;
+            if (!appendedLine && (c == '\r' || c == '\n')) continue;
+            skipBlanks = false;
+            appendedLine = false;
+        }
+        if (newLogical) {
+            newLogical = false;
+            if (c == '#' || c == '!') comment = true;
+        }
+        if (c != '\n' && c != '\r') {
+            if (!comment) {
+                line.push_back(c);
+                backslash = (c == '\\') ? !backslash : false;
+            }
+            continue;
+        }
+        // End of a physical line.
+        if (comment || line.empty()) {
+            comment = false;
+            newLogical = true;
+            skipBlanks = true;
+            backslash = false;
+            line.clear();
+            continue;
+        }
+        if (backslash) {
+            line.pop_back();
+            skipBlanks = true;
+            appendedLine = true;
+            backslash = false;
+            if (c == '\r') skipLF = true;
+            continue;
+        }
+        storeLine(line, table);
+        line.clear();
+        newLogical = true;
+        skipBlanks = true;
+    }
+    if (!comment && !line.empty()) {
+        if (backslash) line.pop_back();
+        storeLine(line, table);
+    }
+    return table;
+}
+
+std::size_t SettingsReader::utf8Length(std::string_view text) {
+    std::size_t count = 0;
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    return count;
+}
+
+std::string SettingsReader::utf8Prefix(std::string_view text, std::size_t count) {
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (seen == count) return std::string(text.substr(0, i));
+            ++seen;
+        }
+    }
+    return std::string(text);
+}
+
+} // namespace morvia

@@ -1,0 +1,394 @@
+// The player command port over a pseudo-terminal whose far end the test
+// plays itself.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "player/SerOutPort.h"
+#include "serial/PtyPeer.h"
+#include "support/TestSupport.h"
+
+using namespace morvia;
+using test::eventually;
+using test::PtyPeer;
+
+namespace {
+
+// Records what the link hands back.
+class RecordingClient : public LinkClient {
+public:
+    struct TC {
+        std::string reply;
+        int numBytes;
+    };
+    void SerIn(const std::uint8_t* reply, int size) override {
+        std::lock_guard g(lock_);
+        serIn.emplace_back(reinterpret_cast<const char*>(reply), static_cast<std::size_t>(size));
+        if (onSerIn) onSerIn();
+    }
+    void DoTC(const std::uint8_t* reply, int size, int numBytes) override {
+        std::lock_guard g(lock_);
+        tc.push_back({std::string(reinterpret_cast<const char*>(reply), static_cast<std::size_t>(size)), numBytes});
+    }
+    void setinfo(int title, int chapter) override {
+        std::lock_guard g(lock_);
+        info.emplace_back(title, chapter);
+    }
+    void TCIndicate(bool ok) override {
+        std::lock_guard g(lock_);
+        indicate.push_back(ok);
+    }
+    void ShowStat(const std::string& text) override {
+        std::lock_guard g(lock_);
+        stat.push_back(text);
+    }
+    struct Snapshot {
+        std::vector<std::string> serIn;
+        std::vector<TC> tc;
+        std::vector<std::pair<int, int>> info;
+        std::vector<bool> indicate;
+        std::vector<std::string> stat;
+    };
+    Snapshot snap() {
+        std::lock_guard g(lock_);
+        return {serIn, tc, info, indicate, stat};
+    }
+    template <class F>
+    auto with(F f) {
+        std::lock_guard g(lock_);
+        return f(*this);
+    }
+
+    std::vector<std::string> serIn;
+    std::vector<TC> tc;
+    std::vector<std::pair<int, int>> info;
+    std::vector<bool> indicate;
+    std::vector<std::string> stat;
+    std::function<void()> onSerIn;
+
+private:
+    std::mutex lock_;
+};
+
+// Plays the player: reads each command and answers with reply(command).
+class Responder {
+public:
+    Responder(PtyPeer& peer, std::function<std::string(const std::string&)> reply)
+        : peer_(peer), reply_(std::move(reply)), thread_([this] { run(); }) {}
+    ~Responder() {
+        stop_.store(true);
+        thread_.join();
+    }
+    std::vector<std::string> commands() const {
+        std::lock_guard g(lock_);
+        return commands_;
+    }
+
+private:
+    void run() {
+        while (!stop_.load()) {
+            std::string c = peer_.receiveCommand(20);
+            if (c.empty()) continue;
+            {
+                std::lock_guard g(lock_);
+                commands_.push_back(c);
+            }
+            std::string r = reply_(c);
+            if (!r.empty()) peer_.send(r);
+        }
+    }
+
+    PtyPeer& peer_;
+    std::function<std::string(const std::string&)> reply_;
+    mutable std::mutex lock_;
+    std::vector<std::string> commands_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string padded(const std::string& s) { return s + std::string(SerOutPort::buffersize - s.size(), '\0'); }
+
+// A link over a fresh pseudo-terminal with a recording client; the reply wait
+// is generous so that the test's answers always land inside it.
+struct Rig {
+    PtyPeer peer;
+    test::ConsoleCapture console;
+    RecordingClient client;
+    SerOutPort link{peer.slavePath()};
+    Rig() {
+        link.setclient(&client);
+        link.setwait(150);
+    }
+};
+
+} // namespace
+
+TEST(SerOutPort, OpensAPseudoTerminalAndReportsTheMissingModemLines) {
+    PtyPeer peer;
+    test::ConsoleCapture console;
+    SerOutPort link(peer.slavePath());
+    EXPECT_FALSE(link.bad);
+    EXPECT_TRUE(link.hasSerialPort());
+    EXPECT_EQ(link.getwait(), 20);
+    link.setwait(30);
+    EXPECT_EQ(link.getwait(), 30);
+    // A pseudo-terminal has no DTR or RTS line; the port says so and goes on.
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{"Unable to set DTR=1", "Unable to set RTS=1"}));
+    SerialConfig cfg = link.port()->getConfig();
+    EXPECT_EQ(cfg.getBitRate(), SerialConfig::BR_4800);
+    EXPECT_EQ(cfg.getDataBits(), SerialConfig::LN_8BITS);
+    EXPECT_EQ(cfg.getStopBits(), SerialConfig::ST_1BITS);
+    EXPECT_EQ(cfg.getParity(), SerialConfig::PY_NONE);
+    EXPECT_EQ(cfg.getHandshake(), SerialConfig::HS_NONE);
+    EXPECT_FALSE(cfg.getHardFlow());
+    EXPECT_EQ(cfg.getTxLen(), 2048);
+    EXPECT_EQ(cfg.getRxLen(), 4096);
+}
+
+TEST(SerOutPort, PortThatDoesNotExistIsBadAndRunsNoThread) {
+    test::ConsoleCapture console;
+    SerOutPort link("/dev/no-such-player-h1");
+    EXPECT_TRUE(link.bad);
+    EXPECT_FALSE(link.hasSerialPort());
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{" ", "Serial Port /dev/no-such-player-h1 not available"}));
+    link.start();
+    link.queue("PL\r");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(link.running());
+    EXPECT_EQ(link.pending(), 1);
+
+    SerOutPort com("COM99");
+    EXPECT_TRUE(com.bad);
+}
+
+TEST(SerOutPort, CommandsQueuedWithinOneCycleGoOutNewestFirst) {
+    Rig r;
+    Responder player(r.peer, [](const std::string&) { return std::string("R\r"); });
+    r.link.queue("PL\r");
+    r.link.queue("ST\r");
+    EXPECT_EQ(r.link.pending(), 2);
+    r.link.start();
+    ASSERT_TRUE(r.link.waitIdle(5000));
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.serIn.size(); }) == 2u; }));
+    EXPECT_EQ(player.commands(), (std::vector<std::string>{"ST\r", "PL\r"}));
+    {
+        auto c = r.client.snap();
+        EXPECT_EQ(c.serIn[0], padded("R\r")) << "every exchange's reply reaches the client";
+        EXPECT_EQ(c.serIn[1], padded("R\r"));
+        EXPECT_TRUE(c.tc.empty());
+        EXPECT_TRUE(c.indicate.empty()) << "commands are not polls";
+    }
+    EXPECT_EQ(r.link.SerCount(), 2);
+    EXPECT_TRUE(r.link.getSEROK());
+}
+
+TEST(SerOutPort, StoreHoldsFortyNineAndRefusesLongCommands) {
+    Rig r;
+    for (int i = 0; i < 50; ++i) r.link.queue("C" + std::to_string(i) + "\r");
+    EXPECT_EQ(r.link.pending(), 49) << "the 50th command is dropped";
+    EXPECT_EQ(r.link.dequeue(48), "C48\r");
+    EXPECT_EQ(r.link.dequeue(0), "C0\r");
+
+    Rig s;
+    auto before = s.console.lines().size();
+    s.link.queue(std::string(20, 'X'));
+    EXPECT_EQ(s.link.pending(), 0);
+    ASSERT_EQ(s.console.lines().size(), before + 1);
+    EXPECT_EQ(s.console.lines().back(), "Command of 20 bytes not queued: longer than 19");
+    s.link.queue(std::string(18, 'Y') + "\r");
+    EXPECT_EQ(s.link.pending(), 1);
+    EXPECT_EQ(s.link.dequeue(0), std::string(18, 'Y') + "\r");
+    s.link.setwait(0);
+    s.link.start();
+    EXPECT_EQ(s.peer.receive(19), std::string(18, 'Y') + "\r") << "a 19-byte command goes out whole";
+}
+
+TEST(SerOutPort, PollWaitsForAnEmptyStoreAndRepeatedRequestsMerge) {
+    Rig r;
+    Responder player(r.peer, [](const std::string& c) { return c == "?F\r" ? std::string("0001234\r") : std::string(); });
+    r.link.setwait(40);
+    r.link.queue("PL\r");
+    r.link.queue("ST\r");
+    r.link.queue("NF\r");
+    r.link.setd();
+    r.link.setd();
+    r.link.start();
+    ASSERT_TRUE(eventually([&] { return player.commands().size() >= 4u; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(player.commands(), (std::vector<std::string>{"NF\r", "ST\r", "PL\r", "?F\r"}));
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
+    {
+        auto c = r.client.snap();
+        ASSERT_EQ(c.tc.size(), 1u);
+        EXPECT_EQ(c.tc[0].reply, padded("0001234\r"));
+        EXPECT_EQ(c.tc[0].numBytes, 8) << "a whole frame reply is 8 bytes";
+        EXPECT_EQ(c.indicate, (std::vector<bool>{true}));
+    }
+}
+
+TEST(SerOutPort, ErrorReplyClearsSerokAndIsNotDecoded) {
+    Rig r;
+    Responder player(r.peer, [](const std::string&) { return std::string("E04\r"); });
+    r.link.start();
+    r.link.setd();
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
+    EXPECT_FALSE(r.link.getSEROK());
+    {
+        auto c = r.client.snap();
+        EXPECT_TRUE(c.tc.empty()) << "an error reply does not reach DoTC";
+        EXPECT_EQ(c.indicate, (std::vector<bool>{false}));
+        ASSERT_EQ(c.serIn.size(), 1u);
+        EXPECT_EQ(c.serIn[0], padded("E04\r")) << "the error reply is still the last reply";
+    }
+}
+
+TEST(SerOutPort, SilentPlayerGivesZeroBytesAndSerokTrue) {
+    Rig r;
+    r.link.setwait(30);
+    r.link.start();
+    r.link.setd();
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
+    EXPECT_EQ(r.peer.receive(3), "?F\r");
+    EXPECT_TRUE(r.link.getSEROK());
+    EXPECT_EQ(r.link.SerCount(), 0);
+    {
+        auto c = r.client.snap();
+        ASSERT_EQ(c.tc.size(), 1u);
+        EXPECT_EQ(c.tc[0].numBytes, 0);
+        EXPECT_EQ(c.tc[0].reply, std::string(16, '\0'));
+        EXPECT_EQ(c.indicate, (std::vector<bool>{true}));
+    }
+
+    // A late reply is read by the next exchange, after that exchange's command.
+    r.peer.send("0000099\r");
+    r.link.queue("PL\r");
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.serIn.size(); }) == 2u; }));
+    EXPECT_EQ(r.client.with([](auto& c) { return c.serIn[1]; }), padded("0000099\r"));
+}
+
+TEST(SerOutPort, InformationRepliesSetTitleAndChapterInRange) {
+    struct Case {
+        std::string reply;
+        std::vector<std::pair<int, int>> info;
+        int title, chapter;
+    };
+    const std::vector<Case> cases = {
+        {"0312\r", {{3, 12}}, 3, 12},
+        {"0012\r", {}, 0, 12},
+        {"0300\r", {{3, -1}}, 3, 0},
+        {"9999\r", {{99, 99}}, 99, 99},
+        {"E04\r", {}, 210, 5},  // digits taken as signed bytes: 10*('E'-'0')+0, 10*4+('\r'-'0')
+    };
+    for (const auto& c : cases) {
+        Rig r;
+        Responder player(r.peer, [&](const std::string&) { return c.reply; });
+        r.link.queue("?A\r");
+        r.link.start();
+        ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; })) << c.reply;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(r.client.with([](auto& cl) { return cl.info; }), c.info) << c.reply;
+        EXPECT_EQ(r.link.gettinumber(), c.title) << c.reply;
+        EXPECT_EQ(r.link.getchnumber(), c.chapter) << c.reply;
+    }
+
+    // Only the three-byte "?A" query is decoded.
+    Rig r;
+    Responder player(r.peer, [](const std::string&) { return std::string("0312\r"); });
+    r.link.queue("?AX\r");
+    r.link.start();
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(r.client.with([](auto& cl) { return cl.info; }).empty());
+}
+
+TEST(SerOutPort, LongReplyLeavesItsLastPieceAndCountsTheLastRead) {
+    Rig r;
+    r.link.setwait(200);
+    std::thread player([&] {
+        if (r.peer.receiveCommand(5000) == "?P\r") r.peer.send("ABCDEFGHIJKLMNOPQRST");
+    });
+    r.link.queue("?P\r");
+    r.link.start();
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }, 5000));
+    player.join();
+    EXPECT_EQ(r.client.with([](auto& cl) { return cl.serIn[0]; }), "QRSTEFGHIJKLMNOP");
+    EXPECT_EQ(r.link.SerCount(), 4);
+}
+
+TEST(SerOutPort, ClientMayQueueFromItsCallbacks) {
+    Rig r;
+    std::atomic<int> fed{0};
+    r.client.onSerIn = [&] {
+        if (fed.fetch_add(1) < 3) r.link.queue("PL\r");
+    };
+    r.link.setwait(5);
+    r.link.queue("ST\r");
+    r.link.start();
+    ASSERT_TRUE(eventually([&] { return fed.load() >= 4; }, 5000)) << "no deadlock between callback and store";
+    EXPECT_EQ(r.peer.receive(12), "ST\rPL\rPL\rPL\r");
+}
+
+TEST(SerOutPort, WaitIdleIsBoundedAndSeesTheLastWrite) {
+    Rig r;
+    r.link.setwait(5);
+    r.link.queue("PA\r");
+    r.link.queue("PA\r");
+    EXPECT_FALSE(r.link.waitIdle(50)) << "nothing sends while the thread is not running";
+    r.link.start();
+    EXPECT_TRUE(r.link.waitIdle(5000));
+    EXPECT_EQ(r.link.pending(), 0);
+    EXPECT_EQ(r.peer.receive(6), "PA\rPA\r");
+    EXPECT_TRUE(r.link.waitIdle(0));
+}
+
+TEST(SerOutPort, HungUpLineReportsWriteFailuresAndStillStops) {
+    Rig r;
+    r.link.setwait(5);
+    r.link.start();
+    r.peer.hangUp();
+    r.link.queue("PL\r");
+    r.link.setd();
+    ASSERT_TRUE(eventually([&] {
+        auto l = r.console.lines();
+        return std::count(l.begin(), l.end(), std::string("Unable to write to Serial Port")) >= 2;
+    }));
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) >= 1u; }));
+    {
+        auto c = r.client.snap();
+        EXPECT_TRUE(c.serIn.empty()) << "a failed write hands no reply over";
+        ASSERT_FALSE(c.tc.empty());
+        EXPECT_EQ(c.tc[0].numBytes, 0) << "a failed poll never looks like a whole frame reply";
+    }
+}
+
+TEST(SerOutPort, ManyLinksStartAndStopPromptly) {
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        PtyPeer peer;
+        test::ConsoleCapture console;
+        SerOutPort link(peer.slavePath());
+        link.start();
+        link.setd();
+        if (i % 2) std::this_thread::sleep_for(std::chrono::milliseconds(35));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+}
+
+TEST(SerOutPort, ShowStatReachesTheClientAndNullClientDropsReplies) {
+    Rig r;
+    r.link.ShowStat("Cued");
+    EXPECT_EQ(r.client.with([](auto& c) { return c.stat; }), (std::vector<std::string>{"Cued"}));
+    r.link.setclient(nullptr);
+    r.link.ShowStat("dropped");
+    r.link.setwait(5);
+    r.link.queue("?A\r");
+    r.link.setd();
+    r.link.start();
+    EXPECT_EQ(r.peer.receive(6), "?A\r?F\r");
+    EXPECT_EQ(r.client.with([](auto& c) { return c.stat.size() + c.serIn.size() + c.tc.size(); }), 1u);
+}
