@@ -1,6 +1,5 @@
-#include "startup/Quenta.h"
+// Entry point: the application (Qt event loop, start-up thread, action
+// thread) lives in runApp.
+#include "ui/MorviaApp.h"
 
-int main() {
-    morvia::Quenta::init({});
-    return 0;
-}
+int main(int argc, char** argv) { return morvia::runApp(argc, argv); }

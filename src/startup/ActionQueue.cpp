@@ -1,0 +1,120 @@
+#include "startup/ActionQueue.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "startup/Utils.h"
+
+namespace morvia {
+
+ActionQueue::ActionQueue() = default;
+
+ActionQueue::~ActionQueue() {
+    try {
+        stop();
+    } catch (...) {
+        // A destructor never throws; a failed join leaves nothing to clean.
+    }
+}
+
+void ActionQueue::start() {
+    std::lock_guard g(lock_);
+    if (started_ || stopping_) return;
+    started_ = true;
+    worker_ = std::thread([this] { run(); });
+    workerId_ = worker_.get_id();
+}
+
+void ActionQueue::stop() {
+    {
+        std::lock_guard g(lock_);
+        if (std::this_thread::get_id() == workerId_) return;
+        stopping_ = true;
+        if (!started_) {
+            jobs_.clear();
+            return;
+        }
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+bool ActionQueue::post(Job job) {
+    if (!job) return false;
+    {
+        std::lock_guard g(lock_);
+        if (stopping_) return false;
+        jobs_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void ActionQueue::drain() {
+    std::unique_lock g(lock_);
+    if (!started_ || std::this_thread::get_id() == workerId_) return;
+    idle_.wait(g, [this] { return (jobs_.empty() && !busy_) || finished_; });
+}
+
+bool ActionQueue::onWorker() const {
+    std::lock_guard g(lock_);
+    return started_ && std::this_thread::get_id() == workerId_;
+}
+
+std::size_t ActionQueue::pending() const {
+    std::lock_guard g(lock_);
+    return jobs_.size();
+}
+
+bool ActionQueue::idle() const {
+    std::lock_guard g(lock_);
+    return jobs_.empty() && !busy_;
+}
+
+void ActionQueue::setErrorHandler(std::function<void(std::exception_ptr)> handler) {
+    std::lock_guard g(lock_);
+    onError_ = std::move(handler);
+}
+
+void ActionQueue::run() {
+    std::unique_lock g(lock_);
+    for (;;) {
+        wake_.wait(g, [this] { return !jobs_.empty() || stopping_; });
+        if (jobs_.empty()) break;  // stopping and nothing left
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        busy_ = true;
+        g.unlock();
+        std::exception_ptr failure;
+        try {
+            job();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        job = nullptr;  // release captures outside the lock, before the next job
+        g.lock();
+        if (failure) {
+            auto handler = onError_;
+            g.unlock();
+            try {
+                if (handler) {
+                    handler(failure);
+                } else {
+                    std::rethrow_exception(failure);
+                }
+            } catch (const std::exception& e) {
+                Utils::OutLine(std::string("Action failed: ") + e.what());
+            } catch (...) {
+                Utils::OutLine("Action failed");
+            }
+            g.lock();
+        }
+        busy_ = false;
+        if (jobs_.empty()) idle_.notify_all();
+    }
+    busy_ = false;
+    finished_ = true;
+    idle_.notify_all();
+}
+
+} // namespace morvia

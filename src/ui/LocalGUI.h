@@ -1,0 +1,176 @@
+// The operator's main window: timecode, in and out points, title and
+// chapter, status line, transport/cue/jog buttons, shuttle bar and the
+// logger button, all placed at fixed positions.
+//
+// Threads: the window is built and lives on the Qt thread. The display
+// operations may be called from any thread: each one updates the window's
+// model (field texts, highlight layer, button states) under a lock at once
+// and hands the widget update to the Qt thread through a GuiQueue, in call
+// order; gettext reads the model. Every listener (button, Enter, shuttle,
+// close) is run on the action thread, in the order the operator acted, so a
+// long cue or review never stops the window from painting.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "player/Display.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+
+namespace morvia {
+
+class ActionQueue;
+class GuiQueue;
+class LocalVCR;
+
+class LocalGUI : public QWidget, public Display {
+    Q_OBJECT
+public:
+    // --- grid and look ---
+    static constexpr int dx = 60;              // grid column
+    static constexpr int dy = 24;              // control height
+    static constexpr int TCfontheight = 18;    // pixel size of the timecode fields
+    static constexpr QRgb backgroundcol = 0xFF5AAAFA;  // RGB(90, 170, 250)
+    static constexpr QRgb tccolor = 0xFFFA5050;        // RGB(250, 80, 80)
+    static constexpr QRgb red = 0xFFFF0000;
+    static constexpr const char* FCMString = ":";
+    static constexpr const char* CueString = "00:00:00:00";
+    static constexpr const char* EndString = "00:00:10:00";
+    static constexpr const char* TCString = "00:00:00:00";
+    static constexpr const char* OSString = "00:00:00:00";
+    static constexpr const char* PRString = "00:00:00:00";
+    // Rows of the grid (y of the top of each row in the client area).
+    static constexpr int C0 = 5;
+    static constexpr int Y0 = 5, Y1 = Y0 + 28, Y2 = Y1 + 28, Y3 = Y2 + 28, Y4 = Y3 + 30, Y5 = Y4 + 28;
+    static constexpr int YLogger = Y5 + 29, Y6 = Y5 + 56, Y7 = Y6 + 28;
+    static constexpr int height = Y7 + dy + 8;  // 263
+
+    // Builds the window (hidden) on the calling thread, which must be the Qt
+    // thread. Its width is the application's width setting; the title and the
+    // note shown in the top label are set with setIdentity.
+    explicit LocalGUI(ActionQueue& actions, QWidget* parent = nullptr);
+    ~LocalGUI() override;
+    LocalGUI(const LocalGUI&) = delete;
+    LocalGUI& operator=(const LocalGUI&) = delete;
+
+    // The controller the listeners act on; null until start-up has built it.
+    // Actions that arrive while it is null are ignored (a close ends the
+    // process at once).
+    void setController(LocalVCR* vcr);
+    LocalVCR* controller() const { return vcr_.load(); }
+
+    // Window title and the note after "DVD Controls ". Any thread.
+    void setIdentity(const std::string& title, const std::string& note);
+
+    GuiQueue& guiQueue() { return *queue_; }
+    ActionQueue& actions() { return actions_; }
+
+    // --- display operations (any thread) ---
+    void TCIndicate(bool ok) override;
+    void hilightinout(bool in, bool out) override;
+    void hilight(Control c) override;
+    void clearbuttons() override;
+    void settcfield(const std::string& text, Field f) override;
+    std::string gettext(Field f) const override;
+    void ShowIP(const std::string& address) override;
+    void ShowTC(const std::string& tc) override;
+    void ShowStatus(const std::string& s) override;
+    void ShowPlay(bool on) override;
+    void EnableConnect(bool on) override;
+    void setFieldBackground(Field f, Shade shade) override;
+    void EnableLogger(bool on) override;
+    void setClipboard(const std::string& text) override;
+
+    // The window's own in/out point setting: the text shown in tcfield
+    // becomes the in point (out point), then the controller re-validates.
+    void setcue();
+    void setreview();
+
+    // --- listeners; each runs on the action thread ---
+    // Shared command listener: status line, verbose echo, dispatch.
+    void actionPerformed(const std::string& command);
+    void inPointEntered(const std::string& text);
+    void outPointEntered(const std::string& text);
+    void titleEntered(const std::string& text);
+    void chapterEntered(const std::string& text);
+    void shuttleChanged(int value);
+    void loggerPressed();
+    void windowClosing();
+
+    // The action commands in dispatch order.
+    static const std::vector<std::string>& actionCommands();
+
+    // --- inspection (tests, screenshots) ---
+    // Any component by its field name ("bplay", "tcfield", "vsb", ...),
+    // placed or not; null for an unknown name.
+    QWidget* component(const QString& name) const;
+    // Copy of the highlight layer (any thread).
+    QImage paintLayer() const;
+    // Where a control's highlight bar goes: its rectangle in the window.
+    static QRect controlRect(Control c);
+    static QRect fieldRect(Field f);
+    bool loggerEnabled() const { return loggerEnabled_.load(); }
+    int vsbval() const { return vsbval_.load(); }
+    // Calls fn with every text a display operation or the operator gives a
+    // field, on the thread that gave it (tests watch passing texts with it).
+    void observeTexts(std::function<void(Field, const std::string&)> fn);
+    // Qt thread: applies every pending display update now.
+    void applyPending();
+    // Qt thread: presses the button with this action command, as a click.
+    void press(const std::string& command);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void build();
+    QPushButton* addButton(const char* name, const char* caption, const char* command);
+    QLineEdit* addField(Field f, const char* name, const char* text, int columns);
+    template <class W>
+    W* unplaced(const char* name);
+    void fill(const QRect& r, QRgb colour);
+    void repaintLayer();
+    void refreshField(int index);
+    void post(std::function<void(LocalVCR&)> action);
+    void runScript(LocalVCR& vcr);
+
+    ActionQueue& actions_;
+    GuiQueue* queue_ = nullptr;  // child of this window
+    std::atomic<LocalVCR*> vcr_{nullptr};
+    std::atomic<int> vsbval_{48};
+    std::atomic<bool> loggerEnabled_{true};
+    std::atomic<bool> closing_{false};
+    int width_;
+
+    // Model shared with other threads.
+    mutable std::mutex modelLock_;
+    std::array<std::string, 9> texts_;
+    std::array<bool, 9> dirty_{};
+    QImage layer_;
+    bool repaintPending_ = false;
+    std::shared_ptr<const std::function<void(Field, const std::string&)>> observer_;
+
+    // Widgets (Qt thread only after construction).
+    std::array<QLineEdit*, 9> fields_{};
+    QLabel* vcrlabel = nullptr;
+    QPushButton* blogger = nullptr;
+    QPushButton* bconnect = nullptr;
+    QScrollBar* vsb = nullptr;
+    std::vector<std::unique_ptr<QWidget>> notAdded_;  // created, never on the window
+};
+
+} // namespace morvia

@@ -1,0 +1,135 @@
+#include "ui/MorviaApp.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <exception>
+#include <functional>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "logger/LoggerWindow.h"
+#include "player/LocalVCR.h"
+#include "player/SerOutPort.h"
+#include "startup/ActionQueue.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+#include "ui/GuiQueue.h"
+#include "ui/LocalGUI.h"
+
+namespace morvia {
+namespace {
+
+// SIGTERM / SIGINT -> one byte down a pipe -> the Qt thread closes the window.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onCloseSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+void installCloseSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction sa {};
+    sa.sa_handler = onCloseSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+std::string envText(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+// What start-up builds; it lives until the process ends.
+struct Parts {
+    std::unique_ptr<SerOutPort> sop;
+    std::unique_ptr<LocalVCR> vcr;
+};
+
+} // namespace
+
+int runApp(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    installCloseSignals();
+
+    // Read here, before any other thread runs.
+    const std::string screenshot = envText("MORVIA_SCREENSHOT");
+    const bool demoScript = envText("MORVIA_DEMO_SCRIPT") == "1";
+
+    ActionQueue actions;
+    actions.start();
+    LocalGUI gui(actions);
+    Parts parts;
+
+    std::unique_ptr<QSocketNotifier> closer;
+    if (signalPipe[0] >= 0) {
+        closer = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(closer.get(), &QSocketNotifier::activated, &gui, [&gui] {
+            char buf[16];
+            while (::read(signalPipe[0], buf, sizeof buf) > 0) {
+            }
+            gui.close();
+        });
+    }
+
+    Quenta::Hooks hooks;
+    hooks.makeSerial = [&parts](const std::string& port) {
+        parts.sop = std::make_unique<SerOutPort>(port);
+        return !parts.sop->bad;
+    };
+    hooks.setwait = [&parts](int ms) {
+        if (parts.sop) parts.sop->setwait(ms);
+    };
+    hooks.makeController = [&parts, &gui, &actions] {
+        parts.vcr = std::make_unique<LocalVCR>(parts.sop.get(), gui, Quenta::getsocketport());
+        if (parts.sop) parts.sop->setclient(parts.vcr.get());
+        gui.setController(parts.vcr.get());
+        gui.setIdentity(Quenta::name, Quenta::note);
+        gui.guiQueue().post([&gui] { gui.show(); });
+        LocalVCR::StartHooks startHooks;
+        LocalVCR& vcr = *parts.vcr;
+        startHooks.makeLogger = [&vcr, &gui, &actions] {
+            return makeLoggerWindow(vcr, gui, [&actions](std::function<void()> job) { actions.post(std::move(job)); });
+        };
+        parts.vcr->startup(startHooks);
+    };
+
+    std::thread startup([&] {
+        try {
+            Quenta::init(hooks);
+        } catch (const std::exception& e) {
+            Utils::OutLine(std::string("Start-up failed: ") + e.what());
+            Utils::Exit(1);
+        }
+        if (!screenshot.empty()) {
+            Utils::DelayT(1500);  // let the timecode and the status marks settle
+            gui.guiQueue().call([&gui, &screenshot] { return gui.grab().save(QString::fromStdString(screenshot)); });
+        }
+        if (demoScript) {
+            gui.guiQueue().post([&gui] {
+                gui.press("Script");
+                gui.close();
+            });
+        }
+        // The Qt thread owns this thread and joins it once its work is done.
+        gui.guiQueue().post([&startup] { startup.join(); });
+    });
+
+    const int rc = QApplication::exec();
+    // Nothing quits the event loop in normal operation; if it ever returns,
+    // end the way a window close does.
+    gui.windowClosing();
+    return rc;
+}
+
+} // namespace morvia

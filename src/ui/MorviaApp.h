@@ -1,0 +1,24 @@
+// The application: Qt on the main thread, start-up on a thread of its own,
+// every window action on the action thread.
+//
+// runApp builds the (hidden) main window on the main thread, then starts the
+// start-up thread, which reads the settings, opens the player's port, shows
+// the window, builds the controller with it and runs the start-up dialogue
+// with the player; the main thread meanwhile runs the Qt event loop. The
+// process ends through Utils::Exit: when the operator closes the window
+// (after the stop commands went out), or when start-up gives up.
+//
+// Environment hooks for demonstrations and tests (all optional):
+//   MORVIA_SCREENSHOT=path   once start-up is complete and the window has
+//                            settled (about 1.5 s), save a picture of the
+//                            window to `path` (PNG).
+//   MORVIA_DEMO_SCRIPT=1     after that, press "Script", then close the window
+//                            (the close runs after the script).
+// SIGTERM and SIGINT close the window as the operator would.
+#pragma once
+
+namespace morvia {
+
+int runApp(int argc, char** argv);
+
+} // namespace morvia

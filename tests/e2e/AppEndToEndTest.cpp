@@ -1,0 +1,301 @@
+// The built morvia program against the dvdsim player simulator on a
+// pseudo-terminal, in a temporary working directory, on Qt's offscreen
+// platform: what the console shows and what the player receives, with the
+// simulator's timestamps.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#if !defined(MORVIA_BIN) || !defined(DVDSIM_BIN)
+#error "the end-to-end tests need the morvia and dvdsim programs (MORVIA_BIN, DVDSIM_BIN)"
+#endif
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// A child process with its standard output in a file (and its errors in
+// the same name + ".err").
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const fs::path& dir, const fs::path& out,
+          const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> env = extraEnv;
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::vector<char*> argv, envp;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const std::string errPath = out.string() + ".err";
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int efd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || efd < 0) throw std::runtime_error("cannot create " + out.string());
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fd, 1);
+            ::dup2(efd, 2);
+            if (::chdir(dir.c_str()) != 0) ::_exit(126);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(fd);
+        ::close(efd);
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+    }
+    ~Child() {
+        if (!status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void signal(int sig) const { ::kill(pid_, sig); }
+    // The exit status once the process ended within `limit`; nullopt otherwise.
+    std::optional<int> wait(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (!status_) {
+            int st = 0;
+            const pid_t r = ::waitpid(pid_, &st, WNOHANG);
+            if (r == pid_) {
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                break;
+            }
+            if (Clock::now() > end) return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return status_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// Polls until the file holds `text` (true) or the time is up (false).
+bool waitForText(const fs::path& p, const std::string& text, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (readFile(p).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// One command the simulator received: its time in ms and its text with the
+// carriage return written as "\r".
+struct Received {
+    double ms;
+    std::string command;
+};
+
+std::vector<Received> commands(const fs::path& log) {
+    std::vector<Received> out;
+    for (const auto& l : lines(readFile(log))) {
+        std::istringstream in(l);
+        double ms = 0;
+        std::string kind, text;
+        if (!(in >> ms >> kind) || kind != "cmd") continue;
+        std::getline(in >> std::ws, text);
+        out.push_back({ms, text});
+    }
+    return out;
+}
+
+// Index of the first command equal to `text` at or after `from`; -1 if none.
+int find(const std::vector<Received>& cmds, const std::string& text, int from = 0) {
+    for (int i = from; i < static_cast<int>(cmds.size()); ++i)
+        if (cmds[i].command == text) return i;
+    return -1;
+}
+
+// True when `expected` appears in `got` in this order (other lines may come between).
+::testing::AssertionResult inOrder(const std::vector<std::string>& got, const std::vector<std::string>& expected) {
+    std::size_t at = 0;
+    for (const auto& want : expected) {
+        while (at < got.size() && got[at] != want) ++at;
+        if (at == got.size()) return ::testing::AssertionFailure() << "missing or out of order: \"" << want << "\"";
+        ++at;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class AppEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("morvia-e2e-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (sim) {
+            sim->signal(SIGTERM);
+            sim->wait(std::chrono::seconds(5));
+        }
+        sim.reset();
+        if (!HasFailure()) fs::remove_all(dir);
+    }
+    // Starts the simulator and writes a Settings.txt naming its terminal.
+    void startPlayer(const std::vector<std::string>& options, const std::string& startTitle) {
+        std::vector<std::string> args = {DVDSIM_BIN, "--log", (dir / "sim.log").string()};
+        args.insert(args.end(), options.begin(), options.end());
+        sim = std::make_unique<Child>(args, dir, dir / "sim.out");
+        ASSERT_TRUE(waitForText(dir / "sim.out", "\n", std::chrono::seconds(10))) << "dvdsim printed no terminal";
+        port = lines(readFile(dir / "sim.out")).at(0);
+        std::ofstream(dir / "Settings.txt") << "Verbose=NO\nUserNote=EndToEnd\nDVDCOMPort=" << port
+                                           << "\nTCOffset=00:00:00:00\nStartTitle=" << startTitle
+                                           << "\nUseClipboard=NO\nStopOnExit=NO\n";
+    }
+    std::unique_ptr<Child> startApp(const std::vector<std::string>& env = {}) {
+        std::vector<std::string> e = {"QT_QPA_PLATFORM=offscreen"};
+        e.insert(e.end(), env.begin(), env.end());
+        return std::make_unique<Child>(std::vector<std::string>{MORVIA_BIN}, dir, dir / "console.txt", e);
+    }
+    std::vector<std::string> console() const { return lines(readFile(dir / "console.txt")); }
+
+    fs::path dir;
+    std::string port;
+    std::unique_ptr<Child> sim;
+};
+
+// Width and height from a PNG file's header; {0, 0} when it is not a PNG.
+std::pair<int, int> pngSize(const fs::path& p) {
+    const std::string d = readFile(p);
+    if (d.size() < 24 || d.compare(1, 3, "PNG") != 0) return {0, 0};
+    auto be = [&d](int at) {
+        return (static_cast<unsigned char>(d[at]) << 24) | (static_cast<unsigned char>(d[at + 1]) << 16) |
+               (static_cast<unsigned char>(d[at + 2]) << 8) | static_cast<unsigned char>(d[at + 3]);
+    };
+    return {be(16), be(20)};
+}
+
+TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
+    startPlayer({}, "12");
+    auto app = startApp({"MORVIA_SCREENSHOT=" + (dir / "window.png").string()});
+    ASSERT_TRUE(waitForText(dir / "console.txt", " Ready", std::chrono::seconds(60))) << readFile(dir / "console.txt");
+
+    EXPECT_TRUE(inOrder(console(), {
+        "Morvia/Lintra", "", "Serial Port " + port + " Opened OK", "", "Morvia", " ", "SETTINGS:",
+        "User Note        = EndToEnd", "DVD Type         = DVD V7400", "DVD COM Port     = " + port,
+        "Verbose          = NO", "Starting Title   = 12", "Time Code Offset = 00:00:00:00",
+        "Use Clipboard    = NO", "Stop On Exit     = NO", "", "Starting Disc", "Starting at Title 12",
+        "DVD-V7400 On " + port + " Ready",
+    }));
+    int checks = 0;
+    for (const auto& l : console()) checks += l.rfind("Checking DVD Status ", 0) == 0;
+    EXPECT_GE(checks, 1);
+    EXPECT_LE(checks, 5);
+
+    // The window was shown at its size once start-up was complete.
+    for (int i = 0; i < 100 && pngSize(dir / "window.png").first == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(pngSize(dir / "window.png"), std::make_pair(320, 263));
+
+    const auto before = commands(dir / "sim.log");
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(before[0].command, "SA\\r");
+    const int firstCheck = find(before, "?P\\r");
+    ASSERT_GT(firstCheck, 0);
+    const double wake = before[firstCheck].ms - before[0].ms;
+    EXPECT_GT(wake, 4800);  // five seconds after "SA"
+    EXPECT_LT(wake, 10000);
+    const int pause = find(before, "ST\\r", firstCheck);
+    const int title = find(before, "TI12SEPL\\r");
+    ASSERT_GT(pause, firstCheck);
+    ASSERT_GT(title, pause);
+    EXPECT_EQ(find(before, "TI01SEPL\\r"), -1);
+    // The title burst: "\r", "NS", "ST" and the title command go out together.
+    for (const char* c : {"\\r", "NS\\r"}) {
+        const int at = find(before, c, pause + 1);
+        ASSERT_GT(at, pause) << c;
+        EXPECT_LT(std::abs(before[at].ms - before[title].ms), 1000) << c;
+    }
+    // Polling runs, and play starts about six seconds after the title command.
+    const int play = find(before, "PL\\r", title);
+    ASSERT_GT(play, title);
+    const double toPlay = before[play].ms - before[title].ms;
+    EXPECT_GT(toPlay, 5500);
+    EXPECT_LT(toPlay, 11000);
+    int polls = 0;
+    for (int i = title; i < play; ++i) polls += before[i].command == "?F\\r";
+    EXPECT_GT(polls, 10);
+
+    // Closing the window stops the player, then the process ends.
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
+    EXPECT_EQ(*status, 0);
+    const auto after = commands(dir / "sim.log");
+    const int stop = find(after, "PA\\r", static_cast<int>(before.size()));
+    ASSERT_GE(stop, 0) << "no stop command reached the player";
+    EXPECT_EQ(console().back(), " ");  // nothing printed after the ready lines
+}
+
+TEST_F(AppEndToEnd, GivesUpWhenThePlayerIsOff) {
+    startPlayer({"--unit-off"}, "1");
+    auto app = startApp();
+    const auto status = app->wait(std::chrono::seconds(90));
+    ASSERT_TRUE(status.has_value()) << readFile(dir / "console.txt");
+    EXPECT_EQ(*status, 0);
+
+    const auto out = console();
+    EXPECT_TRUE(inOrder(out, {"Starting Disc", "Please Turn Unit ON"}));
+    EXPECT_EQ(out.back(), "Please Turn Unit ON");
+    std::vector<std::string> checks;
+    for (const auto& l : out)
+        if (l.rfind("Checking DVD Status ", 0) == 0) checks.push_back(l.substr(0, 21));
+    EXPECT_EQ(checks, (std::vector<std::string>{"Checking DVD Status 1", "Checking DVD Status 2", "Checking DVD Status 3",
+                                                "Checking DVD Status 4", "Checking DVD Status 5"}));
+
+    // Five mode queries, three seconds apart; nothing after them.
+    const auto cmds = commands(dir / "sim.log");
+    std::vector<double> at;
+    for (const auto& c : cmds)
+        if (c.command == "?P\\r") at.push_back(c.ms);
+    ASSERT_EQ(at.size(), 5u);
+    for (std::size_t i = 1; i < at.size(); ++i) {
+        EXPECT_GT(at[i] - at[i - 1], 2800) << i;
+        EXPECT_LT(at[i] - at[i - 1], 6000) << i;
+    }
+    EXPECT_EQ(cmds.back().command, "?P\\r");
+}
+
+} // namespace
