@@ -363,10 +363,22 @@ void LocalGUI::fill(const QRect& r, QRgb colour) {
     {
         std::lock_guard g(modelLock_);
         const QRect area = r.intersected(layer_.rect());
+        bool changed = false;
         for (int y = area.top(); y <= area.bottom(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(layer_.scanLine(y));
-            std::fill(line + area.left(), line + area.right() + 1, colour);
+            for (int x = area.left(); x <= area.right(); ++x) {
+                if (line[x] != colour) {
+                    line[x] = colour;
+                    changed = true;
+                }
+            }
         }
+        // The link indicator and the status marks are refilled many times a
+        // second with what they already show; only real changes repaint, and
+        // only the strip that changed, so the window's widgets are not redrawn
+        // at the polling rate.
+        if (!changed) return;
+        layerDirty_ = layerDirty_.united(area);
         if (repaintPending_) return;
         repaintPending_ = true;
     }
@@ -374,11 +386,14 @@ void LocalGUI::fill(const QRect& r, QRgb colour) {
 }
 
 void LocalGUI::repaintLayer() {
+    QRect dirty;
     {
         std::lock_guard g(modelLock_);
         repaintPending_ = false;
+        dirty = layerDirty_;
+        layerDirty_ = QRect();
     }
-    update();
+    if (!dirty.isEmpty()) update(dirty);
 }
 
 QImage LocalGUI::paintLayer() const {

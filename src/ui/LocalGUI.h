@@ -162,6 +162,7 @@ private:
     std::array<bool, 9> dirty_{};
     QImage layer_;
     bool repaintPending_ = false;
+    QRect layerDirty_;  // union of the layer areas changed since the last repaint
     std::shared_ptr<const std::function<void(Field, const std::string&)>> observer_;
 
     // Widgets (Qt thread only after construction).
