@@ -1,0 +1,236 @@
+// Micro benchmarks of the controller's hot paths, all without a player: the
+// link queues nothing, the window keeps only its field texts, waits return at
+// once and console lines are dropped.
+//
+//   frame reply      LocalVCR::DoTC on a complete reply, and the pure decoder
+//   frame search     MakeFRString and the frame template filled with its digits;
+//                    a whole cue-in (nine searches queued) for scale
+//   command line     ParseNetCommand on typical lines
+//   EDL              a 100-event list formatted, parsed, saved (temporary
+//                    file, flushed to disk, renamed) and loaded
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include <benchmark/benchmark.h>
+
+#include "logger/Edl.h"
+#include "player/Display.h"
+#include "player/LocalVCR.h"
+#include "player/PlayerLink.h"
+#include "player/Timecode.h"
+#include "remote/CommandLanguage.h"
+#include "startup/Utils.h"
+
+using namespace morvia;
+
+namespace {
+
+class NoSleep : public Sleeper {
+public:
+    void sleep(int) override {}
+};
+
+class NullLink : public PlayerLink {
+public:
+    void queue(const std::string& command) override { benchmark::DoNotOptimize(command.data()); }
+    void setd() override {}
+    void start() override {}
+    bool hasSerialPort() const override { return false; }
+};
+
+// Keeps field texts under a lock, as the real window model does.
+class FieldsOnly : public Display {
+public:
+    FieldsOnly() {
+        texts_[Field::cuefield] = "00:01:00:00";
+        texts_[Field::endfield] = "00:01:10:00";
+    }
+    void TCIndicate(bool) override {}
+    void hilightinout(bool, bool) override {}
+    void hilight(Control) override {}
+    void clearbuttons() override {}
+    void settcfield(const std::string& text, Field f) override { set(f, text); }
+    std::string gettext(Field f) const override {
+        std::lock_guard g(lock_);
+        auto it = texts_.find(f);
+        return it == texts_.end() ? std::string() : it->second;
+    }
+    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
+    void ShowTC(const std::string& tc) override { set(Field::tcfield, tc); }
+    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
+    void ShowPlay(bool) override {}
+    void EnableConnect(bool) override {}
+    void setFieldBackground(Field, Shade) override {}
+    void EnableLogger(bool) override {}
+    void setClipboard(const std::string&) override {}
+
+private:
+    void set(Field f, const std::string& text) {
+        std::lock_guard g(lock_);
+        texts_[f] = text;
+    }
+    mutable std::mutex lock_;
+    std::map<Field, std::string> texts_;
+};
+
+struct Controller {
+    NullLink link;
+    FieldsOnly display;
+    LocalVCR vcr{&link, display, 2001};
+};
+
+// ---- frame reply ----
+
+void BM_DoTC(benchmark::State& state) {
+    Controller c;
+    const std::array<std::uint8_t, 16> reply{'0', '1', '2', '3', '4', '5', '6', '\r'};
+    for (auto _ : state) c.vcr.DoTC(reply.data(), 16, 8);
+    benchmark::DoNotOptimize(c.vcr.getTCString());
+}
+BENCHMARK(BM_DoTC);
+
+void BM_DecodeFrameReply(benchmark::State& state) {
+    std::array<std::uint8_t, 16> reply{'0', '1', '2', '3', '4', '5', '6', '\r'};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(reply.data());
+        auto n = timecode::DecodeFrameReply(reply.data(), reply.size());
+        benchmark::DoNotOptimize(n);
+    }
+}
+BENCHMARK(BM_DecodeFrameReply);
+
+void BM_FramesToTC(benchmark::State& state) {
+    long long n = 123456;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(n);
+        benchmark::DoNotOptimize(timecode::FramesToTC(n));
+    }
+}
+BENCHMARK(BM_FramesToTC);
+
+// ---- frame-search command ----
+
+void BM_MakeFRString_Fill(benchmark::State& state) {
+    Controller c;
+    const std::string tc = "01:02:03:04";
+    std::array<int, 7> fr{};
+    std::string command = "FR0000000SE\r";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(c.vcr.MakeFRString(tc, fr));
+        timecode::PatchFrameDigits(command, fr);
+        benchmark::DoNotOptimize(command.data());
+    }
+}
+BENCHMARK(BM_MakeFRString_Fill);
+
+void BM_CueIn(benchmark::State& state) {
+    Controller c;
+    for (auto _ : state) c.vcr.cuein();
+}
+BENCHMARK(BM_CueIn);
+
+// ---- command line ----
+
+void BM_ParseNetCommand(benchmark::State& state, const char* line) {
+    Controller c;
+    const std::string s = line;
+    for (auto _ : state) benchmark::DoNotOptimize(ParseNetCommand(c.vcr, s));
+}
+BENCHMARK_CAPTURE(BM_ParseNetCommand, Play, "Play");
+BENCHMARK_CAPTURE(BM_ParseNetCommand, PrevC_late_word, "PrevC");
+BENCHMARK_CAPTURE(BM_ParseNetCommand, TNum12, "TNum12");
+BENCHMARK_CAPTURE(BM_ParseNetCommand, TC1_point, "TC100:01:00:00");
+BENCHMARK_CAPTURE(BM_ParseNetCommand, unknown, "Rewindx");
+
+// ---- EDL ----
+
+EdlEntries hundredEntries() {
+    EdlEntries e = EdlEntries::initial();
+    for (int i = 0; i < EdlEntryCount; ++i) {
+        e.SrcInArray[static_cast<std::size_t>(i)] = timecode::FramesToTC(1800LL * i + 30);
+        e.SrcOutArray[static_cast<std::size_t>(i)] = timecode::FramesToTC(1800LL * i + 900);
+    }
+    return e;
+}
+
+std::filesystem::path benchDir() {
+    static const std::filesystem::path dir = [] {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/morvia-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        return std::filesystem::path(pattern);
+    }();
+    return dir;
+}
+
+void BM_FormatEDL100(benchmark::State& state) {
+    const EdlEntries e = hundredEntries();
+    for (auto _ : state) benchmark::DoNotOptimize(edl::format("list.edl", "Morvia", e));
+    state.SetItemsProcessed(state.iterations() * EdlEntryCount);
+}
+BENCHMARK(BM_FormatEDL100);
+
+void BM_ParseEDL100(benchmark::State& state) {
+    const std::string text = edl::format("list.edl", "Morvia", hundredEntries());
+    for (auto _ : state) {
+        edl::LineSplitter splitter;
+        edl::EdlParser parser([](std::string_view) {});
+        const edl::LineSplitter::Sink sink = [&](std::string_view k, std::size_t n) { parser.line(k, n); };
+        splitter.feed(text.data() + 1, text.size() - 1, sink);
+        splitter.finish(sink);
+        benchmark::DoNotOptimize(parser.events().size());
+    }
+    state.SetItemsProcessed(state.iterations() * EdlEntryCount);
+}
+BENCHMARK(BM_ParseEDL100);
+
+void BM_SaveEDL100(benchmark::State& state) {
+    const EdlEntries e = hundredEntries();
+    const std::string file = (benchDir() / "save.edl").string();
+    for (auto _ : state) {
+        if (!SaveEDL(file, "Morvia", e)) state.SkipWithError("SaveEDL failed");
+    }
+    state.SetItemsProcessed(state.iterations() * EdlEntryCount);
+}
+BENCHMARK(BM_SaveEDL100)->Unit(benchmark::kMicrosecond);
+
+void BM_LoadEDL100(benchmark::State& state) {
+    const std::string file = (benchDir() / "load.edl").string();
+    if (!SaveEDL(file, "Morvia", hundredEntries())) {
+        state.SkipWithError("SaveEDL failed");
+        return;
+    }
+    for (auto _ : state) {
+        auto events = LoadEDL(file);
+        if (events.size() != static_cast<std::size_t>(EdlEntryCount)) state.SkipWithError("LoadEDL lost events");
+        benchmark::DoNotOptimize(events.data());
+    }
+    state.SetItemsProcessed(state.iterations() * EdlEntryCount);
+}
+BENCHMARK(BM_LoadEDL100)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Utils::setConsoleSink([](std::string_view) {});
+    Utils::setSleeper(std::make_shared<NoSleep>());
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ec;
+    std::filesystem::remove_all(benchDir(), ec);
+    Utils::setSleeper(nullptr);
+    Utils::setConsoleSink(nullptr);
+    return 0;
+}
