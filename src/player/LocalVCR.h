@@ -232,7 +232,7 @@ private:
     OutPoint buildOut(const std::string& text);
     void setdirectinImpl();
     void setdirectoutImpl();
-    void reviewImpl();
+    bool reviewImpl();  // true when the segment was played
     // Patches bytes 2..8 of a frame template with `digits` and queues it
     // `times` times in a row, as one step under the template lock.
     void queueFrame(std::string& tmpl, const std::array<int, 7>& digits, int times = 1);

@@ -157,7 +157,7 @@ void LocalVCR::cueplay() {
     });
 }
 
-void LocalVCR::reviewImpl() {
+bool LocalVCR::reviewImpl() {
     std::array<int, 7> inDigits{};
     const int in = buildCueIn(inDigits);
     const OutPoint out = buildOut(gui_.gettext(Field::endfield));
@@ -165,7 +165,7 @@ void LocalVCR::reviewImpl() {
     duration.store(d);
     if (d <= 0) {
         ShowStat("Outpoint Not Valid");
-        return;
+        return false;
     }
     ShowStat("Review duration= " + std::to_string(d) + " frames");
     const int playtime = d * kMsPerFrame;  // at most 9,999,999 x 35: fits
@@ -183,6 +183,7 @@ void LocalVCR::reviewImpl() {
     DelayT(playtime);
     stopvcr();
     ShowStat("Review completed - Pause");
+    return true;
 }
 
 void LocalVCR::review() {
@@ -194,7 +195,11 @@ void LocalVCR::repeat() {
     // request made while this one runs ends it.
     const unsigned generation = stoprepeat.load();
     for (int pass = 0; pass < Quenta::getrepeatval() && stoprepeat.load() == generation; ++pass) {
-        if (!guarded([this] { reviewImpl(); })) break;
+        // A pass that could not play (invalid points) ends the repeat: the
+        // next pass would fail the same way at once, and a large repeat count
+        // would otherwise spin through its passes without a single wait.
+        bool played = false;
+        if (!guarded([this, &played] { played = reviewImpl(); }) || !played) break;
     }
 }
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <ctime>
 #include <exception>
 #include <functional>
 #include <cstdlib>
@@ -49,6 +51,17 @@ std::string envText(const char* name) {
     return v ? std::string(v) : std::string();
 }
 
+// MORVIA_SHOWN_STAMP: the monotonic clock in milliseconds when the window was
+// shown, written to `path` (benchmarks measure launch to window shown).
+void writeShownStamp(const std::string& path) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    if (FILE* f = std::fopen(path.c_str(), "we")) {
+        std::fprintf(f, "%.3f\n", static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6);
+        std::fclose(f);
+    }
+}
+
 // What start-up builds; it lives until the process ends.
 struct Parts {
     std::unique_ptr<SerOutPort> sop;
@@ -65,6 +78,7 @@ int runApp(int argc, char** argv) {
     // Read here, before any other thread runs.
     const std::string screenshot = envText("MORVIA_SCREENSHOT");
     const bool demoScript = envText("MORVIA_DEMO_SCRIPT") == "1";
+    const std::string shownStamp = envText("MORVIA_SHOWN_STAMP");
 
     ActionQueue actions;
     actions.start();
@@ -90,12 +104,15 @@ int runApp(int argc, char** argv) {
     hooks.setwait = [&parts](int ms) {
         if (parts.sop) parts.sop->setwait(ms);
     };
-    hooks.makeController = [&parts, &gui, &actions] {
+    hooks.makeController = [&parts, &gui, &actions, &shownStamp] {
         parts.vcr = std::make_unique<LocalVCR>(parts.sop.get(), gui, Quenta::getsocketport());
         if (parts.sop) parts.sop->setclient(parts.vcr.get());
         gui.setController(parts.vcr.get());
         gui.setIdentity(Quenta::name, Quenta::note);
-        gui.guiQueue().post([&gui] { gui.show(); });
+        gui.guiQueue().post([&gui, &shownStamp] {
+            gui.show();
+            if (!shownStamp.empty()) writeShownStamp(shownStamp);
+        });
         LocalVCR::StartHooks startHooks;
         LocalVCR& vcr = *parts.vcr;
         startHooks.makeLogger = [&vcr, &gui, &actions] {

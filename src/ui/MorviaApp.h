@@ -14,6 +14,8 @@
 //                            window to `path` (PNG).
 //   MORVIA_DEMO_SCRIPT=1     after that, press "Script", then close the window
 //                            (the close runs after the script).
+//   MORVIA_SHOWN_STAMP=path  when the window is shown, write the monotonic
+//                            clock in milliseconds to `path` (benchmarks).
 // SIGTERM and SIGINT close the window as the operator would.
 #pragma once
 

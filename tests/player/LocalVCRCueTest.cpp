@@ -157,6 +157,21 @@ TEST_F(VcrTest, RepeatRunsTheRepeatCountOfReviews) {
     EXPECT_TRUE(rec->events().empty());
 }
 
+TEST_F(VcrTest, RepeatWithInvalidPointsEndsAfterTheFirstFailedPass) {
+    auto& v = make();
+    display.set(Field::cuefield, "00:00:02:00");
+    display.set(Field::endfield, "00:00:01:00");
+    rec->clear();
+    // A huge count (a script or client can set any) must not spin through
+    // passes that each fail at once.
+    Quenta::setrepeatval(2000000000);
+    v.setstoprepeat();
+    v.repeat();
+    EXPECT_EQ(rec->only("S:"), (std::vector<std::string>{"Outpoint Not Valid"}));
+    EXPECT_TRUE(queued().empty());
+    Quenta::setrepeatval(2);
+}
+
 // Calls `action` at the first wait of `ms` milliseconds, recording every wait.
 class TriggerSleeper : public Sleeper {
 public:
