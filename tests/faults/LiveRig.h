@@ -1,0 +1,427 @@
+// The real controller on the real player link, against the in-process player
+// simulator on a pseudo-terminal, with the window's action thread in front of
+// it: the rig the fault and soak tests drive.
+//
+// Nothing here grows with running time (the display keeps the last texts and
+// counters, the console sink counts lines and keeps a short tail, the command
+// tallies are keyed by command text), so that a long soak can watch the
+// process's resident memory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "dvdsim/Simulator.h"
+#include "logger/Edl.h"
+#include "player/LocalVCR.h"
+#include "player/SerOutPort.h"
+#include "player/TCThread.h"
+#include "startup/ActionQueue.h"
+#include "startup/Quenta.h"
+#include "startup/Utils.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define MORVIA_FAULTS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MORVIA_FAULTS_SANITIZED 1
+#endif
+#endif
+
+namespace morvia::faults {
+
+#ifdef MORVIA_FAULTS_SANITIZED
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+using Clock = std::chrono::steady_clock;
+
+inline double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+inline double cpuSeconds(clockid_t id) {
+    timespec ts{};
+    ::clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Share of one core the whole process used while it waited `ms` milliseconds.
+inline double processCpuShareOver(int ms) {
+    const double c0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - c0) / secondsSince(t0);
+}
+
+// The CPU share the whole process may use while the controller waits on a
+// bad line: it sleeps between its 30 ms cycles and uses well under 1 % (under
+// 2 % with sanitizers); a busy loop would take a whole core.
+inline double idleCpuLimit() { return 0.05; }
+
+// Resident memory of this process in bytes.
+inline long residentBytes() {
+    std::ifstream in("/proc/self/statm");
+    long size = 0, resident = 0;
+    in >> size >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+// Polls `pred` every 5 ms until it holds or `ms` passed.
+template <class Pred>
+bool eventually(Pred pred, int ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// True when `tc` has the shape hh:mm:ss:ff (hours may be longer).
+inline bool looksLikeTimecode(const std::string& tc) {
+    if (tc.size() < 11) return false;
+    const std::size_t h = tc.size() - 9;
+    for (std::size_t i = 0; i < tc.size(); ++i) {
+        const bool colon = i == h || i == h + 3 || i == h + 6;
+        if (colon ? tc[i] != ':' : (tc[i] < '0' || tc[i] > '9')) return false;
+    }
+    return true;
+}
+
+// A window that keeps only the latest texts and a few counters.
+class QuietDisplay : public Display {
+public:
+    QuietDisplay() {
+        texts_[Field::cuefield] = "00:00:00:00";
+        texts_[Field::endfield] = "00:00:10:00";
+    }
+    void TCIndicate(bool ok) override {
+        indicateOk_.store(ok);
+        ++indications_;
+    }
+    void hilightinout(bool, bool) override {}
+    void hilight(Control) override {}
+    void clearbuttons() override {}
+    void settcfield(const std::string& text, Field f) override { set(f, text); }
+    std::string gettext(Field f) const override {
+        std::lock_guard g(lock_);
+        auto it = texts_.find(f);
+        return it == texts_.end() ? std::string() : it->second;
+    }
+    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
+    void ShowTC(const std::string& tc) override {
+        set(Field::tcfield, tc);
+        ++tcShown_;
+    }
+    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
+    void ShowPlay(bool) override {}
+    void EnableConnect(bool) override {}
+    void setFieldBackground(Field, Shade) override {}
+    void EnableLogger(bool) override {}
+    void setClipboard(const std::string&) override {}
+
+    void set(Field f, const std::string& text) {
+        std::lock_guard g(lock_);
+        texts_[f] = text;
+    }
+    long tcShown() const { return tcShown_.load(); }
+    long indications() const { return indications_.load(); }
+    bool indicateOk() const { return indicateOk_.load(); }
+
+private:
+    mutable std::mutex lock_;
+    std::map<Field, std::string> texts_;
+    std::atomic<long> tcShown_{0};
+    std::atomic<long> indications_{0};
+    std::atomic<bool> indicateOk_{false};
+};
+
+// Counts console lines and keeps the last few; restores the real console on
+// destruction.
+class ConsoleTail {
+public:
+    ConsoleTail() {
+        Utils::setConsoleSink([this](std::string_view s) {
+            std::lock_guard g(lock_);
+            ++count_;
+            if (s.find("Unable to write to Serial Port") != std::string_view::npos) ++writeFailures_;
+            tail_.emplace_back(s);
+            if (tail_.size() > 50) tail_.pop_front();
+        });
+    }
+    ~ConsoleTail() { Utils::setConsoleSink(nullptr); }
+    ConsoleTail(const ConsoleTail&) = delete;
+    ConsoleTail& operator=(const ConsoleTail&) = delete;
+
+    long count() const {
+        std::lock_guard g(lock_);
+        return count_;
+    }
+    long writeFailures() const {
+        std::lock_guard g(lock_);
+        return writeFailures_;
+    }
+    std::string tail() const {
+        std::lock_guard g(lock_);
+        std::string out;
+        for (const auto& l : tail_) out += l + "\n";
+        return out;
+    }
+
+private:
+    mutable std::mutex lock_;
+    long count_ = 0;
+    long writeFailures_ = 0;
+    std::deque<std::string> tail_;
+};
+
+// Hands every command to the real link and tallies what the controller
+// queued, per command text. The link drops a command silently when 49 wait;
+// `possibleDrops` counts the commands queued while the store looked full (an
+// upper bound: the link thread may have taken one in between).
+class CountingLink : public PlayerLink {
+public:
+    explicit CountingLink(SerOutPort& port) : port_(port) {}
+    void queue(const std::string& command) override {
+        std::lock_guard g(lock_);
+        if (port_.pending() >= SerOutPort::maxWaiting) ++possibleDrops_;
+        ++queued_[command];
+        port_.queue(command);
+    }
+    void setd() override {
+        setdCalls_.fetch_add(1);
+        port_.setd();
+    }
+    void start() override { port_.start(); }
+    bool hasSerialPort() const override { return port_.hasSerialPort(); }
+    bool waitIdle(int ms) override { return port_.waitIdle(ms); }
+
+    std::map<std::string, long> queued() const {
+        std::lock_guard g(lock_);
+        return queued_;
+    }
+    long possibleDrops() const {
+        std::lock_guard g(lock_);
+        return possibleDrops_;
+    }
+    long setdCalls() const { return setdCalls_.load(); }
+
+private:
+    SerOutPort& port_;
+    mutable std::mutex lock_;
+    std::map<std::string, long> queued_;
+    long possibleDrops_ = 0;
+    std::atomic<long> setdCalls_{0};
+};
+
+// A temporary directory removed with its contents.
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag) {
+        std::string pattern = (std::filesystem::temp_directory_path() / ("morvia-" + tag + "-XXXXXX")).string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("no temporary directory");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Entries with `n` events whose clip names carry `tag`.
+inline EdlEntries sampleEntries(int n, const std::string& tag) {
+    EdlEntries e = EdlEntries::initial();
+    for (int i = 0; i < n && i < EdlEntryCount; ++i) {
+        e.ClipNameArray[static_cast<std::size_t>(i)] = tag + std::to_string(i);
+        char in[16], out[16];
+        std::snprintf(in, sizeof in, "00:%02d:%02d:00", i / 60, i % 60);
+        std::snprintf(out, sizeof out, "00:%02d:%02d:15", i / 60, i % 60);
+        e.SrcInArray[static_cast<std::size_t>(i)] = in;
+        e.SrcOutArray[static_cast<std::size_t>(i)] = out;
+    }
+    return e;
+}
+
+// The simulator settings of the rig: quick spin-up and searches.
+inline dvdsim::Options fastPlayer() {
+    dvdsim::Options o;
+    o.spinupMs = 300;
+    o.searchMs = 300;
+    return o;
+}
+
+// Restores the settings the controller reads.
+struct SettingsRestore {
+    std::string os = Quenta::OSString;
+    bool clip = Quenta::useclipboard;
+    bool mcs = Quenta::mcs;
+    int repeat = Quenta::repeatval.load();
+    ~SettingsRestore() {
+        Quenta::OSString = os;
+        Quenta::useclipboard = clip;
+        Quenta::mcs = mcs;
+        Quenta::repeatval.store(repeat);
+    }
+};
+
+// Simulator + SerOutPort + LocalVCR + action thread, with an EDL saved at
+// bring-up whose bytes the tests compare at the end.
+class LiveRig {
+public:
+    explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig")
+        : dir(tag), sim(withHook(std::move(options))) {
+        Quenta::OSString = "00:00:00:00";
+        Quenta::useclipboard = false;
+        Quenta::mcs = false;
+        sim.start();
+        sop = std::make_unique<SerOutPort>(sim.slavePath());
+        sop->setwait(30);
+        link = std::make_unique<CountingLink>(*sop);
+        vcr = std::make_unique<LocalVCR>(link.get(), display, 0);
+        sop->setclient(vcr.get());
+        actions.start();
+        edlPath = dir.file("EDL.txt");
+        if (!SaveEDL(edlPath, "Morvia", sampleEntries(5, "Before"))) throw std::runtime_error("no EDL saved");
+        edlBytes = readFile(edlPath);
+    }
+    ~LiveRig() { shutDown(); }
+    LiveRig(const LiveRig&) = delete;
+    LiveRig& operator=(const LiveRig&) = delete;
+
+    // Spins the player up, starts polling and play; true once the displayed
+    // timecode moves.
+    bool bringUp() {
+        link->start();
+        vcr->CommandB0(LocalVCR::bsstart);
+        if (!eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, 10000)) return false;
+        vcr->GetTC();
+        vcr->play();
+        return timecodeMoves(10000);
+    }
+
+    // True when the displayed timecode changes within `ms`.
+    bool timecodeMoves(int ms) {
+        const std::string first = vcr->getTCString();
+        return eventually([&] { return vcr->getTCString() != first; }, ms);
+    }
+
+    // Runs `op` on the action thread followed by a probe job. Returns the
+    // seconds from the end of `op` to the start of the probe (negative when
+    // either did not run within `limitMs`); `opSeconds` gets op's duration.
+    double probeAfter(std::function<void()> op, int limitMs, double* opSeconds = nullptr) {
+        auto opStart = std::make_shared<std::atomic<double>>(-1);
+        auto opEnd = std::make_shared<std::atomic<double>>(-1);
+        auto probe = std::make_shared<std::atomic<double>>(-1);
+        const auto base = Clock::now();
+        actions.post([=] {
+            opStart->store(secondsSince(base));
+            op();
+            opEnd->store(secondsSince(base));
+        });
+        actions.post([=] { probe->store(secondsSince(base)); });
+        if (!eventually([&] { return probe->load() >= 0; }, limitMs)) return -1;
+        if (opSeconds) *opSeconds = opEnd->load() - opStart->load();
+        return probe->load() - opEnd->load();
+    }
+
+    // The EDL saved at bring-up is byte for byte what it was and still loads.
+    ::testing::AssertionResult edlIntact() const {
+        if (readFile(edlPath) != edlBytes) return ::testing::AssertionFailure() << "EDL bytes changed";
+        const auto events = LoadEDL(edlPath);
+        if (events.size() < 5 || events[0].clip.rfind("Before", 0) != 0)
+            return ::testing::AssertionFailure() << "EDL no longer loads its events (" << events.size() << ")";
+        return ::testing::AssertionSuccess();
+    }
+
+    // Stops the action thread, polling, the link and the simulator, in the
+    // order that keeps every callback's target alive. Returns the seconds it took.
+    double shutDown() {
+        const auto t0 = Clock::now();
+        actions.stop();
+        if (vcr) {
+            if (TCThread* t = vcr->gettcthread()) {
+                t->stopme();
+                t->join();
+            }
+        }
+        sop.reset();  // joins the link thread: no more callbacks into the controller
+        vcr.reset();
+        link.reset();
+        sim.stop();
+        return secondsSince(t0);
+    }
+
+    // Command texts the simulator received, tallied by its own thread.
+    std::map<std::string, long> simCommands() const {
+        std::lock_guard g(*tallyLock_);
+        return *simTally_;
+    }
+
+private:
+    // Declared first: the simulator's log hook refers to them.
+    std::shared_ptr<std::mutex> tallyLock_ = std::make_shared<std::mutex>();
+    std::shared_ptr<std::map<std::string, long>> simTally_ = std::make_shared<std::map<std::string, long>>();
+
+public:
+    SettingsRestore settings;
+    ConsoleTail console;
+    TempDir dir;
+    QuietDisplay display;
+    dvdsim::Simulator sim;
+    std::unique_ptr<SerOutPort> sop;
+    std::unique_ptr<CountingLink> link;
+    std::unique_ptr<LocalVCR> vcr;
+    ActionQueue actions;
+    std::string edlPath;
+    std::string edlBytes;
+
+private:
+    dvdsim::Options withHook(dvdsim::Options o) {
+        auto lock = tallyLock_;
+        auto tally = simTally_;
+        auto chained = std::move(o.onLog);
+        o.onLog = [lock, tally, chained](const dvdsim::LogEntry& e) {
+            if (e.kind == dvdsim::LogEntry::Kind::Command) {
+                std::lock_guard g(*lock);
+                ++(*tally)[e.bytes];
+            }
+            if (chained) chained(e);
+        };
+        return o;
+    }
+};
+
+} // namespace morvia::faults

@@ -1,0 +1,165 @@
+// The built morvia program against a dvdsim player that is switched off: it
+// keeps asking for the player's mode without spinning, then says "Please Turn
+// Unit ON" and ends with status 0, and an EDL in its directory is untouched.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "faults/LiveRig.h"
+
+extern char** environ;
+
+using namespace morvia;
+using namespace morvia::faults;
+
+namespace {
+
+#if defined(MORVIA_BIN) && defined(DVDSIM_BIN)
+
+std::vector<std::string> fileLines(const std::string& path) {
+    std::vector<std::string> out;
+    std::istringstream in(readFile(path));
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// A program run in `dir` with its output in `out` (errors in out + ".err").
+class Program {
+public:
+    Program(const std::vector<std::string>& args, const std::string& dir, const std::string& out,
+            const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> env = extraEnv;
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::vector<char*> argv, envp;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int efd = ::open((out + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || efd < 0) throw std::runtime_error("cannot create " + out);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fd, 1);
+            ::dup2(efd, 2);
+            if (::chdir(dir.c_str()) != 0) ::_exit(126);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(fd);
+        ::close(efd);
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+    }
+    ~Program() {
+        if (!status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int sig) const { ::kill(pid_, sig); }
+    std::optional<int> wait(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (!status_) {
+            int st = 0;
+            if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                break;
+            }
+            if (Clock::now() > end) return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return status_;
+    }
+    // User + system CPU seconds of the running process.
+    double cpuSeconds() const {
+        std::istringstream in(readFile("/proc/" + std::to_string(pid_) + "/stat"));
+        std::string field;
+        std::getline(in, field, ')');  // pid and (comm), which may hold blanks
+        std::vector<std::string> rest;
+        while (in >> field) rest.push_back(field);
+        // After the comm: state is field 3, utime field 14, stime field 15.
+        if (rest.size() < 13) return 0;
+        return (std::stod(rest[11]) + std::stod(rest[12])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+bool waitForLine(const std::string& path, const std::string& prefix, std::chrono::seconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        for (const auto& l : fileLines(path))
+            if (l.rfind(prefix, 0) == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(UnitOffProcess, AsksWithoutSpinningThenGivesUpWithStatusZero) {
+    TempDir dir("unitoff");
+    const std::string edl = dir.file("EDL.txt");
+    ConsoleTail console;  // SaveEDL and LoadEDL talk to the console
+    ASSERT_TRUE(SaveEDL(edl, "Morvia", sampleEntries(5, "Kept")));
+    const std::string edlBytes = readFile(edl);
+
+    Program sim({DVDSIM_BIN, "--unit-off", "--log", dir.file("sim.log")}, dir.path().string(), dir.file("sim.out"));
+    ASSERT_TRUE(waitForLine(dir.file("sim.out"), "/", std::chrono::seconds(10))) << "dvdsim printed no terminal";
+    const std::string port = fileLines(dir.file("sim.out")).at(0);
+    std::ofstream(dir.file("Settings.txt")) << "Verbose=NO\nUserNote=Faults\nDVDCOMPort=" << port
+                                            << "\nTCOffset=00:00:00:00\nStartTitle=1\nUseClipboard=NO\nStopOnExit=NO\n";
+
+    Program app({MORVIA_BIN}, dir.path().string(), dir.file("console.txt"), {"QT_QPA_PLATFORM=offscreen"});
+    // While it waits between its mode queries the process stays near idle.
+    ASSERT_TRUE(waitForLine(dir.file("console.txt"), "Checking DVD Status 1", std::chrono::seconds(60)))
+        << readFile(dir.file("console.txt"));
+    const double c0 = app.cpuSeconds();
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    const double share = (app.cpuSeconds() - c0) / secondsSince(t0);
+    std::printf("[ cpu      ] morvia while the unit is off: %.2f %% of a core\n", share * 100);
+    EXPECT_LT(share, idleCpuLimit());
+
+    const auto status = app.wait(std::chrono::seconds(90));
+    ASSERT_TRUE(status.has_value()) << readFile(dir.file("console.txt"));
+    EXPECT_EQ(*status, 0) << readFile(dir.file("console.txt.err"));
+    const auto out = fileLines(dir.file("console.txt"));
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), "Please Turn Unit ON");
+
+    EXPECT_EQ(readFile(edl), edlBytes);
+    const auto events = LoadEDL(edl);
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[4].clip.rfind("Kept4", 0), 0u) << events[4].clip;
+
+    sim.signal(SIGTERM);
+    EXPECT_TRUE(sim.wait(std::chrono::seconds(10)).has_value());
+}
+
+#else
+
+TEST(UnitOffProcess, NeedsTheProgramsBuilt) {
+    GTEST_SKIP() << "morvia or dvdsim is not built in this configuration (MORVIA_BUILD_UI off): "
+                    "the process-level unit-off case cannot run";
+}
+
+#endif
+
+} // namespace
