@@ -130,9 +130,21 @@ TEST_F(DvdsimEngine, SearchesHoldTheOldFrameThenLand) {
     EXPECT_EQ(cmd("?P", 2300), "P05\r");
     // A search abandoned by another command gets no reply and lands nowhere.
     EXPECT_EQ(cmd("TI02SEPL", 3000), "-");
-    EXPECT_EQ(cmd("ST", 3100), "R\r");
+    EXPECT_EQ(cmd("PL", 3100), "R\r");
     EXPECT_FALSE(p.pendingDue());
     EXPECT_EQ(cmd("?A", 3100), "0103\r");
+    EXPECT_EQ(cmd("ST", 3150), "R\r");
+    // A still or end-of-scan during a search (a controller's burst arriving newest first) is
+    // acknowledged and the search still lands, with the rest of its line.
+    EXPECT_EQ(cmd("TI02SEPL", 3200), "-");
+    EXPECT_EQ(cmd("ST", 3260), "R\r");
+    EXPECT_EQ(cmd("NS", 3320), "R\r");
+    EXPECT_EQ(p.completeDue(at(3500)), "R\r");
+    EXPECT_EQ(p.mode(at(3500)), Mode::Play);
+    EXPECT_EQ(cmd("?A", 3500), "0201\r");
+    EXPECT_EQ(cmd("ST", 3600), "R\r");
+    EXPECT_EQ(cmd("TI01SEPL", 3700), "-");
+    finishJobs(4000);
     // The rest of the line runs after the search.
     EXPECT_EQ(cmd("TI02SEPL", 4000), "-");
     EXPECT_EQ(p.completeDue(at(4300)), "R\r");

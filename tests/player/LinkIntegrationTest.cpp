@@ -88,10 +88,12 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
         << "player mode " << static_cast<int>(sim.mode());
     // The title command goes out (newest first from the link's store, so the
     // pause queued with it follows it on the line).
+    ASSERT_TRUE(eventually([&] { return contains(sim.commandTexts(), "PL\r"); }, 3000));
     const auto sent = sim.commandTexts();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), "SA\r");
     for (const char* c : {"?P\r", "ST\r", "TI02SEPL\r", "?F\r", "PL\r"}) EXPECT_TRUE(contains(sent, c)) << c;
+    EXPECT_EQ(sim.title(), 2) << "the player plays the start title";
 
     // The polls move the displayed timecode with the player, about 30 frames a second.
     auto shown = [&] { return static_cast<long>(rec->only("TC:").size()); };

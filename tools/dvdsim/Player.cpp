@@ -209,8 +209,14 @@ std::optional<std::string> Player::command(std::string_view line, Time now) {
     for (const auto& t : *tokens) {
         if (t.code[0] == '?') return errorReply(Error::NotAvailable);  // queries stand alone
     }
-    // Any other command abandons a running search: the player stays on the frame it searched from
-    // and the abandoned command gets no reply.
+    // A still or an end-of-scan arriving while a search runs is acknowledged and leaves the search
+    // to finish: a controller that queues "NS", "ST" and a title search back to back may deliver
+    // them in any order. Any other command abandons a running search: the player stays on the
+    // frame it searched from and the abandoned command gets no reply.
+    if (pending_ && pending_->kind == Pending::Kind::Search && tokens->size() == 1 &&
+        (tokens->front().code == "ST" || tokens->front().code == "NS")) {
+        return std::string("R\r");
+    }
     if (pending_ && pending_->kind == Pending::Kind::Search) {
         pending_.reset();
         mode_ = Mode::Still;

@@ -12,8 +12,9 @@
 //    "nnSPMF"/"nnSPMR" multi-speed at nn/60 of normal (P09), "SF"/"SR" one frame, in still;
 //  - "FRnnnnnnnSE", "TInnSE", "CHnnSE", "TMhmmssSE" search (P07 for Options::searchMs, the frame
 //    reply meanwhile reports the frame searched from), land in still and reply "R\r" when done;
-//    the rest of the line (for example "PL") runs after the search. A new command other than a
-//    query abandons a running search without a reply for it;
+//    the rest of the line (for example "PL") runs after the search. "ST" or "NS" alone during a
+//    search is acknowledged and the search goes on; any other command but a query abandons a
+//    running search without a reply for it;
 //  - "FRnnnnnnnSM" sets the stop marker: forward play or multi-speed halts on exactly that frame,
 //    in still; "FRnnnnnnnSMPL" sets it and plays;
 //  - forward motion runs from a title's end into the next title; at the disc's end, and at frame 0
