@@ -14,9 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -30,6 +28,7 @@
 #include "player/Timecode.h"
 #include "remote/CommandLanguage.h"
 #include "startup/Utils.h"
+#include "support/TestSupport.h"
 
 using namespace morvia;
 
@@ -49,38 +48,9 @@ public:
 };
 
 // Keeps field texts under a lock, as the real window model does.
-class FieldsOnly : public Display {
+class FieldsOnly : public test::FieldsDisplay {
 public:
-    FieldsOnly() {
-        texts_[Field::cuefield] = "00:01:00:00";
-        texts_[Field::endfield] = "00:01:10:00";
-    }
-    void TCIndicate(bool) override {}
-    void hilightinout(bool, bool) override {}
-    void hilight(Control) override {}
-    void clearbuttons() override {}
-    void settcfield(const std::string& text, Field f) override { set(f, text); }
-    std::string gettext(Field f) const override {
-        std::lock_guard g(lock_);
-        auto it = texts_.find(f);
-        return it == texts_.end() ? std::string() : it->second;
-    }
-    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
-    void ShowTC(const std::string& tc) override { set(Field::tcfield, tc); }
-    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
-    void ShowPlay(bool) override {}
-    void EnableConnect(bool) override {}
-    void setFieldBackground(Field, Shade) override {}
-    void EnableLogger(bool) override {}
-    void setClipboard(const std::string&) override {}
-
-private:
-    void set(Field f, const std::string& text) {
-        std::lock_guard g(lock_);
-        texts_[f] = text;
-    }
-    mutable std::mutex lock_;
-    std::map<Field, std::string> texts_;
+    FieldsOnly() : FieldsDisplay({{Field::cuefield, "00:01:00:00"}, {Field::endfield, "00:01:10:00"}}) {}
 };
 
 struct Controller {

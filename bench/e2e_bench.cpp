@@ -10,9 +10,7 @@
 //
 // The simulator's log carries CLOCK_MONOTONIC milliseconds, the clock this
 // program and morvia's MORVIA_SHOWN_STAMP use, so times compare across processes.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,8 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -39,8 +35,8 @@
 #include "player/TCThread.h"
 #include "remote/CommandLanguage.h"
 #include "startup/Utils.h"
-
-extern char** environ;
+#include "support/ChildProcess.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -68,99 +64,8 @@ std::string readFile(const fs::path& p) {
     return s.str();
 }
 
-// A child program with its output in a file.
-class Program {
-public:
-    Program(const std::vector<std::string>& args, const fs::path& dir, const fs::path& out,
-            const std::vector<std::string>& extraEnv = {}) {
-        std::vector<std::string> env = extraEnv;
-        for (char** e = environ; *e; ++e) env.emplace_back(*e);
-        std::vector<char*> argv, envp;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) throw std::runtime_error("cannot create " + out.string());
-        launchedMs = monoMs();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-            if (::chdir(dir.c_str()) != 0) ::_exit(126);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        ::close(fd);
-        if (pid_ < 0) throw std::runtime_error("fork failed");
-    }
-    ~Program() {
-        if (!ended_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    // Sends `sig` and waits up to `ms` for the end; SIGKILL after that.
-    void end(int sig, int ms) {
-        if (ended_) return;
-        ::kill(pid_, sig);
-        for (int waited = 0; waited < ms; waited += 20) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                ended_ = true;
-                return;
-            }
-            sleepMs(20);
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        ended_ = true;
-    }
-    // User + system CPU seconds of the whole process.
-    double cpuSeconds() const { return statCpu("/proc/" + std::to_string(pid_) + "/stat"); }
-    // Per thread: name and CPU seconds.
-    std::vector<std::pair<std::string, double>> threads() const {
-        std::vector<std::pair<std::string, double>> out;
-        std::error_code ec;
-        for (const auto& t : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
-            const std::string stat = readFile(t.path() / "stat");
-            const auto open = stat.find('('), close = stat.rfind(')');
-            if (open == std::string::npos || close == std::string::npos) continue;
-            const std::string tid = t.path().filename().string();
-            out.emplace_back(stat.substr(open + 1, close - open - 1) + " [" + tid +
-                                 (tid == std::to_string(pid_) ? ", Qt main thread]" : "]"),
-                             statCpu((t.path() / "stat").string()));
-        }
-        return out;
-    }
-    // A field of /proc/<pid>/status in kB ("VmRSS", "VmHWM"); -1 when absent.
-    long statusKb(const std::string& key) const {
-        std::istringstream in(readFile("/proc/" + std::to_string(pid_) + "/status"));
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
-        }
-        return -1;
-    }
-
-    double launchedMs = 0;
-
-private:
-    static double statCpu(const std::string& path) {
-        const std::string stat = readFile(path);
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos) return 0;
-        std::istringstream in(stat.substr(close + 1));
-        std::vector<std::string> f;
-        for (std::string x; in >> x;) f.push_back(x);
-        // After the name: state (3), ..., utime (14), stime (15).
-        if (f.size() < 13) return 0;
-        return (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-    pid_t pid_ = -1;
-    bool ended_ = false;
-};
+// A child program with its output (and errors) in a file.
+using morvia::test::ChildProcess;
 
 bool waitFor(const std::function<bool()>& pred, double ms) {
     const double end = monoMs() + ms;
@@ -216,11 +121,11 @@ private:
 };
 
 // Starts dvdsim with a log; returns its terminal.
-std::string startSim(std::optional<Program>& sim, const fs::path& dir, const std::string& tag,
+std::string startSim(std::optional<ChildProcess>& sim, const fs::path& dir, const std::string& tag,
                      const std::vector<std::string>& extra) {
     std::vector<std::string> args = {DVDSIM_BIN, "--log", (dir / (tag + ".log")).string()};
     args.insert(args.end(), extra.begin(), extra.end());
-    sim.emplace(args, dir, dir / (tag + ".out"));
+    sim.emplace(args, dir, dir / (tag + ".out"), std::vector<std::string>{}, ChildProcess::Errors::Merged);
     std::string port;
     waitFor([&] {
         const std::string out = readFile(dir / (tag + ".out"));
@@ -234,34 +139,9 @@ std::string startSim(std::optional<Program>& sim, const fs::path& dir, const std
 }
 
 // A window that keeps only the latest texts.
-class NullDisplay : public Display {
+class NullDisplay : public test::FieldsDisplay {
 public:
-    void TCIndicate(bool) override {}
-    void hilightinout(bool, bool) override {}
-    void hilight(Control) override {}
-    void clearbuttons() override {}
-    void settcfield(const std::string& text, Field f) override { set(f, text); }
-    std::string gettext(Field f) const override {
-        std::lock_guard g(lock_);
-        auto it = texts_.find(f);
-        return it == texts_.end() ? std::string("00:00:00:00") : it->second;
-    }
-    void ShowIP(const std::string&) override {}
-    void ShowTC(const std::string& tc) override { set(Field::tcfield, tc); }
-    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
-    void ShowPlay(bool) override {}
-    void EnableConnect(bool) override {}
-    void setFieldBackground(Field, Shade) override {}
-    void EnableLogger(bool) override {}
-    void setClipboard(const std::string&) override {}
-
-private:
-    void set(Field f, const std::string& t) {
-        std::lock_guard g(lock_);
-        texts_[f] = t;
-    }
-    mutable std::mutex lock_;
-    std::map<Field, std::string> texts_;
+    NullDisplay() : FieldsDisplay({}, "00:00:00:00") {}
 };
 
 double percentile(std::vector<double> v, double p) {
@@ -318,7 +198,7 @@ int main(int argc, char** argv) {
                     samples);
         std::fflush(stdout);
         Utils::setConsoleSink([](std::string_view) {});
-        std::optional<Program> sim;
+        std::optional<ChildProcess> sim;
         const std::string port = startSim(sim, dir, "sim-a", {"--spinup", "300"});
         SimLog log(dir / "sim-a.log");
         NullDisplay display;
@@ -386,7 +266,7 @@ int main(int argc, char** argv) {
         }
         sop.reset();
         vcr.reset();
-        sim->end(SIGTERM, 5000);
+        sim->end(SIGTERM, std::chrono::milliseconds(5000));
         Utils::setConsoleSink(nullptr);
     }
 
@@ -395,17 +275,18 @@ int main(int argc, char** argv) {
     if (!skipApp) {
         std::printf("B: morvia (offscreen) against dvdsim, %.0f s of running timecode\n", appSeconds);
         std::fflush(stdout);
-        std::optional<Program> sim;
+        std::optional<ChildProcess> sim;
         const std::string port = startSim(sim, dir, "sim-b", {});
         SimLog log(dir / "sim-b.log");
         std::ofstream(dir / "Settings.txt") << "Verbose=NO\nUserNote=Bench\nDVDCOMPort=" << port
                                             << "\nTCOffset=00:00:00:00\nStartTitle=1\nUseClipboard=NO\nStopOnExit=NO\n";
         const fs::path stamp = dir / "shown.stamp";
-        Program app({MORVIA_BIN}, dir, dir / "console.txt",
-                    {"QT_QPA_PLATFORM=offscreen", "MORVIA_SHOWN_STAMP=" + stamp.string()});
+        ChildProcess app({MORVIA_BIN}, dir, dir / "console.txt",
+                         {"QT_QPA_PLATFORM=offscreen", "MORVIA_SHOWN_STAMP=" + stamp.string()},
+                         ChildProcess::Errors::Merged);
         const bool shown = waitFor([&] { return readFile(stamp).find('\n') != std::string::npos; }, 10000);
         if (shown) {
-            const double ms = std::atof(readFile(stamp).c_str()) - app.launchedMs;
+            const double ms = std::atof(readFile(stamp).c_str()) - std::chrono::duration<double, std::milli>(app.launched().time_since_epoch()).count();
             rows.push_back({"Launch to window shown (morvia)", fmt("%.0f ms", ms), "<= 500 ms",
                             "the window is shown before the start-up dialogue with the player", ms <= 500});
         } else {
@@ -449,8 +330,8 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < busy.size() && i < 4; ++i) top += fmt(" %.3f%%", busy[i].first) + " " + busy[i].second;
         notes.push_back("morvia's busiest threads (thread ids in start order: action thread, start-up, link, "
                         "..., polling):" + top);
-        app.end(SIGTERM, 10000);
-        sim->end(SIGTERM, 5000);
+        app.end(SIGTERM, std::chrono::milliseconds(10000));
+        sim->end(SIGTERM, std::chrono::milliseconds(5000));
     }
 #else
     notes.push_back("morvia was not built (MORVIA_BUILD_UI off): part B not run");

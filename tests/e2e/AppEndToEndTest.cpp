@@ -4,11 +4,10 @@
 // simulator's timestamps.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -23,11 +22,11 @@
 #include <utility>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 #if !defined(MORVIA_BIN) || !defined(DVDSIM_BIN)
 #error "the end-to-end tests need the morvia and dvdsim programs (MORVIA_BIN, DVDSIM_BIN)"
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -50,63 +49,7 @@ std::vector<std::string> lines(const std::string& text) {
 
 // A child process with its standard output in a file (and its errors in
 // the same name + ".err").
-class Child {
-public:
-    Child(const std::vector<std::string>& args, const fs::path& dir, const fs::path& out,
-          const std::vector<std::string>& extraEnv = {}) {
-        std::vector<std::string> env = extraEnv;
-        for (char** e = environ; *e; ++e) env.emplace_back(*e);
-        std::vector<char*> argv, envp;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        const std::string errPath = out.string() + ".err";
-        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int efd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0 || efd < 0) throw std::runtime_error("cannot create " + out.string());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fd, 1);
-            ::dup2(efd, 2);
-            if (::chdir(dir.c_str()) != 0) ::_exit(126);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        ::close(fd);
-        ::close(efd);
-        if (pid_ < 0) throw std::runtime_error("fork failed");
-    }
-    ~Child() {
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    void signal(int sig) const { ::kill(pid_, sig); }
-    // The exit status once the process ended within `limit`; nullopt otherwise.
-    std::optional<int> wait(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (!status_) {
-            int st = 0;
-            const pid_t r = ::waitpid(pid_, &st, WNOHANG);
-            if (r == pid_) {
-                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-                break;
-            }
-            if (Clock::now() > end) return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return status_;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
+using Child = morvia::test::ChildProcess;
 
 // Polls until the file holds `text` (true) or the time is up (false).
 bool waitForText(const fs::path& p, const std::string& text, std::chrono::milliseconds limit) {
@@ -154,6 +97,34 @@ int find(const std::vector<Received>& cmds, const std::string& text, int from = 
         ++at;
     }
     return ::testing::AssertionSuccess();
+}
+
+// Inodes of the TCP sockets in the listening state, from /proc/net/tcp{,6}.
+std::vector<std::string> listeningInodes() {
+    std::vector<std::string> out;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // header
+        while (std::getline(in, line)) {
+            std::istringstream f(line);
+            std::vector<std::string> col;
+            for (std::string c; f >> c;) col.push_back(c);
+            if (col.size() > 9 && col[3] == "0A") out.push_back(col[9]);
+        }
+    }
+    return out;
+}
+
+// What the process's open descriptors point to.
+std::vector<std::string> openTargets(pid_t pid) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        std::error_code rc;
+        out.push_back(fs::read_symlink(e.path(), rc).string());
+    }
+    return out;
 }
 
 class AppEndToEnd : public ::testing::Test {
@@ -228,6 +199,21 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
     for (int i = 0; i < 100 && pngSize(dir / "window.png").first == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(pngSize(dir / "window.png"), std::make_pair(320, 263));
+
+    // The control server and the edit-controller port are switched off: no
+    // listening socket, and no second serial port ("COM2" is /dev/ttyS1).
+    const auto fds = openTargets(app->pid());
+    ASSERT_FALSE(fds.empty());
+    EXPECT_NE(std::find(fds.begin(), fds.end(), port), fds.end()) << "the player's port is open";
+    const auto listening = listeningInodes();
+    for (const auto& t : fds) {
+        EXPECT_EQ(t.rfind("/dev/ttyS", 0), std::string::npos) << t;
+        if (t.rfind("socket:[", 0) == 0) {
+            const std::string inode = t.substr(8, t.size() - 9);
+            EXPECT_EQ(std::find(listening.begin(), listening.end(), inode), listening.end())
+                << "listening socket " << t;
+        }
+    }
 
     const auto before = commands(dir / "sim.log");
     ASSERT_FALSE(before.empty());

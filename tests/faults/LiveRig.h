@@ -35,6 +35,7 @@
 #include "startup/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "support/TestSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define MORVIA_FAULTS_SANITIZED 1
@@ -108,48 +109,23 @@ inline bool looksLikeTimecode(const std::string& tc) {
 }
 
 // A window that keeps only the latest texts and a few counters.
-class QuietDisplay : public Display {
+class QuietDisplay : public test::FieldsDisplay {
 public:
-    QuietDisplay() {
-        texts_[Field::cuefield] = "00:00:00:00";
-        texts_[Field::endfield] = "00:00:10:00";
-    }
+    QuietDisplay()
+        : FieldsDisplay({{Field::cuefield, "00:00:00:00"}, {Field::endfield, "00:00:10:00"}}) {}
     void TCIndicate(bool ok) override {
         indicateOk_.store(ok);
         ++indications_;
     }
-    void hilightinout(bool, bool) override {}
-    void hilight(Control) override {}
-    void clearbuttons() override {}
-    void settcfield(const std::string& text, Field f) override { set(f, text); }
-    std::string gettext(Field f) const override {
-        std::lock_guard g(lock_);
-        auto it = texts_.find(f);
-        return it == texts_.end() ? std::string() : it->second;
-    }
-    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
     void ShowTC(const std::string& tc) override {
-        set(Field::tcfield, tc);
+        FieldsDisplay::ShowTC(tc);
         ++tcShown_;
-    }
-    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
-    void ShowPlay(bool) override {}
-    void EnableConnect(bool) override {}
-    void setFieldBackground(Field, Shade) override {}
-    void EnableLogger(bool) override {}
-    void setClipboard(const std::string&) override {}
-
-    void set(Field f, const std::string& text) {
-        std::lock_guard g(lock_);
-        texts_[f] = text;
     }
     long tcShown() const { return tcShown_.load(); }
     long indications() const { return indications_.load(); }
     bool indicateOk() const { return indicateOk_.load(); }
 
 private:
-    mutable std::mutex lock_;
-    std::map<Field, std::string> texts_;
     std::atomic<long> tcShown_{0};
     std::atomic<long> indications_{0};
     std::atomic<bool> indicateOk_{false};
@@ -233,33 +209,8 @@ private:
     std::atomic<long> setdCalls_{0};
 };
 
-// A temporary directory removed with its contents.
-class TempDir {
-public:
-    explicit TempDir(const std::string& tag) {
-        std::string pattern = (std::filesystem::temp_directory_path() / ("morvia-" + tag + "-XXXXXX")).string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("no temporary directory");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFile;
+using test::TempDir;
 
 // Entries with `n` events whose clip names carry `tag`.
 inline EdlEntries sampleEntries(int n, const std::string& tag) {

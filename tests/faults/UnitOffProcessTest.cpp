@@ -3,9 +3,7 @@
 // Unit ON" and ends with status 0, and an EDL in its directory is untouched.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,8 +16,7 @@
 #include <vector>
 
 #include "faults/LiveRig.h"
-
-extern char** environ;
+#include "support/ChildProcess.h"
 
 using namespace morvia;
 using namespace morvia::faults;
@@ -36,72 +33,7 @@ std::vector<std::string> fileLines(const std::string& path) {
 }
 
 // A program run in `dir` with its output in `out` (errors in out + ".err").
-class Program {
-public:
-    Program(const std::vector<std::string>& args, const std::string& dir, const std::string& out,
-            const std::vector<std::string>& extraEnv = {}) {
-        std::vector<std::string> env = extraEnv;
-        for (char** e = environ; *e; ++e) env.emplace_back(*e);
-        std::vector<char*> argv, envp;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int efd = ::open((out + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0 || efd < 0) throw std::runtime_error("cannot create " + out);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fd, 1);
-            ::dup2(efd, 2);
-            if (::chdir(dir.c_str()) != 0) ::_exit(126);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
-        }
-        ::close(fd);
-        ::close(efd);
-        if (pid_ < 0) throw std::runtime_error("fork failed");
-    }
-    ~Program() {
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    pid_t pid() const { return pid_; }
-    void signal(int sig) const { ::kill(pid_, sig); }
-    std::optional<int> wait(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (!status_) {
-            int st = 0;
-            if (::waitpid(pid_, &st, WNOHANG) == pid_) {
-                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-                break;
-            }
-            if (Clock::now() > end) return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return status_;
-    }
-    // User + system CPU seconds of the running process.
-    double cpuSeconds() const {
-        std::istringstream in(readFile("/proc/" + std::to_string(pid_) + "/stat"));
-        std::string field;
-        std::getline(in, field, ')');  // pid and (comm), which may hold blanks
-        std::vector<std::string> rest;
-        while (in >> field) rest.push_back(field);
-        // After the comm: state is field 3, utime field 14, stime field 15.
-        if (rest.size() < 13) return 0;
-        return (std::stod(rest[11]) + std::stod(rest[12])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
+using Program = morvia::test::ChildProcess;
 
 bool waitForLine(const std::string& path, const std::string& prefix, std::chrono::seconds limit) {
     const auto end = Clock::now() + limit;

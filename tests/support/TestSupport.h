@@ -1,7 +1,12 @@
 // Test doubles shared by the test suites: a fake sleeper, a console capture,
-// a recording player link and a recording main-window display.
+// a temporary directory, a recording player link, a recording main-window
+// display and one that keeps only its field texts.
 #pragma once
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -102,6 +107,71 @@ public:
     ~ScopedExitThrows() { Utils::setExitHandler(nullptr); }
     ScopedExitThrows(const ScopedExitThrows&) = delete;
     ScopedExitThrows& operator=(const ScopedExitThrows&) = delete;
+};
+
+// A temporary directory removed with its contents.
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag = "test") {
+        std::string pattern = (std::filesystem::temp_directory_path() / ("morvia-" + tag + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary directory");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The whole file; empty when it cannot be read.
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A window that keeps only its field texts (under a lock, as the real window
+// model does) and ignores every other call; a field never set reads as
+// `missing`. Derive from it to count or record particular calls.
+class FieldsDisplay : public Display {
+public:
+    explicit FieldsDisplay(std::map<Field, std::string> initial = {}, std::string missing = {})
+        : texts_(std::move(initial)), missing_(std::move(missing)) {}
+    void TCIndicate(bool) override {}
+    void hilightinout(bool, bool) override {}
+    void hilight(Control) override {}
+    void clearbuttons() override {}
+    void settcfield(const std::string& text, Field f) override { set(f, text); }
+    std::string gettext(Field f) const override {
+        std::lock_guard g(lock_);
+        auto it = texts_.find(f);
+        return it == texts_.end() ? missing_ : it->second;
+    }
+    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
+    void ShowTC(const std::string& tc) override { set(Field::tcfield, tc); }
+    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
+    void ShowPlay(bool) override {}
+    void EnableConnect(bool) override {}
+    void setFieldBackground(Field, Shade) override {}
+    void EnableLogger(bool) override {}
+    void setClipboard(const std::string&) override {}
+
+    // Sets a field's text (the operator typing).
+    void set(Field f, const std::string& text) {
+        std::lock_guard g(lock_);
+        texts_[f] = text;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::map<Field, std::string> texts_;
+    const std::string missing_;
 };
 
 // Records queued commands as "Q:<bytes>".
