@@ -284,4 +284,50 @@ TEST_F(AppEndToEnd, GivesUpWhenThePlayerIsOff) {
     EXPECT_EQ(cmds.back().command, "?P\\r");
 }
 
+TEST_F(AppEndToEnd, ScriptButtonRunsTheScriptOnThePlayer) {
+    startPlayer({}, "1");
+    std::ofstream(dir / "Script.txt") << "; pause, wait, play, slow\r\nPause\r\nWait2\r\nPlay\r\nWait1\r\nSlow2\r\n"
+                                         "Quit\r\nStop\r\n";
+    // The app presses "Script" once start-up is complete, then closes its window.
+    auto app = startApp({"MORVIA_DEMO_SCRIPT=1"});
+    const auto status = app->wait(std::chrono::seconds(90));
+    ASSERT_TRUE(status.has_value()) << readFile(dir / "console.txt");
+    EXPECT_EQ(*status, 0);
+    EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", " ", "**********", "Found Script.txt File", "; pause, wait, play, slow",
+                                    "Pause", "Wait2", "Play", "Wait1", "Slow2", "Script ended", "**********", " "}))
+        << readFile(dir / "console.txt");
+
+    // On the wire: the script's commands in order, with its waits between
+    // them, then the close's stop. The script starts right after start-up's
+    // own "PL", so its "Pause" may overtake that one on the line (the link's
+    // store sends the newest command first): the script's "Play" is the last
+    // "PL", its "Pause" the last "ST" before that.
+    const auto cmds = commands(dir / "sim.log");
+    int play = -1, pause = -1;
+    for (int i = 0; i < static_cast<int>(cmds.size()); ++i)
+        if (cmds[i].command == "PL\\r") play = i;
+    for (int i = 0; i < play; ++i)
+        if (cmds[i].command == "ST\\r") pause = i;
+    const int startPlay = find(cmds, "PL\\r");
+    const int slow = find(cmds, "30SPMF\\r", play + 1);
+    const int stop = find(cmds, "PA\\r", play + 1);
+    ASSERT_GE(startPlay, 0);
+    EXPECT_LT(startPlay, play) << "start-up's play and the script's play both reach the player";
+    ASSERT_GT(pause, 0);
+    ASSERT_GT(play, pause);
+    ASSERT_GT(slow, play);
+    // The close's first stop is queued right behind "Slow2" and may overtake
+    // it on the line (the link's store sends the newest command first).
+    ASSERT_GT(stop, play) << "the close's stop reaches the player";
+    EXPECT_GT(cmds[play].ms - cmds[pause].ms, 1900);
+    EXPECT_LT(cmds[play].ms - cmds[pause].ms, 4000);
+    EXPECT_GT(cmds[slow].ms - cmds[play].ms, 900);
+    EXPECT_LT(cmds[slow].ms - cmds[play].ms, 3000);
+    // "Quit" ended the run: the "Stop" after it never ran, so the only stops
+    // are the close's two.
+    int stops = 0;
+    for (int i = play; i < static_cast<int>(cmds.size()); ++i) stops += cmds[i].command == "PA\\r";
+    EXPECT_EQ(stops, 2);
+}
+
 } // namespace
