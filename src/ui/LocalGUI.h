@@ -35,6 +35,7 @@ namespace morvia {
 class ActionQueue;
 class GuiQueue;
 class LocalVCR;
+class WindowKeys;
 
 class LocalGUI : public QWidget, public Display {
     Q_OBJECT
@@ -147,6 +148,8 @@ private:
     void refreshField(int index);
     void post(std::function<void(LocalVCR&)> action);
     void runScript(LocalVCR& vcr);
+    // Keyboard shortcuts for the buttons (see keyTable in LocalGUI.cpp).
+    void installShortcuts();
 
     ActionQueue& actions_;
     GuiQueue* queue_ = nullptr;  // child of this window
@@ -171,6 +174,7 @@ private:
     QPushButton* blogger = nullptr;
     QPushButton* bconnect = nullptr;
     QScrollBar* vsb = nullptr;
+    WindowKeys* keys_ = nullptr;  // child of this window
     std::vector<std::unique_ptr<QWidget>> notAdded_;  // created, never on the window
 };
 
