@@ -14,7 +14,7 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <cstring>
+#include <string_view>
 
 #include "logger/WindowKeys.h"
 #include "player/LocalVCR.h"
@@ -141,15 +141,14 @@ const KeyAction keyTable[] = {
     {Qt::Key_L, kCtrl, nullptr, nullptr, 0, nullptr, false},
 };
 
-// The tooltip of the button with this action command (null: the logger
-// button): the keys that run it; empty when none does.
-QString keyTip(const char* command) {
-    auto same = [command](const char* c) { return c == command || (c && command && std::strcmp(c, command) == 0); };
+// The tooltip of the button with this action command ("" for the logger
+// button, which has none): the keys that run it; empty when none does.
+QString keyTip(std::string_view command) {
     QStringList keys;
     for (const KeyAction& k : keyTable) {
         const QString name = WindowKeys::name(k.key, k.modifiers);
-        if (same(k.command)) keys << name;
-        if (k.alternate && command && same(k.alternate)) keys << name + QLatin1Char(' ') + QString::fromUtf8(k.when);
+        if (std::string_view(k.command ? k.command : "") == command) keys << name;
+        if (k.alternate && k.alternate == command) keys << name + QLatin1Char(' ') + QString::fromUtf8(k.when);
     }
     if (keys.isEmpty()) return {};
     return (keys.size() == 1 ? QStringLiteral("Key: ") : QStringLiteral("Keys: ")) + keys.join(QStringLiteral(", "));
@@ -374,10 +373,10 @@ void LocalGUI::build() {
 // --- keyboard ---
 
 void LocalGUI::installShortcuts() {
-    keys_ = new WindowKeys(this);
+    auto* keys = new WindowKeys(this);  // child of this window
     for (const KeyAction& k : keyTable) {
         const KeyAction* row = &k;
-        keys_->bind(k.key, k.modifiers, k.repeats, [this, row] {
+        keys->bind(k.key, k.modifiers, k.repeats, [this, row] {
             if (row->command == nullptr) {
                 blogger->click();  // does nothing while the button is disabled
                 return;
@@ -390,11 +389,12 @@ void LocalGUI::installShortcuts() {
         });
     }
     for (auto* b : findChildren<QPushButton*>()) {
-        const QByteArray command = b->property("actionCommand").toString().toUtf8();
-        const QString tip = keyTip(b == blogger ? nullptr : command.constData());
-        if (!tip.isEmpty() && !b->size().isEmpty()) b->setToolTip(tip);
+        const std::string command = b->property("actionCommand").toString().toStdString();
+        if (command.empty() && b != blogger) continue;
+        const QString tip = keyTip(command);
+        if (!tip.isEmpty()) b->setToolTip(tip);
     }
-    keys_->watch();
+    keys->watch();
 }
 
 // --- controller and identity ---

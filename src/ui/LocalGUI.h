@@ -35,7 +35,6 @@ namespace morvia {
 class ActionQueue;
 class GuiQueue;
 class LocalVCR;
-class WindowKeys;
 
 class LocalGUI : public QWidget, public Display {
     Q_OBJECT
@@ -174,7 +173,6 @@ private:
     QPushButton* blogger = nullptr;
     QPushButton* bconnect = nullptr;
     QScrollBar* vsb = nullptr;
-    WindowKeys* keys_ = nullptr;  // child of this window
     std::vector<std::unique_ptr<QWidget>> notAdded_;  // created, never on the window
 };
 
