@@ -50,6 +50,21 @@ protected:
         gui->press(command);
         settle();
     }
+    // The logger button opens stand-ins that only count themselves.
+    void useFakeLoggers() {
+        struct FakeLogger : LoggerSeam {
+            void setin() override {}
+            void setout() override {}
+        };
+        LocalVCR::StartHooks hooks;
+        hooks.makeLogger = [this]() -> std::shared_ptr<LoggerSeam> {
+            ++loggersMade_;
+            return std::make_shared<FakeLogger>();
+        };
+        vcr->setStartHooks(hooks);
+    }
+    // Touched by the action thread only while it runs a job; read between jobs.
+    int loggersMade() const { return loggersMade_; }
     Journal queued() const { return rec->only("Q:"); }
     Journal statuses() const { return rec->only("S:"); }
 
@@ -59,6 +74,9 @@ protected:
     std::unique_ptr<ScopedFakeSleeper> sleeper;
     std::unique_ptr<RecordingLink> link;
     std::unique_ptr<LocalVCR> vcr;
+
+private:
+    int loggersMade_ = 0;
 };
 
 inline bool contains(const Journal& j, const std::string& e) { return std::find(j.begin(), j.end(), e) != j.end(); }

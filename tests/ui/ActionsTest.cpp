@@ -178,27 +178,17 @@ TEST_F(Actions, ActionsWaitForTheRunningOneAndRunInOrder) {
 }
 
 TEST_F(Actions, LoggerButtonOpensOneWindowAtATime) {
-    struct FakeLogger : LoggerSeam {
-        void setin() override {}
-        void setout() override {}
-    };
-    int made = 0;
-    LocalVCR::StartHooks hooks;
-    hooks.makeLogger = [&made]() -> std::shared_ptr<LoggerSeam> {
-        ++made;
-        return std::make_shared<FakeLogger>();
-    };
-    vcr->setStartHooks(hooks);
+    useFakeLoggers();
     auto* blogger = widget<QPushButton>("blogger");
     blogger->click();
     settle();
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(loggersMade(), 1);
     EXPECT_FALSE(blogger->isEnabled());
     EXPECT_EQ(blogger->palette().color(QPalette::Button), QColor(64, 64, 64));
     // A press queued before the button went grey opens nothing more.
     actions->post([this] { gui->loggerPressed(); });
     settle();
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(loggersMade(), 1);
 
     vcr->loggerClosing();
     settle();
@@ -206,7 +196,7 @@ TEST_F(Actions, LoggerButtonOpensOneWindowAtATime) {
     EXPECT_EQ(blogger->palette().color(QPalette::Button), QColor(192, 192, 192));
     blogger->click();
     settle();
-    EXPECT_EQ(made, 2);
+    EXPECT_EQ(loggersMade(), 2);
 }
 
 TEST_F(Actions, LoggerButtonOpensTheLoggerWindow) {

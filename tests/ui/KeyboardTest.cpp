@@ -186,26 +186,16 @@ TEST_F(Keyboard, SpaceNeverPressesAFocusedButton) {
 }
 
 TEST_F(Keyboard, LoggerKeyWorksOnlyWhileTheButtonIsEnabled) {
-    struct FakeLogger : LoggerSeam {
-        void setin() override {}
-        void setout() override {}
-    };
-    int made = 0;
-    LocalVCR::StartHooks hooks;
-    hooks.makeLogger = [&made]() -> std::shared_ptr<LoggerSeam> {
-        ++made;
-        return std::make_shared<FakeLogger>();
-    };
-    vcr->setStartHooks(hooks);
+    useFakeLoggers();
     key(Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(loggersMade(), 1);
     EXPECT_FALSE(button("blogger")->isEnabled());
     key(Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(loggersMade(), 1);
     vcr->loggerClosing();
     settle();
     key(Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(made, 2);
+    EXPECT_EQ(loggersMade(), 2);
     EXPECT_TRUE(statuses().empty());  // the logger button is not a command button
 }
 
