@@ -297,7 +297,7 @@ void LoggerGUI::installShortcuts() {
     auto* keys = new WindowKeys(this);  // child of this window
     for (auto [button, key] : {std::pair{SaveButton, Qt::Key_S}, std::pair{LoadButton, Qt::Key_O},
                                std::pair{ReviewButton, Qt::Key_R}}) {
-        keys->bind(key, Qt::ControlModifier, false, [button] { button->click(); });
+        keys->bind(key, Qt::ControlModifier, false, [b = button] { b->click(); });
         button->setToolTip(QStringLiteral("Key: ") + WindowKeys::name(key, Qt::ControlModifier));
     }
     // The edit controller's marks: the current timecode into the logging row.
