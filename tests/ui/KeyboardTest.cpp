@@ -200,18 +200,15 @@ TEST_F(Keyboard, LoggerKeyWorksOnlyWhileTheButtonIsEnabled) {
 }
 
 TEST_F(Keyboard, PlacedButtonsNameTheirKeys) {
-    const std::vector<std::pair<const char*, const char*>> tips = {
-        {"bplay", "Keys: L, Space while paused"}, {"bfwd", "Key: L while playing"}, {"bpause", "Keys: K, Space"},
-        {"brew", "Key: J"},          {"bstop", "Key: S"},         {"bjogf", "Key: Right"},
-        {"bjogr", "Key: Left"},      {"bsetcue", "Key: I"},       {"bsetreview", "Key: O"},
-        {"bcuein", "Key: Shift+I"},  {"bcueout", "Key: Shift+O"}, {"breview", "Key: R"},
-        {"bnexttitle", "Key: PgUp"}, {"bprevtitle", "Key: PgDown"}, {"bnextchapter", "Key: Ctrl+PgUp"},
-        {"bprevchapter", "Key: Ctrl+PgDown"}, {"blogger", "Key: Ctrl+L"}, {"bscript", ""},
-    };
-    for (const auto& [name, tip] : tips) EXPECT_EQ(button(name)->toolTip().toStdString(), tip) << name;
-    // The captions stay as they were.
-    EXPECT_EQ(button("bplay")->text(), "Play >");
-    EXPECT_EQ(button("bpause")->text(), "Pause ||");
+    EXPECT_EQ(button("bplay")->toolTip(), "Keys: L, Space while paused");
+    EXPECT_EQ(button("bfwd")->toolTip(), "Key: L while playing");
+    EXPECT_EQ(button("bnextchapter")->toolTip(), "Key: Ctrl+PgUp");
+    EXPECT_EQ(button("blogger")->toolTip(), "Key: Ctrl+L");
+    // Every button on screen has its key named, except Script, which has no key.
+    for (auto* b : gui->findChildren<QPushButton*>()) {
+        if (!b->isVisible()) continue;
+        EXPECT_EQ(b->toolTip().isEmpty(), b->objectName() == "bscript") << b->objectName().toStdString();
+    }
 }
 
 } // namespace
