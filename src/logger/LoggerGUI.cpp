@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "logger/LoggerWindow.h"
+#include "logger/WindowKeys.h"
 
 namespace morvia {
 namespace {
@@ -288,7 +289,22 @@ LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::funct
     });
     core_->ReState(0);
     applyView();
+    installShortcuts();
     show();
+}
+
+void LoggerGUI::installShortcuts() {
+    auto* keys = new WindowKeys(this);  // child of this window
+    for (auto [button, key] : {std::pair{SaveButton, Qt::Key_S}, std::pair{LoadButton, Qt::Key_O},
+                               std::pair{ReviewButton, Qt::Key_R}}) {
+        keys->bind(key, Qt::ControlModifier, false, [b = button] { b->click(); });
+        button->setToolTip(QStringLiteral("Key: ") + WindowKeys::name(key, Qt::ControlModifier));
+    }
+    // The edit controller's marks: the current timecode into the logging row.
+    auto core_ptr = core_;
+    keys->bind(Qt::Key_F9, Qt::NoModifier, false, [this, core_ptr] { post([core_ptr] { core_ptr->setin(); }); });
+    keys->bind(Qt::Key_F10, Qt::NoModifier, false, [this, core_ptr] { post([core_ptr] { core_ptr->setout(); }); });
+    keys->watch();
 }
 
 LoggerGUI::~LoggerGUI() {

@@ -103,6 +103,8 @@ protected:
 
 private:
     void post(std::function<void()> job);
+    // Ctrl+S, Ctrl+O, Ctrl+R for the three buttons; F9 / F10 mark in / out.
+    void installShortcuts();
 
     const std::shared_ptr<LoggerCore> core_;
     const std::shared_ptr<LoggerGUIRef> ref_ = std::make_shared<LoggerGUIRef>();

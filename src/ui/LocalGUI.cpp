@@ -11,10 +11,14 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStringList>
 
 #include <algorithm>
+#include <string_view>
 
+#include "logger/WindowKeys.h"
 #include "player/LocalVCR.h"
+#include "player/StatusText.h"
 #include "remote/ScriptRunner.h"
 #include "startup/ActionQueue.h"
 #include "startup/Quenta.h"
@@ -98,6 +102,58 @@ const Command commandTable[] = {
     {"Connect", [](LocalGUI&, LocalVCR& v) { v.CommandB5(); }},
 };
 
+// Keyboard shortcuts. Each runs its button's action command through the
+// shared listener, as a click does. While the controller's status code is
+// `whenStatus`, `alternate` runs instead; the code is read on the action
+// thread when the action's turn comes, as a click queued behind a long
+// operation would see it. A null command stands for the logger button.
+struct KeyAction {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    const char* command;
+    const char* alternate;
+    int whenStatus;
+    const char* when;  // how a tooltip says it: "while playing"
+    bool repeats;      // each auto-repeat of a held key acts again
+};
+
+constexpr Qt::KeyboardModifiers kNone = Qt::NoModifier;
+constexpr Qt::KeyboardModifiers kShift = Qt::ShiftModifier;
+constexpr Qt::KeyboardModifiers kCtrl = Qt::ControlModifier;
+
+const KeyAction keyTable[] = {
+    {Qt::Key_L, kNone, "Play", "Forward", status::kPlay, "while playing", false},
+    {Qt::Key_K, kNone, "Pause", nullptr, 0, nullptr, false},
+    {Qt::Key_Space, kNone, "Pause", "Play", status::kPause, "while paused", false},
+    {Qt::Key_J, kNone, "Rewind", nullptr, 0, nullptr, false},
+    {Qt::Key_Right, kNone, "Jogf", nullptr, 0, nullptr, true},
+    {Qt::Key_Left, kNone, "Jogr", nullptr, 0, nullptr, true},
+    {Qt::Key_I, kNone, "SetCue", nullptr, 0, nullptr, false},
+    {Qt::Key_O, kNone, "SetRev", nullptr, 0, nullptr, false},
+    {Qt::Key_I, kShift, "CueIn", nullptr, 0, nullptr, false},
+    {Qt::Key_O, kShift, "CueOut", nullptr, 0, nullptr, false},
+    {Qt::Key_R, kNone, "Review", nullptr, 0, nullptr, false},
+    {Qt::Key_S, kNone, "Stop", nullptr, 0, nullptr, false},
+    {Qt::Key_PageUp, kNone, "NextTitle", nullptr, 0, nullptr, false},
+    {Qt::Key_PageDown, kNone, "PrevTitle", nullptr, 0, nullptr, false},
+    {Qt::Key_PageUp, kCtrl, "NextChapter", nullptr, 0, nullptr, false},
+    {Qt::Key_PageDown, kCtrl, "PrevChapter", nullptr, 0, nullptr, false},
+    {Qt::Key_L, kCtrl, nullptr, nullptr, 0, nullptr, false},
+};
+
+// The tooltip of the button with this action command ("" for the logger
+// button, which has none): the keys that run it; empty when none does.
+QString keyTip(std::string_view command) {
+    QStringList keys;
+    for (const KeyAction& k : keyTable) {
+        const QString name = WindowKeys::name(k.key, k.modifiers);
+        if (std::string_view(k.command ? k.command : "") == command) keys << name;
+        if (k.alternate && k.alternate == command) keys << name + QLatin1Char(' ') + QString::fromUtf8(k.when);
+    }
+    if (keys.isEmpty()) return {};
+    return (keys.size() == 1 ? QStringLiteral("Key: ") : QStringLiteral("Keys: ")) + keys.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 LocalGUI::LocalGUI(ActionQueue& actions, QWidget* parent)
@@ -111,6 +167,7 @@ LocalGUI::LocalGUI(ActionQueue& actions, QWidget* parent)
     layer_ = QImage(width_, height, QImage::Format_RGB32);
     layer_.fill(backgroundcol);
     build();
+    installShortcuts();
 }
 
 LocalGUI::~LocalGUI() = default;
@@ -311,6 +368,33 @@ void LocalGUI::build() {
     });
 
     setFixedSize(width_, height);
+}
+
+// --- keyboard ---
+
+void LocalGUI::installShortcuts() {
+    auto* keys = new WindowKeys(this);  // child of this window
+    for (const KeyAction& k : keyTable) {
+        const KeyAction* row = &k;
+        keys->bind(k.key, k.modifiers, k.repeats, [this, row] {
+            if (row->command == nullptr) {
+                blogger->click();  // does nothing while the button is disabled
+                return;
+            }
+            actions_.post([this, row] {
+                const LocalVCR* v = controller();
+                const bool alternate = row->alternate && v && v->getStatus() == row->whenStatus;
+                actionPerformed(alternate ? row->alternate : row->command);
+            });
+        });
+    }
+    for (auto* b : findChildren<QPushButton*>()) {
+        const std::string command = b->property("actionCommand").toString().toStdString();
+        if (command.empty() && b != blogger) continue;
+        const QString tip = keyTip(command);
+        if (!tip.isEmpty()) b->setToolTip(tip);
+    }
+    keys->watch();
 }
 
 // --- controller and identity ---

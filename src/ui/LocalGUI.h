@@ -147,6 +147,8 @@ private:
     void refreshField(int index);
     void post(std::function<void(LocalVCR&)> action);
     void runScript(LocalVCR& vcr);
+    // Keyboard shortcuts for the buttons (see keyTable in LocalGUI.cpp).
+    void installShortcuts();
 
     ActionQueue& actions_;
     GuiQueue* queue_ = nullptr;  // child of this window

@@ -23,6 +23,7 @@
 #include "logger/LoggerWindow.h"
 #include "startup/ActionQueue.h"
 #include "startup/Quenta.h"
+#include "support/QtKeys.h"
 #include "support/TestSupport.h"
 
 using namespace morvia;
@@ -339,6 +340,60 @@ TEST_F(LoggerWindowTest, WindowIsBuiltOnTheQtThreadWhenOpenedFromAnother) {
     settle();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
+}
+
+TEST_F(LoggerWindowTest, KeysSaveLoadReviewAndMark) {
+    test::ConsoleCapture quiet;  // setin prints the entry number
+    open();
+    EXPECT_EQ(w->focusWidget(), w);
+    display.set(Field::tcfield, "00:00:01:00");
+    test::tapKey(w, Qt::Key_F9);
+    display.set(Field::tcfield, "00:00:02:00");
+    test::tapKey(w, Qt::Key_F10);
+    test::tapKey(w, Qt::Key_F9, Qt::NoModifier, 3);  // held: one mark, into the next row
+    settle();
+    EXPECT_EQ(row(0), (std::array<std::string, 4>{"1", "Clip Name 1", "00:00:01:00", "00:00:02:00"}));
+    EXPECT_EQ(row(1), (std::array<std::string, 4>{"2", "Clip Name 2", "00:00:02:00", "00:00:00:00"}));
+    EXPECT_EQ(row(2)[2], "00:00:00:00");
+
+    rec->clear();
+    test::tapKey(w, Qt::Key_S, Qt::ControlModifier);
+    test::tapKey(w, Qt::Key_O, Qt::ControlModifier);
+    test::tapKey(w, Qt::Key_R, Qt::ControlModifier);
+    test::tapKey(w, Qt::Key_S);  // without Ctrl: nothing
+    EXPECT_EQ(rec->events(), (test::Journal{"DIALOG:Save Standard EDL:1", "DIALOG:Load Standard EDL:0",
+                                            "F:cuefield=00:00:01:00", "F:endfield=00:00:02:00", "REVIEW"}));
+    EXPECT_EQ(w->SaveButton->toolTip(), "Key: Ctrl+S");
+    EXPECT_EQ(w->LoadButton->toolTip(), "Key: Ctrl+O");
+    EXPECT_EQ(w->ReviewButton->toolTip(), "Key: Ctrl+R");
+}
+
+TEST_F(LoggerWindowTest, TypingInRowZeroKeepsTheKeysUntilEscape) {
+    test::ConsoleCapture quiet;
+    open();
+    display.set(Field::tcfield, "00:00:03:00");
+    for (int c = 1; c < 4; ++c) {
+        SCOPED_TRACE(c);
+        QLineEdit* f = w->TFArray[0][static_cast<std::size_t>(c)];
+        f->setFocus();
+        f->selectAll();
+        rec->clear();
+        test::tapKey(w, Qt::Key_S);
+        test::tapKey(w, Qt::Key_R);
+        test::tapKey(w, Qt::Key_S, Qt::ControlModifier);
+        test::tapKey(w, Qt::Key_F9);
+        test::tapKey(w, Qt::Key_F10);
+        settle();
+        EXPECT_EQ(f->text(), "sr");
+        EXPECT_TRUE(rec->events().empty());
+        const auto snap = handle->core().model().snapshot();
+        EXPECT_EQ(snap.SrcInArray[0], "00:00:00:00");
+        EXPECT_EQ(snap.SrcOutArray[0], "00:00:00:00");
+        test::tapKey(w, Qt::Key_Escape);
+        EXPECT_EQ(w->focusWidget(), w);
+    }
+    test::tapKey(w, Qt::Key_F9);
+    EXPECT_EQ(handle->core().model().snapshot().SrcInArray[0], "00:00:03:00");
 }
 
 TEST(LoggerFileDialog, TitleModeAndPresetName) {

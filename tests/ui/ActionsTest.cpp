@@ -13,7 +13,7 @@
 #include <future>
 #include <map>
 
-#include "UiSupport.h"
+#include "ActionsFixture.h"
 #include "logger/LoggerWindow.h"
 #include "player/LocalVCR.h"
 #include "player/VcrTestSupport.h"
@@ -22,53 +22,6 @@
 
 namespace morvia::test {
 namespace {
-
-class Actions : public WindowFixture {
-protected:
-    void SetUp() override {
-        WindowFixture::SetUp();
-        rec = std::make_shared<Recorder>();
-        sleeper = std::make_unique<ScopedFakeSleeper>(rec);
-        link = std::make_unique<RecordingLink>(rec);
-        vcr = std::make_unique<LocalVCR>(link.get(), *gui, 2001);
-        gui->setController(vcr.get());
-        gui->observeTexts([this](Field f, const std::string& t) {
-            if (f == Field::statusfield) rec->add("S:" + t);
-        });
-        actions->setErrorHandler([this](std::exception_ptr e) {
-            try {
-                std::rethrow_exception(e);
-            } catch (const ExitCalled& x) {
-                rec->add("EXIT:" + std::to_string(x.status));
-            } catch (const std::exception& x) {
-                rec->add(std::string("ERROR:") + x.what());
-            }
-        });
-    }
-    void TearDown() override {
-        actions->drain();
-        gui->observeTexts(nullptr);
-        gui->setController(nullptr);
-        vcr.reset();
-        WindowFixture::TearDown();
-    }
-    // Presses the button with this action command and waits for its action.
-    void press(const std::string& command) {
-        gui->press(command);
-        settle();
-    }
-    Journal queued() const { return rec->only("Q:"); }
-    Journal statuses() const { return rec->only("S:"); }
-
-    SettingsGuard settings;
-    ConsoleCapture console;
-    std::shared_ptr<Recorder> rec;
-    std::unique_ptr<ScopedFakeSleeper> sleeper;
-    std::unique_ptr<RecordingLink> link;
-    std::unique_ptr<LocalVCR> vcr;
-};
-
-bool contains(const Journal& j, const std::string& e) { return std::find(j.begin(), j.end(), e) != j.end(); }
 
 TEST_F(Actions, EveryCommandShowsItselfThenMakesItsCall) {
     // Command, and a command that its call queues for the player ("" for a
@@ -225,27 +178,17 @@ TEST_F(Actions, ActionsWaitForTheRunningOneAndRunInOrder) {
 }
 
 TEST_F(Actions, LoggerButtonOpensOneWindowAtATime) {
-    struct FakeLogger : LoggerSeam {
-        void setin() override {}
-        void setout() override {}
-    };
-    int made = 0;
-    LocalVCR::StartHooks hooks;
-    hooks.makeLogger = [&made]() -> std::shared_ptr<LoggerSeam> {
-        ++made;
-        return std::make_shared<FakeLogger>();
-    };
-    vcr->setStartHooks(hooks);
+    useFakeLoggers();
     auto* blogger = widget<QPushButton>("blogger");
     blogger->click();
     settle();
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(loggersMade(), 1);
     EXPECT_FALSE(blogger->isEnabled());
     EXPECT_EQ(blogger->palette().color(QPalette::Button), QColor(64, 64, 64));
     // A press queued before the button went grey opens nothing more.
     actions->post([this] { gui->loggerPressed(); });
     settle();
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(loggersMade(), 1);
 
     vcr->loggerClosing();
     settle();
@@ -253,7 +196,7 @@ TEST_F(Actions, LoggerButtonOpensOneWindowAtATime) {
     EXPECT_EQ(blogger->palette().color(QPalette::Button), QColor(192, 192, 192));
     blogger->click();
     settle();
-    EXPECT_EQ(made, 2);
+    EXPECT_EQ(loggersMade(), 2);
 }
 
 TEST_F(Actions, LoggerButtonOpensTheLoggerWindow) {

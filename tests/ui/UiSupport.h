@@ -17,6 +17,7 @@
 #include <string>
 
 #include "startup/ActionQueue.h"
+#include "support/QtKeys.h"
 #include "ui/GuiQueue.h"
 #include "ui/LocalGUI.h"
 
