@@ -123,6 +123,11 @@ QPushButton* LocalGUI::addButton(const char* name, const char* caption, const ch
         b->setProperty("actionCommand", QString::fromUtf8(command));
         std::string cmd = command;
         connect(b, &QPushButton::clicked, this, [this, cmd] {
+            // A Stop must reach a long operation that holds the action
+            // thread, so its request goes ahead of the queued action; the
+            // action itself (its "PA") waits its turn.
+            if (cmd == "Stop")
+                if (LocalVCR* v = controller()) v->requestStop();
             actions_.post([this, cmd] { actionPerformed(cmd); });
         });
     }
@@ -600,8 +605,11 @@ void LocalGUI::windowClosing() {
 void LocalGUI::closeEvent(QCloseEvent* event) {
     // The window stays until the process ends; the close runs on the action
     // thread after whatever the operator asked for before.
+    // The stop request goes ahead of it, so that a running repeat or script
+    // ends early and the close does not wait for the rest of it.
     event->ignore();
     if (closing_.exchange(true)) return;
+    if (LocalVCR* v = controller()) v->closeRequested();
     actions_.post([this] { windowClosing(); });
 }
 
