@@ -21,6 +21,7 @@
 #include "player/PlayerLink.h"
 #include "player/Seams.h"
 #include "player/Timecode.h"
+#include "startup/StopSignal.h"
 
 namespace morvia {
 
@@ -165,10 +166,31 @@ public:
     void cueout();
     void cueplay();
     void review();
-    void repeat();
+    void repeat();  // repeat(stopGeneration())
+    // Ends before a pass once a repeat stop or an operator stop request
+    // arrived after the repeat began, or once an operator stop request
+    // arrived after `since` (the caller's own start, e.g. a script's).
+    void repeat(unsigned since);
     // Asks every repeat already running to end after its current pass; a
     // repeat started afterwards runs its full count.
     void setstoprepeat();
+
+    // --- the operator's stop request ---
+    // Raised on the Qt thread the moment the operator clicks Stop, ahead of
+    // the queued action: every repeat, script and script wait running now
+    // ends early (a repeat after its current pass, a script after its current
+    // line, a sleeping wait at once). Anything started later runs normally.
+    void requestStop();
+    // The operator asked to close the window (Qt thread, before the close
+    // runs): as requestStop, but for good, so that nothing long starts any
+    // more; and the commands waiting for the player are dropped, since they
+    // were asked for before the close.
+    void closeRequested();
+    // The generation a long operation remembers when it starts.
+    unsigned stopGeneration() const { return stopRequest_.generation(); }
+    bool stopRequestedSince(unsigned since) const { return stopRequest_.raisedSince(since); }
+    // DelayT that a stop request after `since` cuts short; false when cut.
+    bool DelayUnlessStopped(int ms, unsigned since) { return stopRequest_.sleep(ms, since); }
     // Building blocks; these throw TimecodeError / FrameRangeError.
     void setcue(int selector);
     void MakeCueFRString();
@@ -191,9 +213,11 @@ public:
     void ShowStat(const std::string& text) override;
     static void DelayT(int ms);
     void CommandBLogger();
-    // Main window close: stops polling, "PA" twice 500 ms apart, then waits
-    // (at most one second) until the link has sent them; the caller then ends
-    // the process.
+    // Main window close: stops polling; lets what the operation under way
+    // queued since the close request reach the line (at most 500 ms), drops
+    // whatever still waits and says how many commands were dropped in all;
+    // then "PA" twice 500 ms apart and waits (at most one second) until the
+    // link has sent them. The caller then ends the process.
     void windowClosing();
     // Logger window close.
     void loggerClosing();
@@ -263,6 +287,8 @@ private:
     // Raised by setstoprepeat: each raise moves the generation on; a repeat
     // ends before its next pass once the generation differs from its own.
     std::atomic<unsigned> stoprepeat{0};
+    StopSignal stopRequest_;               // the operator's stop request
+    std::atomic<int> droppedAtClose_{0};   // commands dropped by closeRequested
 
     mutable std::mutex textLock;      // guards the strings below
     std::string TCString = "00:00:00:01";

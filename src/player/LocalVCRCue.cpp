@@ -190,11 +190,14 @@ void LocalVCR::review() {
     guarded([this] { reviewImpl(); });
 }
 
-void LocalVCR::repeat() {
+void LocalVCR::repeat() { repeat(stopGeneration()); }
+
+void LocalVCR::repeat(unsigned since) {
     // A stop asked for before this call belongs to an earlier repeat; only a
     // request made while this one runs ends it.
     const unsigned generation = stoprepeat.load();
-    for (int pass = 0; pass < Quenta::getrepeatval() && stoprepeat.load() == generation; ++pass) {
+    for (int pass = 0;
+         pass < Quenta::getrepeatval() && stoprepeat.load() == generation && !stopRequestedSince(since); ++pass) {
         // A pass that could not play (invalid points) ends the repeat: the
         // next pass would fail the same way at once, and a large repeat count
         // would otherwise spin through its passes without a single wait.

@@ -158,8 +158,27 @@ void LocalVCR::ShowStat(const std::string& text) { gui_.ShowStatus(text); }
 
 void LocalVCR::DelayT(int ms) { Utils::DelayT(ms); }
 
+void LocalVCR::requestStop() { stopRequest_.raise(); }
+
+void LocalVCR::closeRequested() {
+    stopRequest_.latch();
+    if (sop) droppedAtClose_.fetch_add(sop->dropWaiting());
+}
+
 void LocalVCR::windowClosing() {
+    stopRequest_.latch();  // also when the close comes without a request
     stopPolling();
+    int dropped = droppedAtClose_.exchange(0);
+    if (sop) {
+        // What the operation under way queued after the close request (a
+        // review's closing pause, say) goes out first, in its own order;
+        // anything still waiting after that would only follow the stops.
+        sop->waitIdle(500);
+        dropped += sop->dropWaiting();
+    }
+    if (dropped > 0)
+        Utils::OutLine("Close: " + std::to_string(dropped) + (dropped == 1 ? " command" : " commands") +
+                       " for the player dropped");
     stop();
     DelayT(500);
     stop();

@@ -22,6 +22,10 @@ public:
     // Waits until every queued command has been written to the line, at most
     // `ms` milliseconds. True when the store emptied in time.
     virtual bool waitIdle(int ms) { (void)ms; return true; }
+    // Drops every command still waiting in the store (not one already being
+    // written) and any pending frame-position poll; returns how many
+    // commands were dropped.
+    virtual int dropWaiting() { return 0; }
 };
 
 // What the link hands back to the controller from its own thread.

@@ -97,6 +97,18 @@ bool SerOutPort::waitIdle(int ms) {
     return storeCv_.wait_for(g, std::chrono::milliseconds(ms > 0 ? ms : 0), [this] { return b == 0 && !inFlight_; });
 }
 
+int SerOutPort::dropWaiting() {
+    int dropped = 0;
+    {
+        std::lock_guard g(storeLock_);
+        dropped = b;
+        b = 0;
+        d.store(0);
+    }
+    storeCv_.notify_all();  // the store is empty now: waitIdle may return
+    return dropped;
+}
+
 void SerOutPort::run() {
     a.store(true);
     while (true) {

@@ -58,6 +58,7 @@ public:
     void start() override;
     bool hasSerialPort() const override { return serialPort != nullptr; }
     bool waitIdle(int ms) override;
+    int dropWaiting() override;
 
     // Receives replies, timecodes, title/chapter and status texts; may be null.
     void setclient(LinkClient* client) { client_.store(client); }

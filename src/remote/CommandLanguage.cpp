@@ -46,7 +46,7 @@ struct WholeWord {
 };
 
 // Tested in this order against the whole line.
-const std::array<WholeWord, 22> wholeWords{{
+const std::array<WholeWord, 21> wholeWords{{
     {"Play", &LocalVCR::play},
     {"Pause", &LocalVCR::pause},
     {"Stop", &LocalVCR::stop},
@@ -68,7 +68,6 @@ const std::array<WholeWord, 22> wholeWords{{
     {"Cueplay", &LocalVCR::cueplay},
     {"Status", &LocalVCR::reportstatus},
     {"Review", &LocalVCR::review},
-    {"Repeat", &LocalVCR::repeat},
 }};
 
 int numberArgument(const std::string& line) {
@@ -80,7 +79,9 @@ int numberArgument(const std::string& line) {
 
 } // namespace
 
-bool ParseNetCommand(LocalVCR& vcr, const std::string& s) {
+bool ParseNetCommand(LocalVCR& vcr, const std::string& s) { return ParseNetCommand(vcr, s, vcr.stopGeneration()); }
+
+bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
     if (!s.empty() && s[0] == ';') return true;
     // No command is shorter than four characters once it carries an
     // argument, so a shorter line names nothing (a bare "TC1" included).
@@ -95,6 +96,10 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s) {
         }
     }
     if (result) return true;
+    if (s == "Repeat") {
+        vcr.repeat(since);
+        return true;
+    }
 
     std::string_view prefix4(s.data(), 4);
     if (prefix4 == "TNum") {
@@ -122,7 +127,7 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s) {
         // The wait is counted in 32-bit milliseconds: refuse what cannot be
         // expressed that way instead of sleeping a wrapped-around time.
         if (n < 0 || n > std::numeric_limits<std::int32_t>::max() / 1000) return false;
-        LocalVCR::DelayT(n * 1000);
+        vcr.DelayUnlessStopped(n * 1000, since);  // a cut wait still counts as done
         return true;
     }
 

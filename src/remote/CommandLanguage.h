@@ -50,5 +50,9 @@ std::optional<int> ParseDecimal(std::string_view text);
 // own operations (e.g. a timecode field that is not a timecode) pass through.
 // Runs on the caller's thread and blocks it for the command's waits.
 bool ParseNetCommand(LocalVCR& vcr, const std::string& line);
+// As above for a caller that began at stop generation `since` (a script run):
+// an operator stop request after it ends a "Repeat" after its current pass
+// and cuts a "Wait" short at once (LocalVCR::requestStop).
+bool ParseNetCommand(LocalVCR& vcr, const std::string& line, unsigned since);
 
 } // namespace morvia

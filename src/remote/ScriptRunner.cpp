@@ -49,6 +49,8 @@ void closingLines() {
 } // namespace
 
 void script(LocalVCR& vcr) {
+    // An operator stop request from now on ends the run after the line under way.
+    const unsigned since = vcr.stopGeneration();
     std::error_code ec;
     std::ifstream file;
     if (std::filesystem::exists(scriptName, ec)) file.open(scriptName, std::ios::in | std::ios::binary);
@@ -63,10 +65,12 @@ void script(LocalVCR& vcr) {
     Utils::OutLine("Found Script.txt File");
     try {
         LineReader reader(file);
-        while (auto line = reader.next()) {
+        while (!vcr.stopRequestedSince(since)) {
+            auto line = reader.next();
+            if (!line) break;
             if (*line == "Quit" || line->size() < 4) break;
             Utils::OutLine(*line);
-            bool ok = (*line)[0] == ';' || ParseNetCommand(vcr, *line);
+            bool ok = (*line)[0] == ';' || ParseNetCommand(vcr, *line, since);
             if (!ok) {
                 Utils::OutLine("Script Error");
                 break;

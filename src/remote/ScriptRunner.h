@@ -17,7 +17,9 @@ class LocalVCR;
 // ("Script Error"). Comment lines (';') are printed and skipped; every other
 // line is printed, then executed. The console shows " ", "**********",
 // "Found Script.txt File" before the first line and "Script ended",
-// "**********", " " after the last, however the run ended. A missing file
+// "**********", " " after the last, however the run ended. An operator stop
+// request (LocalVCR::requestStop) ends the run after the line under way and
+// cuts a sleeping "Wait" short at once. A missing file
 // prints "No script file found!" and waits one second.
 //
 // Throws NumberFormatError (remote/CommandLanguage.h) when a line's numeric

@@ -66,18 +66,30 @@ std::uint8_t Utils::BYTE2ASCIIHEX(std::uint8_t b) {
     return static_cast<std::uint8_t>(v <= 9 ? v + 0x30 : v + 0x37);
 }
 
+namespace {
+
+std::shared_ptr<Sleeper> installedSleeper() {
+    std::lock_guard g(hooks().lock);
+    return hooks().sleeper;
+}
+
+} // namespace
+
 void Utils::DelayT(int ms) {
     if (ms <= 0) return;
-    std::shared_ptr<Sleeper> s;
-    {
-        std::lock_guard g(hooks().lock);
-        s = hooks().sleeper;
-    }
-    if (s) {
+    if (auto s = installedSleeper()) {
         s->sleep(ms);
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
+}
+
+bool Utils::DelayT(int ms, const std::function<bool(int)>& wait) {
+    if (auto s = installedSleeper()) {
+        if (ms > 0) s->sleep(ms);
+        return wait(0);  // a cut requested meanwhile still shows
+    }
+    return wait(ms > 0 ? ms : 0);
 }
 
 void Utils::OutLine(std::string_view text) {

@@ -47,6 +47,12 @@ public:
 
     // Sleeps the calling thread through the installed sleeper. ms <= 0 returns.
     static void DelayT(int ms);
+    // A delay that can be cut short: `wait` sleeps at most the milliseconds it
+    // is given and returns false when something cut it. Without a test sleeper
+    // `wait` gets the whole delay; with one, the sleeper records the delay and
+    // `wait` gets 0, so that a cut asked for meanwhile still counts. Returns
+    // what `wait` returned.
+    static bool DelayT(int ms, const std::function<bool(int ms)>& wait);
     // Prints one console line (text + '\n'), whole and flushed.
     static void OutLine(std::string_view text);
     static void Debug(std::string_view text);

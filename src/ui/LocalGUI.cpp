@@ -180,10 +180,19 @@ QPushButton* LocalGUI::addButton(const char* name, const char* caption, const ch
         b->setProperty("actionCommand", QString::fromUtf8(command));
         std::string cmd = command;
         connect(b, &QPushButton::clicked, this, [this, cmd] {
+            requestStopAhead(cmd);
             actions_.post([this, cmd] { actionPerformed(cmd); });
         });
     }
     return b;
+}
+
+void LocalGUI::requestStopAhead(const std::string& command) {
+    // A Stop must reach a long operation that holds the action thread, so
+    // its request goes ahead of the queued action; the action itself (its
+    // "PA") waits its turn.
+    if (command == "Stop")
+        if (LocalVCR* v = controller()) v->requestStop();
 }
 
 QLineEdit* LocalGUI::addField(Field f, const char* name, const char* text, int columns) {
@@ -381,6 +390,7 @@ void LocalGUI::installShortcuts() {
                 blogger->click();  // does nothing while the button is disabled
                 return;
             }
+            requestStopAhead(row->command);
             actions_.post([this, row] {
                 const LocalVCR* v = controller();
                 const bool alternate = row->alternate && v && v->getStatus() == row->whenStatus;
@@ -684,8 +694,11 @@ void LocalGUI::windowClosing() {
 void LocalGUI::closeEvent(QCloseEvent* event) {
     // The window stays until the process ends; the close runs on the action
     // thread after whatever the operator asked for before.
+    // The stop request goes ahead of it, so that a running repeat or script
+    // ends early and the close does not wait for the rest of it.
     event->ignore();
     if (closing_.exchange(true)) return;
+    if (LocalVCR* v = controller()) v->closeRequested();
     actions_.post([this] { windowClosing(); });
 }
 

@@ -8,7 +8,9 @@
 // and hands the widget update to the Qt thread through a GuiQueue, in call
 // order; gettext reads the model. Every listener (button, Enter, shuttle,
 // close) is run on the action thread, in the order the operator acted, so a
-// long cue or review never stops the window from painting.
+// long cue or review never stops the window from painting. Only a Stop click
+// and the close raise the controller's stop request on the Qt thread first,
+// so that they reach a repeat or script that holds the action thread.
 #pragma once
 
 #include <QImage>
@@ -149,6 +151,9 @@ private:
     void runScript(LocalVCR& vcr);
     // Keyboard shortcuts for the buttons (see keyTable in LocalGUI.cpp).
     void installShortcuts();
+    // Raises the controller's stop request on the Qt thread for a "Stop"
+    // action, ahead of the action itself; other commands pass untouched.
+    void requestStopAhead(const std::string& command);
 
     ActionQueue& actions_;
     GuiQueue* queue_ = nullptr;  // child of this window

@@ -77,7 +77,7 @@ int runApp(int argc, char** argv) {
 
     // Read here, before any other thread runs.
     const std::string screenshot = envText("MORVIA_SCREENSHOT");
-    const bool demoScript = envText("MORVIA_DEMO_SCRIPT") == "1";
+    const std::string demoScript = envText("MORVIA_DEMO_SCRIPT");
     const std::string shownStamp = envText("MORVIA_SHOWN_STAMP");
 
     ActionQueue actions;
@@ -132,10 +132,18 @@ int runApp(int argc, char** argv) {
             Utils::DelayT(1500);  // let the timecode and the status marks settle
             gui.guiQueue().call([&gui, &screenshot] { return gui.grab().save(QString::fromStdString(screenshot)); });
         }
-        if (demoScript) {
-            gui.guiQueue().post([&gui] {
+        if (demoScript == "1" || demoScript == "now" || demoScript == "keep") {
+            const bool close = demoScript != "keep";
+            const bool letLinkFinish = demoScript == "1";
+            gui.guiQueue().post([&gui, &parts, close, letLinkFinish] {
                 gui.press("Script");
-                gui.close();
+                if (!close) return;
+                // Queued behind the script: the close is asked for once the
+                // script has ended, as an operator watching it would.
+                gui.actions().post([&gui, &parts, letLinkFinish] {
+                    if (letLinkFinish && parts.sop) parts.sop->waitIdle(2000);
+                    gui.guiQueue().post([&gui] { gui.close(); });
+                });
             });
         }
         // The Qt thread owns this thread and joins it once its work is done.

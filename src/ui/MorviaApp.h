@@ -12,8 +12,13 @@
 //   MORVIA_SCREENSHOT=path   once start-up is complete and the window has
 //                            settled (about 1.5 s), save a picture of the
 //                            window to `path` (PNG).
-//   MORVIA_DEMO_SCRIPT=1     after that, press "Script", then close the window
-//                            (the close runs after the script).
+//   MORVIA_DEMO_SCRIPT=1     after that, press "Script"; once the script has
+//                            ended and the player has received its commands
+//                            (at most 2 s more), close the window.
+//   MORVIA_DEMO_SCRIPT=now   the same, but close the window the moment the
+//                            script has ended.
+//   MORVIA_DEMO_SCRIPT=keep  the same, but leave the window open (close it
+//                            with SIGTERM).
 //   MORVIA_SHOWN_STAMP=path  when the window is shown, write the monotonic
 //                            clock in milliseconds to `path` (benchmarks).
 // SIGTERM and SIGINT close the window as the operator would.

@@ -161,6 +161,14 @@ protected:
         return std::make_unique<Child>(std::vector<std::string>{MORVIA_BIN}, dir, dir / "console.txt", e);
     }
     std::vector<std::string> console() const { return lines(readFile(dir / "console.txt")); }
+    // Starts the program with this Script.txt; it presses "Script" once
+    // start-up is complete and leaves the window open. False when the script
+    // never started.
+    bool startWithScript(const std::string& script, std::unique_ptr<Child>& app) {
+        std::ofstream(dir / "Script.txt") << script;
+        app = startApp({"MORVIA_DEMO_SCRIPT=keep"});
+        return waitForText(dir / "console.txt", "Found Script.txt File", std::chrono::seconds(90));
+    }
 
     fs::path dir;
     std::string port;
@@ -328,6 +336,111 @@ TEST_F(AppEndToEnd, ScriptButtonRunsTheScriptOnThePlayer) {
     int stops = 0;
     for (int i = play; i < static_cast<int>(cmds.size()); ++i) stops += cmds[i].command == "PA\\r";
     EXPECT_EQ(stops, 2);
+}
+
+// --- closing the window while the player is busy ---
+
+// The last two commands the player received are the two stops.
+::testing::AssertionResult endsWithTheTwoStops(const std::vector<Received>& cmds) {
+    if (cmds.size() < 2) return ::testing::AssertionFailure() << "only " << cmds.size() << " commands";
+    const auto n = cmds.size();
+    if (cmds[n - 1].command != "PA\\r" || cmds[n - 2].command != "PA\\r")
+        return ::testing::AssertionFailure() << "the last commands are \"" << cmds[n - 2].command << "\", \""
+                                             << cmds[n - 1].command << "\"";
+    return ::testing::AssertionSuccess();
+}
+
+int count(const std::vector<Received>& cmds, const std::string& text) {
+    return static_cast<int>(std::count_if(cmds.begin(), cmds.end(), [&](const Received& c) { return c.command == text; }));
+}
+
+// Seconds from now until the program ended; the status in `status`.
+double secondsToEnd(Child& app, std::optional<int>& status) {
+    const auto t0 = Clock::now();
+    status = app.wait(std::chrono::seconds(60));
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+TEST_F(AppEndToEnd, CloseRightAfterAChapterChangeEndsWithTheTwoStops) {
+    startPlayer({}, "1");
+    std::ofstream(dir / "Script.txt") << "NextC\r\n";
+    // The window is closed the moment the script (the chapter change) ended,
+    // while the change's many commands still wait for the player.
+    auto app = startApp({"MORVIA_DEMO_SCRIPT=now"});
+    const auto status = app->wait(std::chrono::seconds(90));
+    ASSERT_TRUE(status.has_value()) << readFile(dir / "console.txt");
+    EXPECT_EQ(*status, 0);
+    const auto cmds = commands(dir / "sim.log");
+    EXPECT_GE(find(cmds, "CH02SEPL\\r"), 0);
+    EXPECT_TRUE(endsWithTheTwoStops(cmds));
+    EXPECT_EQ(count(cmds, "PA\\r"), 2);
+    EXPECT_TRUE(inOrder(console(), {"NextC", "Script ended", "**********", " "}));
+}
+
+TEST_F(AppEndToEnd, CloseDuringAReviewLetsThePassFinishThenStops) {
+    startPlayer({}, "1");
+    std::unique_ptr<Child> app;
+    // 00:00:01:00 to 00:00:04:00: 90 frames, 3.15 s of play.
+    ASSERT_TRUE(startWithScript("TC100:00:01:00\r\nTC200:00:04:00\r\nReview\r\n", app)) << readFile(dir / "console.txt");
+    ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000120SMPL\\r", std::chrono::seconds(30)));
+    app->signal(SIGTERM);
+    std::optional<int> status;
+    const double took = secondsToEnd(*app, status);
+    ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
+    EXPECT_EQ(*status, 0);
+    EXPECT_LT(took, 3.6 + 1.5 + 3.0) << "the rest of the pass, the stops, and room for a loaded machine";
+
+    const auto cmds = commands(dir / "sim.log");
+    const int marker = find(cmds, "FR0000120SMPL\\r");
+    const int play = find(cmds, "PL\\r", marker);
+    const int pause = find(cmds, "ST\\r", play);
+    ASSERT_GT(play, marker);
+    ASSERT_GT(pause, play) << "the pass under way ended with its pause";
+    EXPECT_GT(cmds[pause].ms - cmds[play].ms, 3000) << "the pass played its whole segment";
+    EXPECT_LT(pause, find(cmds, "PA\\r", marker));
+    EXPECT_TRUE(endsWithTheTwoStops(cmds));
+}
+
+TEST_F(AppEndToEnd, CloseDuringAScriptWaitEndsAtOnce) {
+    startPlayer({}, "1");
+    std::unique_ptr<Child> app;
+    ASSERT_TRUE(startWithScript("Wait600\r\nPlay\r\n", app)) << readFile(dir / "console.txt");
+    ASSERT_TRUE(waitForText(dir / "console.txt", "Wait600", std::chrono::seconds(10)));
+    const int before = static_cast<int>(commands(dir / "sim.log").size());
+    app->signal(SIGTERM);
+    std::optional<int> status;
+    const double took = secondsToEnd(*app, status);
+    ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
+    EXPECT_EQ(*status, 0);
+    EXPECT_LT(took, 2.0);
+
+    const auto out = console();
+    EXPECT_TRUE(inOrder(out, {"Wait600", "Script ended", "**********", " "}));
+    EXPECT_EQ(std::find(out.begin(), out.end(), "Play"), out.end()) << "no line after the cut wait ran";
+    const auto cmds = commands(dir / "sim.log");
+    EXPECT_EQ(find(cmds, "PL\\r", before), -1);
+    EXPECT_TRUE(endsWithTheTwoStops(cmds));
+}
+
+TEST_F(AppEndToEnd, CloseDuringALongRepeatEndsAfterThePassUnderWay) {
+    startPlayer({}, "1");
+    std::unique_ptr<Child> app;
+    // One pass: a cue (2.5 s), 1.8 s of markers and waits, 2.1 s of play.
+    const double passSeconds = 2.5 + 1.8 + 2.1;
+    ASSERT_TRUE(startWithScript("TC100:00:01:00\r\nTC200:00:03:00\r\nRNum1000\r\nRepeat\r\n", app))
+        << readFile(dir / "console.txt");
+    ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000090SMPL\\r", std::chrono::seconds(30)));
+    app->signal(SIGTERM);
+    std::optional<int> status;
+    const double took = secondsToEnd(*app, status);
+    ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
+    EXPECT_EQ(*status, 0);
+    EXPECT_LT(took, passSeconds + 2.0);
+
+    const auto cmds = commands(dir / "sim.log");
+    EXPECT_EQ(count(cmds, "FR0000090SMPL\\r"), 2) << "one pass sends its play-to-marker command twice";
+    EXPECT_TRUE(endsWithTheTwoStops(cmds));
+    EXPECT_TRUE(inOrder(console(), {"Repeat", "Script ended", "**********", " "}));
 }
 
 } // namespace

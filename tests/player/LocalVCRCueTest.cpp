@@ -172,22 +172,6 @@ TEST_F(VcrTest, RepeatWithInvalidPointsEndsAfterTheFirstFailedPass) {
     Quenta::setrepeatval(2);
 }
 
-// Calls `action` at the first wait of `ms` milliseconds, recording every wait.
-class TriggerSleeper : public Sleeper {
-public:
-    TriggerSleeper(std::shared_ptr<Recorder> r, int ms, std::function<void()> action)
-        : rec_(std::move(r)), ms_(ms), action_(std::move(action)) {}
-    void sleep(int ms) override {
-        rec_->add("W:" + std::to_string(ms));
-        if (ms == ms_ && action_) std::exchange(action_, nullptr)();
-    }
-
-private:
-    std::shared_ptr<Recorder> rec_;
-    int ms_;
-    std::function<void()> action_;
-};
-
 TEST_F(VcrTest, StopDuringARepeatEndsItAfterTheCurrentPass) {
     auto& v = make();
     display.set(Field::cuefield, "00:00:01:00");
@@ -208,6 +192,36 @@ TEST_F(VcrTest, StopDuringARepeatEndsItAfterTheCurrentPass) {
     v.repeat();
     const auto q2 = queued();
     EXPECT_EQ(std::count(q2.begin(), q2.end(), "PL\r"), 3);
+}
+
+TEST_F(VcrTest, OperatorStopEndsTheRunningRepeatAndAfterACloseNoneStarts) {
+    auto& v = make();
+    display.set(Field::cuefield, "00:00:01:00");
+    display.set(Field::endfield, "00:00:02:00");
+    Quenta::setrepeatval(3);
+    // The window raises the request on its own thread while the first pass
+    // plays; the request itself sends nothing.
+    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 1050, [&] { v.requestStop(); }));
+    v.setstoprepeat();
+    v.repeat();
+    auto q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), "PL\r"), 1);
+    EXPECT_EQ(std::count(q.begin(), q.end(), "PA\r"), 0);
+    EXPECT_EQ(q.back(), "ST\r");
+
+    // A request made before a repeat began is not this repeat's.
+    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    rec->clear();
+    v.repeat();
+    q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), "PL\r"), 3);
+
+    // Once the close was asked for, a repeat queued behind it plays nothing.
+    rec->clear();
+    v.closeRequested();
+    v.setstoprepeat();
+    v.repeat();
+    EXPECT_TRUE(queued().empty());
 }
 
 } // namespace

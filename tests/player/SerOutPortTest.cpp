@@ -2,6 +2,7 @@
 // plays itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "player/LocalVCR.h"
 #include "player/SerOutPort.h"
 #include "serial/PtyPeer.h"
 #include "support/TestSupport.h"
@@ -344,6 +346,47 @@ TEST(SerOutPort, WaitIdleIsBoundedAndSeesTheLastWrite) {
     EXPECT_EQ(r.link.pending(), 0);
     EXPECT_EQ(r.peer.receive(6), "PA\rPA\r");
     EXPECT_TRUE(r.link.waitIdle(0));
+}
+
+TEST(SerOutPort, DroppingEmptiesTheStoreAndCancelsThePendingPoll) {
+    Rig r;
+    for (const char* c : {"PL\r", "ST\r", "NF\r"}) r.link.queue(c);
+    r.link.setd();
+    EXPECT_EQ(r.link.dropWaiting(), 3);
+    EXPECT_EQ(r.link.pending(), 0);
+    EXPECT_TRUE(r.link.waitIdle(0));
+    EXPECT_EQ(r.link.dropWaiting(), 0);
+    r.link.setwait(5);
+    r.link.start();
+    r.link.queue("PA\r");
+    ASSERT_TRUE(r.link.waitIdle(5000));
+    EXPECT_EQ(r.peer.receive(3), "PA\r");
+    EXPECT_EQ(r.peer.receive(1, 200), "") << "neither a dropped command nor the dropped poll went out";
+}
+
+// The window close on the real link: what waited before the close request
+// is dropped (and counted on the console), what the operation under way
+// queued after it goes out, then the two stops, and nothing after them.
+TEST(SerOutPort, WindowCloseEndsWithTheTwoStopsAlone) {
+    Rig r;
+    Responder player(r.peer, [](const std::string&) { return std::string("R\r"); });
+    test::FieldsDisplay display;
+    LocalVCR vcr(&r.link, display, 2001);
+    r.link.setwait(5);
+    for (int i = 0; i < 7; ++i) vcr.stopvcr();  // a chapter change's tail
+    vcr.CommandB0("NS\r");
+    r.link.setd();
+    vcr.closeRequested();
+    EXPECT_EQ(r.link.pending(), 0);
+    vcr.pause();  // the pass under way ends after the request
+    r.link.start();
+    vcr.windowClosing();
+    EXPECT_EQ(r.link.pending(), 0);
+    EXPECT_TRUE(eventually([&] { return player.commands().size() >= 3u; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a stray command to show
+    EXPECT_EQ(player.commands(), (std::vector<std::string>{"ST\r", "PA\r", "PA\r"}));
+    const auto lines = r.console.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Close: 8 commands for the player dropped"), lines.end());
 }
 
 TEST(SerOutPort, HungUpLineReportsWriteFailuresAndStillStops) {

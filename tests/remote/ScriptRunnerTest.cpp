@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <fstream>
 
 #include "remote/RemoteFixture.h"
@@ -164,6 +166,51 @@ TEST_F(ScriptRunner, FileIsReadAfreshEveryRun) {
     script(vcr);
     EXPECT_EQ(queued(), (std::vector<std::string>{"PL\r", "PA\r"}));
     EXPECT_EQ(console.lines().size(), 14u);
+}
+
+TEST_F(ScriptRunner, OperatorStopEndsTheRunAfterTheLineUnderWay) {
+    // Raised while a Wait sleeps: the wait is cut and no further line runs.
+    write("Play\nWait600\nPause\n");
+    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 600000, [this] { vcr.requestStop(); }));
+    script(vcr);
+    EXPECT_EQ(echoed(), (std::vector<std::string>{"Play", "Wait600"}));
+    EXPECT_EQ(rec->events(), (Journal{"Q:PL\r", "W:600000"}));
+
+    // Raised while the first pass of a long repeat plays (00:00:00:00 to
+    // 00:00:10:00: 10.5 s of play): the repeat and the run end after it.
+    write("RNum1000\nRepeat\nPlay\n");
+    rec->clear();
+    ConsoleCapture repeatRun;
+    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 10500, [this] { vcr.requestStop(); }));
+    script(vcr);
+    std::vector<std::string> want = opening;
+    want.insert(want.end(), {"RNum1000", "Repeat"});
+    want.insert(want.end(), closing.begin(), closing.end());
+    EXPECT_EQ(repeatRun.lines(), want);
+    auto q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), "PL\r"), 1) << "one pass, and the Play line never ran";
+
+    // A run started after the request runs whole; its own Stop line is a
+    // transport command, not a stop request, and does not end it.
+    write("Stop\nWait1\nPlay\n");
+    rec->clear();
+    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    script(vcr);
+    EXPECT_EQ(rec->events(), (Journal{"Q:PA\r", "W:1000", "Q:PL\r"}));
+}
+
+TEST_F(ScriptRunner, OperatorStopCutsARealWaitAtOnce) {
+    write("Wait600\nPlay\n");
+    Utils::setSleeper(nullptr);  // real time: only the cut ends ten minutes early
+    auto run = std::async(std::launch::async, [this] { script(vcr); });
+    ASSERT_TRUE(eventually([this] { return contains(console.lines(), "Wait600"); }));
+    vcr.requestStop();
+    const bool ended = run.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    ASSERT_TRUE(ended) << "the Wait was not cut";
+    run.get();
+    EXPECT_EQ(echoed(), std::vector<std::string>{"Wait600"});
+    EXPECT_TRUE(queued().empty());
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// Test doubles shared by the test suites: a fake sleeper, a console capture,
+// Test doubles shared by the test suites: fake sleepers, a console capture,
 // a temporary directory, a recording player link, a recording main-window
 // display and one that keeps only its field texts.
 #pragma once
@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "player/Display.h"
@@ -62,6 +64,22 @@ public:
 
 private:
     std::shared_ptr<Recorder> rec_;
+};
+
+// Calls `action` at the first wait of `ms` milliseconds, recording every wait.
+class TriggerSleeper : public Sleeper {
+public:
+    TriggerSleeper(std::shared_ptr<Recorder> r, int ms, std::function<void()> action)
+        : rec_(std::move(r)), ms_(ms), action_(std::move(action)) {}
+    void sleep(int ms) override {
+        rec_->add("W:" + std::to_string(ms));
+        if (ms == ms_ && action_) std::exchange(action_, nullptr)();
+    }
+
+private:
+    std::shared_ptr<Recorder> rec_;
+    int ms_;
+    std::function<void()> action_;
 };
 
 // Installs a fake sleeper for the lifetime of the object.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -18,6 +19,7 @@
 #include "player/LocalVCR.h"
 #include "player/VcrTestSupport.h"
 #include "startup/Quenta.h"
+#include "support/QtKeys.h"
 #include "support/TestSupport.h"
 
 namespace morvia::test {
@@ -265,6 +267,93 @@ TEST_F(Actions, CloseRunsAfterPendingActionsThenStopsAndExits) {
     release.set_value();
     settle();
     EXPECT_EQ(pick(*rec, {"Q:", "W:", "EXIT:"}), (Journal{"Q:PL\r", "Q:PA\r", "W:500", "Q:PA\r", "EXIT:0"}));
+}
+
+// Holds the action thread inside the first pass's play wait (10.5 s for the
+// window's starting points) until the test, as the operator on the Qt
+// thread, has acted.
+class HeldInPass {
+public:
+    explicit HeldInPass(std::shared_ptr<Recorder> rec) {
+        // Shared with the sleeper, which may outlive this object.
+        Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 10500, [s = state_] {
+            s->playing.set_value();
+            s->acted.wait();
+        }));
+    }
+    ~HeldInPass() { release(); }
+    bool waitPlaying() { return playing_.wait_for(std::chrono::seconds(30)) == std::future_status::ready; }
+    void release() {
+        if (!state_->released.exchange(true)) state_->done.set_value();
+    }
+
+private:
+    struct State {
+        std::promise<void> playing;
+        std::promise<void> done;
+        std::shared_future<void> acted = done.get_future().share();
+        std::atomic<bool> released{false};
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::future<void> playing_ = state_->playing.get_future();
+};
+
+TEST_F(Actions, StopEndsARunningRepeatAfterItsPassAndALaterRepeatRunsWhole) {
+    Quenta::setrepeatval(3);
+    {
+        HeldInPass held(rec);
+        gui->press("Repeat");
+        ASSERT_TRUE(held.waitPlaying());
+        gui->press("Stop");
+        held.release();
+        settle();
+    }
+    Journal q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), std::string("PL\r")), 1);
+    ASSERT_GE(q.size(), 2u);
+    EXPECT_EQ(Journal(q.end() - 2, q.end()), (Journal{"ST\r", "PA\r"})) << "the pass ends, then the Stop's own command";
+
+    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    rec->clear();
+    press("Repeat");
+    q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), std::string("PL\r")), 3);
+}
+
+TEST_F(Actions, StopKeyEndsARunningRepeatLikeTheClick) {
+    gui->show();
+    gui->activateWindow();
+    Quenta::setrepeatval(3);
+    {
+        HeldInPass held(rec);
+        gui->press("Repeat");
+        ASSERT_TRUE(held.waitPlaying());
+        tapKey(gui.get(), Qt::Key_S);
+        held.release();
+        settle();
+    }
+    const Journal q = queued();
+    EXPECT_EQ(std::count(q.begin(), q.end(), std::string("PL\r")), 1) << "the key's stop request ends the repeat";
+    ASSERT_GE(q.size(), 2u);
+    EXPECT_EQ(Journal(q.end() - 2, q.end()), (Journal{"ST\r", "PA\r"}));
+}
+
+TEST_F(Actions, CloseDuringALongRepeatWaitsOnlyForThePassThenStops) {
+    ScopedExitThrows noExit;
+    gui->show();
+    Quenta::setrepeatval(1000);
+    {
+        HeldInPass held(rec);
+        gui->press("Repeat");
+        ASSERT_TRUE(held.waitPlaying());
+        gui->close();
+        held.release();
+        settle();
+    }
+    const Journal j = pick(*rec, {"Q:", "EXIT:"});
+    EXPECT_EQ(std::count(j.begin(), j.end(), std::string("Q:PL\r")), 1);
+    ASSERT_GE(j.size(), 4u);
+    EXPECT_EQ(Journal(j.end() - 4, j.end()), (Journal{"Q:ST\r", "Q:PA\r", "Q:PA\r", "EXIT:0"}));
 }
 
 TEST_F(Actions, ActionsBeforeTheControllerAreIgnored) {
