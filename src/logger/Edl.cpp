@@ -77,45 +77,6 @@ std::string format(std::string_view fileName, std::string_view appName, const Ed
     return text;
 }
 
-std::string printable(std::string_view line) {
-    std::string out(line);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && c != '\t') || u == 0x7F) c = '?';
-    }
-    return out;
-}
-
-void LineSplitter::feed(const char* data, std::size_t n, const Sink& sink) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = data[i];
-        if (pendingCR_) {
-            pendingCR_ = false;
-            if (c == '\n') continue;  // the LF of a CR LF pair
-        }
-        if (c == '\n') {
-            flush(sink);
-        } else if (c == '\r') {
-            flush(sink);
-            pendingCR_ = true;
-        } else {
-            if (line_.size() < keep_) line_.push_back(c);
-            ++length_;
-        }
-    }
-}
-
-void LineSplitter::finish(const Sink& sink) {
-    if (length_ > 0) flush(sink);
-    pendingCR_ = false;
-}
-
-void LineSplitter::flush(const Sink& sink) {
-    sink(line_, length_);
-    line_.clear();
-    length_ = 0;
-}
-
 namespace {
 
 std::string shown(std::string_view kept, std::size_t fullLength) {

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "startup/TextFiles.h"
+
 namespace morvia {
 
 inline constexpr int EdlEntryCount = 100;
@@ -60,28 +62,9 @@ int eventCount(const EdlEntries& entries);
 std::string format(std::string_view fileName, std::string_view appName, const EdlEntries& entries,
                    std::string_view fcm = ":");
 
-// Console form of a line read from a file: control characters become '?',
-// so a binary file cannot send escape sequences to the terminal.
-std::string printable(std::string_view line);
-
-// Splits bytes into lines ending at LF, CR or CR LF (also across chunk
-// boundaries). Keeps at most `keep` characters of a line and reports its full
-// length, so a huge line costs no more than `keep` bytes. A last line without
-// an ending is delivered by finish().
-class LineSplitter {
-public:
-    using Sink = std::function<void(std::string_view kept, std::size_t fullLength)>;
-    explicit LineSplitter(std::size_t keep = 4096) : keep_(keep) {}
-    void feed(const char* data, std::size_t n, const Sink& sink);
-    void finish(const Sink& sink);
-
-private:
-    void flush(const Sink& sink);
-    std::size_t keep_;
-    std::string line_;
-    std::size_t length_ = 0;
-    bool pendingCR_ = false;  // last byte was CR: a following LF belongs to it
-};
+// The line helpers, under the names the EDL code has always used.
+using text::LineSplitter;
+using text::printable;
 
 // Interprets the lines of a file after its first byte 'T': three header
 // lines (the first printed with its 'T'), then one entry per line. Lines of

@@ -542,9 +542,9 @@ void LocalGUI::actionPerformed(const std::string& command) {
 void LocalGUI::runScript(LocalVCR& vcr) {
     try {
         script(vcr);
-    } catch (const NumberFormatError& e) {
+    } catch (const LineArgumentError& e) {
         // The run has ended with its closing lines; the window goes on.
-        ShowStatus("Script stopped: bad number in \"" + e.line() + "\"");
+        ShowStatus("Script stopped: " + e.problem() + " in \"" + e.line() + "\"");
     }
 }
 

@@ -188,7 +188,7 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
                 job = [&] {
                     try {
                         script(vcr);
-                    } catch (const NumberFormatError&) {
+                    } catch (const LineArgumentError&) {
                     }
                     scripts.fetch_add(1);
                 };
