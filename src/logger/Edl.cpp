@@ -163,36 +163,81 @@ void syncDirectory(const std::filesystem::path& target) {
     ::close(fd);
 }
 
-} // namespace
-
-bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
-    const std::string text = edl::format(fileName, appName, entries);
-
-    std::filesystem::path target(fileName);
-    // Write through a symbolic link, so that the link itself stays.
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+// Follows symbolic links from `p` to the name that holds the data; a dangling
+// link gives its (missing) target. False with errno set when a link cannot be
+// read or there are too many of them.
+bool resolveLinks(std::filesystem::path& p) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
         std::error_code ec;
-        auto real = std::filesystem::canonical(target, ec);
-        if (!ec) target = real;
+        const std::filesystem::path to = std::filesystem::read_symlink(p, ec);
+        if (ec) {
+            errno = ec.value();
+            return false;
+        }
+        p = to.is_absolute() ? to : p.parent_path() / to;
     }
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-        Utils::OutLine("FileStreamError: " + describe(fileName, EISDIR));
-        return false;
-    }
-    if (exists && ::access(target.c_str(), W_OK) != 0) {
-        Utils::OutLine("FileStreamError: " + describe(fileName, errno));
-        return false;
-    }
+    errno = ELOOP;
+    return false;
+}
 
-    std::filesystem::path temp;
-    const int fd = createTemp(target, temp);
+// Writes the new text into the existing file itself, so that every hard link
+// and the file's identity stay. Space is reserved first, so a full disk is
+// found before the old text is touched.
+bool saveInPlace(const std::string& fileName, const std::filesystem::path& target, const std::string& text) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         Utils::OutLine("FileStreamError: " + describe(fileName, errno));
         return false;
     }
-    if (exists) ::fchmod(fd, st.st_mode & 07777);  // keep the old file's permissions
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Utils::OutLine("FileStreamError: " + fileName + ": not a regular file");
+        return false;
+    }
+    auto fail = [&](int err, const char* step) {
+        ::close(fd);
+        Utils::OutLine("FileIOError: " + describe(fileName, err) + step);
+        return false;
+    };
+    const auto size = static_cast<off_t>(text.size());
+    if (size > st.st_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        return fail(errno, " 1");
+    if (!writeAll(fd, text) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) return fail(errno, " 1");
+    if (::close(fd) != 0) {
+        Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
+        return false;
+    }
+    return true;
+}
+
+// Writes the new text to a temporary file next to the target and renames it
+// over the target: a reader sees the old file or the new one, never a torn
+// one. `old` (the target's status, null for a new name) gives the owner,
+// group and permissions to keep. `folderRefused` is set when the folder does
+// not let us make the temporary file.
+bool saveByRename(const std::string& fileName, const std::filesystem::path& target, const std::string& text,
+                  const struct stat* old, bool& folderRefused) {
+    std::filesystem::path temp;
+    const int fd = createTemp(target, temp);
+    if (fd < 0) {
+        folderRefused = errno == EACCES || errno == EPERM || errno == EROFS;
+        if (!(folderRefused && old)) Utils::OutLine("FileStreamError: " + describe(fileName, errno));
+        return false;
+    }
+    if (old) {
+        // Owner and group where we may (root, or a group we belong to); the
+        // permissions after them, since a change of owner clears set-id bits.
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), old->st_gid) != 0) {
+            // Neither permitted: the file becomes the saver's, as a new one would.
+        }
+        if (::fchmod(fd, old->st_mode & 07777) != 0) {
+            // Our own new file: cannot fail in practice; the umask's mode stays.
+        }
+    }
 
     if (!writeAll(fd, text) || ::fsync(fd) != 0) {
         const int err = errno;
@@ -215,6 +260,43 @@ bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEnt
     }
     syncDirectory(target);
     return true;
+}
+
+} // namespace
+
+bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
+    const std::string text = edl::format(fileName, appName, entries);
+
+    // Through symbolic links, so that each link stays and a dangling one
+    // gets its target.
+    std::filesystem::path target(fileName);
+    if (!resolveLinks(target)) {
+        Utils::OutLine("FileStreamError: " + describe(fileName, errno));
+        return false;
+    }
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        Utils::OutLine("FileStreamError: " + describe(fileName, EISDIR));
+        return false;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A FIFO or a device is never replaced by a file, nor written to.
+        Utils::OutLine("FileStreamError: " + fileName + ": not a regular file");
+        return false;
+    }
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
+        Utils::OutLine("FileStreamError: " + describe(fileName, errno));
+        return false;
+    }
+
+    // A file with several names must stay one file: a rename would split it.
+    if (exists && st.st_nlink > 1) return saveInPlace(fileName, target, text);
+    bool folderRefused = false;
+    if (saveByRename(fileName, target, text, exists ? &st : nullptr, folderRefused)) return true;
+    // A writable file in a folder that we cannot write: write it in place.
+    if (exists && folderRefused) return saveInPlace(fileName, target, text);
+    return false;
 }
 
 std::vector<EdlEvent> LoadEDL(const std::string& fileName) {

@@ -92,10 +92,18 @@ private:
 } // namespace edl
 
 // Writes the list to `fileName`, reporting failures as console lines:
-// "FileStreamError: ..." (cannot create), "FileIOError: ... 1" (write),
-// "FileIOError: ... 2" (close). The text goes to a temporary file in the same
-// directory, is flushed to disk and then renamed over the target, so a
-// failed save leaves an existing file as it was. Returns true on success.
+// "FileStreamError: ..." (cannot create, or not a regular file),
+// "FileIOError: ... 1" (write), "FileIOError: ... 2" (close). Symbolic links
+// are followed (a dangling one creates its target) and stay links. A regular
+// file with one name, or a new name, in a folder we can write: the text goes
+// to a temporary file in the same folder, is flushed to disk and renamed over
+// the target, keeping the old file's permissions, owner and group where
+// permitted, so a failed save leaves the old file as it was. A file with
+// several hard links, or in a folder we cannot write: written in place
+// (space reserved first, then written, truncated and flushed), so the links
+// and the file stay one. Anything else (a FIFO, a device) is refused
+// ("FileStreamError: <path>: not a regular file") and not touched. Returns
+// true on success.
 bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries);
 
 // Reads `fileName`, printing the first byte's signed value, "Reading EDL",

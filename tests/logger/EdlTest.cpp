@@ -4,7 +4,12 @@
 #include <filesystem>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "logger/Edl.h"
 #include "logger/LoggerTestUtil.h"
@@ -284,4 +289,108 @@ TEST(Edl, ReplacingKeepsPermissionsAndLinks) {
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+namespace {
+
+// Saves as an unprivileged user: in a child that drops to "nobody" when we
+// are root (root may create files anywhere), directly otherwise.
+bool saveUnprivileged(const std::string& path, const EdlEntries& entries) {
+    if (::geteuid() != 0) return SaveEDL(path, "Morvia", entries);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(SaveEDL(path, "Morvia", entries) ? 0 : 1);
+    }
+    int st = 0;
+    return pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+ino_t inode(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+TEST(EdlSave, NonRegularFilesAreRefusedAndLeftAlone) {
+    TempDir dir;
+    ConsoleCapture console;
+    std::vector<std::string> nodes = {dir.file("fifo"), dir.file("socket"), dir.file("link-to-fifo")};
+    ASSERT_EQ(::mkfifo(nodes[0].c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", nodes[1].c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::filesystem::create_symlink(nodes[0], nodes[2]);
+    // A device node of our own (the null device) where we may make one.
+    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) nodes.push_back(dir.file("null"));
+    for (const auto& node : nodes) {
+        SCOPED_TRACE(node);
+        const ino_t before = inode(node);
+        EXPECT_FALSE(SaveEDL(node, "Morvia", EdlEntries::initial()));
+        EXPECT_EQ(inode(node), before) << "replaced";
+        EXPECT_FALSE(std::filesystem::is_regular_file(node));
+    }
+    ::close(sock);
+    auto lines = console.lines();
+    ASSERT_EQ(lines.size(), nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(lines[i], "FileStreamError: " + nodes[i] + ": not a regular file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), static_cast<long>(nodes.size()))
+        << "no temporary file left";
+}
+
+TEST(EdlSave, LinksOwnersAndFoldersStayWhatTheyWere) {
+    TempDir dir;
+    ConsoleCapture console;
+    const EdlEntries e = EdlEntries::initial();
+
+    // Hard links: both names still name one file, which holds the new text.
+    const std::string a = dir.file("a.edl"), b = dir.file("b.edl");
+    writeFile(a, "old");
+    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+    ASSERT_TRUE(SaveEDL(a, "Morvia", e));
+    EXPECT_EQ(inode(a), inode(b));
+    EXPECT_EQ(readFile(b), edl::format(a, "Morvia", e));
+
+    // A dangling symbolic link (relative): the link stays, its target is made.
+    const std::string link = dir.file("dangling.edl");
+    std::filesystem::create_symlink("target.edl", link);
+    ASSERT_TRUE(SaveEDL(link, "Morvia", e));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFile(dir.file("target.edl")), edl::format(link, "Morvia", e));
+
+    // Owner, group and permissions of a replaced file (another owner only
+    // where we may give files away).
+    const std::string owned = dir.file("owned.edl");
+    writeFile(owned, "old");
+    const uid_t uid = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const gid_t gid = ::geteuid() == 0 ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(owned.c_str(), uid, gid), 0);
+    ASSERT_EQ(::chmod(owned.c_str(), 0604), 0);
+    ASSERT_TRUE(SaveEDL(owned, "Morvia", e));
+    struct stat st {};
+    ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid);
+    EXPECT_EQ(st.st_gid, gid);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+
+    // A file we may write in a folder we may not: written in place.
+    const std::string locked = dir.file("locked");
+    std::filesystem::create_directory(locked);
+    const std::string inLocked = locked + "/EDL.txt";
+    writeFile(inLocked, "old text that is longer than nothing");
+    ASSERT_EQ(::chown(inLocked.c_str(), uid, gid), 0);
+    ASSERT_EQ(::chmod(inLocked.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), ::geteuid() == 0 ? 0755 : 0555), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const ino_t before = inode(inLocked);
+    const bool saved = saveUnprivileged(inLocked, e);
+    ::chmod(locked.c_str(), 0755);
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(inode(inLocked), before);
+    EXPECT_EQ(readFile(inLocked), edl::format(inLocked, "Morvia", e));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(locked), {}), 1);
+    EXPECT_TRUE(console.lines().empty());
 }
