@@ -27,7 +27,8 @@ EdlEntries EdlEntries::initial() {
 namespace edl {
 
 std::string reelName(std::string_view clip) {
-    std::string reel = clip.empty() ? std::string("S") : std::string(clip.substr(0, 6));
+    // The file holds ISO 8859-1: six characters are six bytes there.
+    std::string reel = clip.empty() ? std::string("S") : text::utf8ToLatin1(clip).substr(0, 6);
     reel.resize(7, ' ');
     return reel;
 }
@@ -79,8 +80,13 @@ std::string format(std::string_view fileName, std::string_view appName, const Ed
 
 namespace {
 
+// A line of the file (ISO 8859-1) for the console (UTF-8): control
+// characters, C1 ones included, become '?'.
 std::string shown(std::string_view kept, std::size_t fullLength) {
-    std::string s = printable(kept);
+    std::string bytes = printable(kept);
+    for (char& c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) < 0xA0) c = '?';
+    std::string s = text::latin1ToUtf8(bytes);
     if (fullLength > kept.size()) s += " ... (" + std::to_string(fullLength - kept.size()) + " more characters)";
     return s;
 }
@@ -96,18 +102,21 @@ void EdlParser::line(std::string_view kept, std::size_t fullLength) {
     const bool event = fullLength > 60 && kept.size() > 60;
     if (entry_ >= EdlEntryCount) {
         if (event) ++leftOut_;
+        ++linesAfterFull_;
         return;
     }
     out_(shown(kept, fullLength));
     if (event) {
-        events_.push_back(EdlEvent{entry_, std::string(kept.substr(5, 8)), std::string(kept.substr(31, 11)),
+        events_.push_back(EdlEvent{entry_, text::latin1ToUtf8(kept.substr(5, 8)), std::string(kept.substr(31, 11)),
                                    std::string(kept.substr(44, 11))});
     }
     ++entry_;
 }
 
-void EdlParser::finish() {
-    if (leftOut_ > 0)
+void EdlParser::finish(bool restUnread) {
+    if (restUnread)
+        out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events, the rest was not read");
+    else if (leftOut_ > 0)
         out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events: " + std::to_string(leftOut_) +
              " further events not loaded");
 }
@@ -300,32 +309,15 @@ bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEnt
 }
 
 std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
-    // Non-blocking open so that a FIFO without a writer cannot hang us; only
-    // regular files are read (a device like /dev/zero would never end).
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        Utils::OutLine("FileStreamError: " + describe(fileName, errno));
+    // Only regular files are read, without blocking on the open: a FIFO
+    // without a writer would hang us, a device like /dev/zero never ends.
+    const text::Opened opened = text::openRegular(fileName);
+    if (opened.status != text::Opened::Status::ok) {
+        Utils::OutLine("FileStreamError: " + fileName + ": " + (opened.directory ? "is a directory" : opened.reason));
         return {};
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        Utils::OutLine("FileIOError: " + describe(fileName, err) + " 1");
-        return {};
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        Utils::OutLine("FileStreamError: " + fileName + ": " + (S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file"));
-        return {};
-    }
-
-    auto readSome = [fd](char* buf, std::size_t n) {
-        for (;;) {
-            const ssize_t r = ::read(fd, buf, n);
-            if (r >= 0 || errno != EINTR) return r;
-        }
-    };
+    const int fd = opened.fd;
+    auto readSome = [fd](char* buf, std::size_t n) { return text::readSome(fd, buf, n); };
 
     char first = 0;
     const ssize_t r0 = readSome(&first, 1);
@@ -346,6 +338,10 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
     edl::EdlParser parser([](std::string_view s) { Utils::OutLine(s); });
     const edl::LineSplitter::Sink sink = [&parser](std::string_view kept, std::size_t full) { parser.line(kept, full); };
     std::string buf(64 * 1024, '\0');
+    // Once every entry is filled, the rest is read only up to a bound, so a
+    // huge file cannot hold the window.
+    std::size_t bytesAfterFull = 0;
+    bool restUnread = false;
     for (;;) {
         const ssize_t n = readSome(buf.data(), buf.size());
         if (n < 0) {
@@ -356,9 +352,14 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
         }
         if (n == 0) break;
         splitter.feed(buf.data(), static_cast<std::size_t>(n), sink);
+        if (parser.entriesFull()) bytesAfterFull += static_cast<std::size_t>(n);
+        if (bytesAfterFull > edl::maxBytesAfterFull || parser.linesAfterFull() > edl::maxLinesAfterFull) {
+            restUnread = true;
+            break;
+        }
     }
-    splitter.finish(sink);
-    parser.finish();
+    if (!restUnread) splitter.finish(sink);
+    parser.finish(restUnread);
     if (::close(fd) != 0) Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
     return parser.takeEvents();
 }

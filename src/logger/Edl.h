@@ -4,7 +4,7 @@
 //
 // Event line (81 characters with eleven-character timecodes):
 //   0-2 edit number (001..100), 3-4 blanks, 5-11 reel (first six characters
-//   of the clip name, "S" when empty, blank padded to seven), 12-14 blanks,
+//   of the clip name in ISO 8859-1, "S" when empty, blank padded to seven), 12-14 blanks,
 //   15-30 "AA/V  C         ", 31-41 source in, 42-43 blanks, 44-54 source
 //   out, 55-80 record in and out ("  00:00:00:00  00:00:00:00").
 //
@@ -66,17 +66,28 @@ std::string format(std::string_view fileName, std::string_view appName, const Ed
 using text::LineSplitter;
 using text::printable;
 
+// How much of a file LoadEDL reads once every entry is filled.
+inline constexpr std::size_t maxBytesAfterFull = std::size_t{1} << 20;
+inline constexpr long maxLinesAfterFull = 10000;
+
 // Interprets the lines of a file after its first byte 'T': three header
 // lines (the first printed with its 'T'), then one entry per line. Lines of
 // more than 60 characters fill entry i with positions 5-12 (clip name),
 // 31-41 (source in) and 44-54 (source out); every line consumes an entry
 // number. Lines beyond entry 99 are not loaded; finish() reports how many of
-// them were events. Console lines go to `out`.
+// them were events. The file's bytes are ISO 8859-1: clip names come out as
+// UTF-8, and console lines (to `out`) as UTF-8 with control characters
+// shown as '?'.
 class EdlParser {
 public:
     explicit EdlParser(std::function<void(std::string_view)> out) : out_(std::move(out)) {}
     void line(std::string_view kept, std::size_t fullLength);
-    void finish();
+    // Reports what was left out; `restUnread`: the reader stopped early.
+    void finish(bool restUnread = false);
+    // Every entry has been given a line.
+    bool entriesFull() const { return entry_ >= EdlEntryCount; }
+    // Lines seen since then.
+    long linesAfterFull() const { return linesAfterFull_; }
     const std::vector<EdlEvent>& events() const { return events_; }
     std::vector<EdlEvent> takeEvents() { return std::move(events_); }
     int leftOut() const { return leftOut_; }
@@ -86,6 +97,7 @@ private:
     int header_ = 0;
     int entry_ = 0;
     int leftOut_ = 0;
+    long linesAfterFull_ = 0;
     std::vector<EdlEvent> events_;
 };
 
@@ -110,7 +122,10 @@ bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEnt
 // the header lines and each event line. Returns the events read, also those
 // read before a failure. Failures print "FileStreamError: ..." (cannot open),
 // "FileIOError: ... 1" (read, empty file) or "FileIOError: ... 2" (close).
-// Only regular files are read.
+// Only regular files are read. Once all 100 entries have their lines, at
+// most maxBytesAfterFull bytes or maxLinesAfterFull lines more are read; a
+// file longer than that prints "EDL holds more than 100 events, the rest was
+// not read".
 std::vector<EdlEvent> LoadEDL(const std::string& fileName);
 
 } // namespace morvia

@@ -40,6 +40,58 @@ Opened openRegular(const std::string& path) {
     return r;
 }
 
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes) appendUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+std::string utf8ToLatin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        bool valid = len > 0 && i + len <= text.size();
+        char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            const auto cont = static_cast<unsigned char>(text[i + k]);
+            valid = (cont & 0xC0) == 0x80;
+            cp = (cp << 6) | (cont & 0x3F);
+        }
+        // Overlong forms are not valid either.
+        if (valid && len > 1 && cp < (len == 2 ? 0x80u : len == 3 ? 0x800u : 0x10000u)) valid = false;
+        if (!valid) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        out.push_back(cp <= 0xFF ? static_cast<char>(cp) : '?');
+        i += len;
+    }
+    return out;
+}
+
 long readSome(int fd, char* buf, std::size_t n) {
     for (;;) {
         const ssize_t r = ::read(fd, buf, n);

@@ -28,6 +28,14 @@ struct Opened {
 // a dangling symbolic link.
 Opened openRegular(const std::string& path);
 
+// Appends code point `cp` to `out` in UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
+// ISO 8859-1 bytes as UTF-8 text.
+std::string latin1ToUtf8(std::string_view bytes);
+// UTF-8 text as ISO 8859-1 bytes: a character outside ISO 8859-1, and each
+// byte that is not part of a valid UTF-8 sequence, becomes '?'.
+std::string utf8ToLatin1(std::string_view text);
+
 // read(2) with EINTR retried.
 long readSome(int fd, char* buf, std::size_t n);
 

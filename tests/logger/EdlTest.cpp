@@ -394,3 +394,47 @@ TEST(EdlSave, LinksOwnersAndFoldersStayWhatTheyWere) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(locked), {}), 1);
     EXPECT_TRUE(console.lines().empty());
 }
+
+TEST(EdlSave, NamesAreWrittenAndReadAsIsoLatin1) {
+    TempDir dir;
+    const std::string path = dir.file("EDL.txt");
+    EdlEntries e = EdlEntries::initial();
+    e.ClipNameArray[0] = "Cr\u00E8me br\u00FBl\u00E9e";  // six characters are "Crème "
+    e.ClipNameArray[1] = "\u20AC5 \u00FC";                 // the euro sign is not in ISO 8859-1
+    e.SrcInArray[1] = "00:00:01:00";
+    ConsoleCapture console;
+    ASSERT_TRUE(SaveEDL(path, "Morvia", e));
+    const auto lines = crlfLines(readFile(path));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[3].substr(5, 7), "Cr\xE8me  ");
+    EXPECT_EQ(lines[4].substr(5, 7), "?5 \xFC   ");
+    EXPECT_EQ(lines[3].size(), 81u);
+
+    std::vector<std::string> out;
+    const auto events = load(path, &out);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].clip, "Cr\u00E8me   ");
+    EXPECT_EQ(events[1].clip, "?5 \u00FC    ");
+    ASSERT_EQ(out.size(), 7u);
+    EXPECT_EQ(out[5].substr(5, 8), "Cr\u00E8me  ") << "the console gets the characters too";
+}
+
+TEST(EdlSave, AHugeFileIsReadOnlyUpToABoundAfterTheHundredEvents) {
+    TempDir dir;
+    std::string head = "TITLE: many\r\nREM\r\nFCM: NON-DROP FRAME\r\n";
+    for (int i = 0; i < 100; ++i) head += edl::eventLine(i, "C" + std::to_string(i), "00:00:00:01", "00:00:00:02");
+    // Many short lines, and one endless line without a line end.
+    std::string manyLines = head;
+    for (long i = 0; i < edl::maxLinesAfterFull + 5000; ++i) manyLines += "x\r\n";
+    writeFile(dir.file("lines.edl"), manyLines);
+    std::string longLine = head + std::string(3 * edl::maxBytesAfterFull, 'y');
+    writeFile(dir.file("long.edl"), longLine);
+    for (const char* name : {"lines.edl", "long.edl"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> out;
+        const auto events = load(dir.file(name), &out);
+        EXPECT_EQ(events.size(), 100u);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back(), "EDL holds more than 100 events, the rest was not read");
+    }
+}
