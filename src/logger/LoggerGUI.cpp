@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "logger/LoggerWindow.h"
+#include "logger/WidgetStack.h"
 
 namespace morvia {
 namespace {
@@ -288,6 +289,8 @@ LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::funct
     });
     core_->ReState(0);
     applyView();
+    // Where bounds overlap, the component added first is on top.
+    stackFirstAddedOnTop(*this);
     show();
 }
 

@@ -13,7 +13,9 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <optional>
 
+#include "logger/WidgetStack.h"
 #include "player/LocalVCR.h"
 #include "remote/ScriptRunner.h"
 #include "startup/ActionQueue.h"
@@ -53,13 +55,13 @@ QFont helvetica(int pixels) {
     return f;
 }
 
-// A title or chapter number typed by the operator: digits only, 1 to 99.
+// A title or chapter number typed by the operator: a decimal whole number
+// (leading zeros allowed, "0000000012" is 12) from 1 to 99.
 bool parseNumber(const std::string& text, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    if (!std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) return false;
-    int n = std::stoi(text);
-    if (n < 1 || n > 99) return false;
-    out = n;
+    if (text.empty() || text[0] == '-') return false;
+    const std::optional<int> n = ParseDecimal(text);
+    if (!n || *n < 1 || *n > 99) return false;
+    out = *n;
     return true;
 }
 
@@ -168,7 +170,8 @@ void LocalGUI::build() {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, Qt::black);
     setPalette(pal);
 
-    // Components in the order they go on the window (later ones on top).
+    // Components in the order they go on the window (earlier ones on top,
+    // see the end of build()).
     auto* bnexttitle = addButton("bnexttitle", "+", "NextTitle");
     auto* bprevtitle = addButton("bprevtitle", "-", "PrevTitle");
     auto* bnextchapter = addButton("bnextchapter", "+", "NextChapter");
@@ -281,6 +284,10 @@ void LocalGUI::build() {
     bnextchapter->setGeometry(C(4) + 29, Y6, half, dy);
     statuslabel->setGeometry(C(0), Y7, half, dy);
     statusfield->setGeometry(C(0) + half, Y7, 5 * dx - half, dy);
+
+    // Where bounds overlap ("Chapter" covers the left edge of the chapter
+    // "-" button) the component added first is on top.
+    stackFirstAddedOnTop(*this);
 
     // On the window, wired, but without a size: never seen.
     for (QWidget* w : std::initializer_list<QWidget*>{bsbyon, bsbyoff, bslowfourth, bslowhalf, bcueplay, brepeat,
