@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,6 +213,11 @@ bool saveInPlace(const std::string& fileName, const std::filesystem::path& targe
         return false;
     };
     const auto size = static_cast<off_t>(text.size());
+    // A write that a file-size limit would stop half-way, or a disk without
+    // room: found before a byte of the old text changes.
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && text.size() > limit.rlim_cur)
+        return fail(EFBIG, " 1");
     if (size > st.st_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
         errno != ENOSYS)
         return fail(errno, " 1");

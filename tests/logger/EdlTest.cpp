@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include <sys/resource.h>
@@ -306,6 +307,13 @@ bool saveUnprivileged(const std::string& path, const EdlEntries& entries) {
     return pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
 }
 
+// Entries whose file is larger than the 100-byte limit used below.
+EdlEntries sampleEntriesForLimit() {
+    EdlEntries e = EdlEntries::initial();
+    for (int i = 0; i < 5; ++i) e.SrcInArray[static_cast<std::size_t>(i)] = "00:00:01:00";
+    return e;
+}
+
 ino_t inode(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
@@ -353,6 +361,24 @@ TEST(EdlSave, LinksOwnersAndFoldersStayWhatTheyWere) {
     ASSERT_TRUE(SaveEDL(a, "Morvia", e));
     EXPECT_EQ(inode(a), inode(b));
     EXPECT_EQ(readFile(b), edl::format(a, "Morvia", e));
+    // A failed write in place (the file size limit stands in for a full
+    // disk) leaves the old text under both names.
+    {
+        struct rlimit old {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tiny = old;
+        tiny.rlim_cur = 100;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        const bool saved = SaveEDL(a, "Other", sampleEntriesForLimit());
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(readFile(b), edl::format(a, "Morvia", e));
+        const auto lines = console.lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind("FileIOError: ", 0), 0u) << lines.back();
+    }
 
     // A dangling symbolic link (relative): the link stays, its target is made.
     const std::string link = dir.file("dangling.edl");
@@ -392,7 +418,7 @@ TEST(EdlSave, LinksOwnersAndFoldersStayWhatTheyWere) {
     EXPECT_EQ(inode(inLocked), before);
     EXPECT_EQ(readFile(inLocked), edl::format(inLocked, "Morvia", e));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(locked), {}), 1);
-    EXPECT_TRUE(console.lines().empty());
+    EXPECT_EQ(console.lines().size(), 1u) << "only the failed save in place spoke";
 }
 
 TEST(EdlSave, NamesAreWrittenAndReadAsIsoLatin1) {
