@@ -43,6 +43,21 @@ std::vector<std::string> crlfLines(const std::string& text) {
     return out;
 }
 
+// SaveEDL under a 100-byte file size limit (standing in for a full disk),
+// with SIGXFSZ ignored so that the write fails instead of ending the test.
+bool saveWithin100Bytes(const std::string& path, std::string_view app, const EdlEntries& entries) {
+    struct rlimit old {};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tiny = old;
+    tiny.rlim_cur = 100;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const bool saved = SaveEDL(path, app, entries);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return saved;
+}
+
 std::vector<EdlEvent> load(const std::string& path, std::vector<std::string>* console = nullptr) {
     ConsoleCapture cap;
     auto events = LoadEDL(path);
@@ -259,16 +274,7 @@ TEST(Edl, FailedSaveLeavesExistingFileAlone) {
     // disk): reported as an I/O error, the old file intact, no temporary left.
     const std::string target = dir.file("EDL.txt");
     writeFile(target, "old contents");
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tiny = old;
-    tiny.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    const bool saved = SaveEDL(target, "Morvia", e);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saveWithin100Bytes(target, "Morvia", e));
     lines = console.lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[3].rfind("FileIOError: ", 0), 0u) << lines[3];
@@ -364,16 +370,7 @@ TEST(EdlSave, LinksOwnersAndFoldersStayWhatTheyWere) {
     // A failed write in place (the file size limit stands in for a full
     // disk) leaves the old text under both names.
     {
-        struct rlimit old {};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit tiny = old;
-        tiny.rlim_cur = 100;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-        const bool saved = SaveEDL(a, "Other", sampleEntriesForLimit());
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
-        EXPECT_FALSE(saved);
+        EXPECT_FALSE(saveWithin100Bytes(a, "Other", sampleEntriesForLimit()));
         EXPECT_EQ(readFile(b), edl::format(a, "Morvia", e));
         const auto lines = console.lines();
         ASSERT_FALSE(lines.empty());
