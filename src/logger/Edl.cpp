@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +28,8 @@ EdlEntries EdlEntries::initial() {
 namespace edl {
 
 std::string reelName(std::string_view clip) {
-    std::string reel = clip.empty() ? std::string("S") : std::string(clip.substr(0, 6));
+    // The file holds ISO 8859-1: six characters are six bytes there.
+    std::string reel = clip.empty() ? std::string("S") : text::utf8ToLatin1(clip).substr(0, 6);
     reel.resize(7, ' ');
     return reel;
 }
@@ -77,49 +79,15 @@ std::string format(std::string_view fileName, std::string_view appName, const Ed
     return text;
 }
 
-std::string printable(std::string_view line) {
-    std::string out(line);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && c != '\t') || u == 0x7F) c = '?';
-    }
-    return out;
-}
-
-void LineSplitter::feed(const char* data, std::size_t n, const Sink& sink) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = data[i];
-        if (pendingCR_) {
-            pendingCR_ = false;
-            if (c == '\n') continue;  // the LF of a CR LF pair
-        }
-        if (c == '\n') {
-            flush(sink);
-        } else if (c == '\r') {
-            flush(sink);
-            pendingCR_ = true;
-        } else {
-            if (line_.size() < keep_) line_.push_back(c);
-            ++length_;
-        }
-    }
-}
-
-void LineSplitter::finish(const Sink& sink) {
-    if (length_ > 0) flush(sink);
-    pendingCR_ = false;
-}
-
-void LineSplitter::flush(const Sink& sink) {
-    sink(line_, length_);
-    line_.clear();
-    length_ = 0;
-}
-
 namespace {
 
+// A line of the file (ISO 8859-1) for the console (UTF-8): control
+// characters, C1 ones included, become '?'.
 std::string shown(std::string_view kept, std::size_t fullLength) {
-    std::string s = printable(kept);
+    std::string bytes = printable(kept);
+    for (char& c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) < 0xA0) c = '?';
+    std::string s = text::latin1ToUtf8(bytes);
     if (fullLength > kept.size()) s += " ... (" + std::to_string(fullLength - kept.size()) + " more characters)";
     return s;
 }
@@ -135,18 +103,21 @@ void EdlParser::line(std::string_view kept, std::size_t fullLength) {
     const bool event = fullLength > 60 && kept.size() > 60;
     if (entry_ >= EdlEntryCount) {
         if (event) ++leftOut_;
+        ++linesAfterFull_;
         return;
     }
     out_(shown(kept, fullLength));
     if (event) {
-        events_.push_back(EdlEvent{entry_, std::string(kept.substr(5, 8)), std::string(kept.substr(31, 11)),
+        events_.push_back(EdlEvent{entry_, text::latin1ToUtf8(kept.substr(5, 8)), std::string(kept.substr(31, 11)),
                                    std::string(kept.substr(44, 11))});
     }
     ++entry_;
 }
 
-void EdlParser::finish() {
-    if (leftOut_ > 0)
+void EdlParser::finish(bool restUnread) {
+    if (restUnread)
+        out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events, the rest was not read");
+    else if (leftOut_ > 0)
         out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events: " + std::to_string(leftOut_) +
              " further events not loaded");
 }
@@ -202,36 +173,86 @@ void syncDirectory(const std::filesystem::path& target) {
     ::close(fd);
 }
 
-} // namespace
-
-bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
-    const std::string text = edl::format(fileName, appName, entries);
-
-    std::filesystem::path target(fileName);
-    // Write through a symbolic link, so that the link itself stays.
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+// Follows symbolic links from `p` to the name that holds the data; a dangling
+// link gives its (missing) target. False with errno set when a link cannot be
+// read or there are too many of them.
+bool resolveLinks(std::filesystem::path& p) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
         std::error_code ec;
-        auto real = std::filesystem::canonical(target, ec);
-        if (!ec) target = real;
+        const std::filesystem::path to = std::filesystem::read_symlink(p, ec);
+        if (ec) {
+            errno = ec.value();
+            return false;
+        }
+        p = to.is_absolute() ? to : p.parent_path() / to;
     }
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-        Utils::OutLine("FileStreamError: " + describe(fileName, EISDIR));
-        return false;
-    }
-    if (exists && ::access(target.c_str(), W_OK) != 0) {
-        Utils::OutLine("FileStreamError: " + describe(fileName, errno));
-        return false;
-    }
+    errno = ELOOP;
+    return false;
+}
 
-    std::filesystem::path temp;
-    const int fd = createTemp(target, temp);
+// Writes the new text into the existing file itself, so that every hard link
+// and the file's identity stay. Space is reserved first, so a full disk is
+// found before the old text is touched.
+bool saveInPlace(const std::string& fileName, const std::filesystem::path& target, const std::string& text) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         Utils::OutLine("FileStreamError: " + describe(fileName, errno));
         return false;
     }
-    if (exists) ::fchmod(fd, st.st_mode & 07777);  // keep the old file's permissions
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Utils::OutLine("FileStreamError: " + fileName + ": not a regular file");
+        return false;
+    }
+    auto fail = [&](int err, const char* step) {
+        ::close(fd);
+        Utils::OutLine("FileIOError: " + describe(fileName, err) + step);
+        return false;
+    };
+    const auto size = static_cast<off_t>(text.size());
+    // A write that a file-size limit would stop half-way, or a disk without
+    // room: found before a byte of the old text changes.
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && text.size() > limit.rlim_cur)
+        return fail(EFBIG, " 1");
+    if (size > st.st_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS)
+        return fail(errno, " 1");
+    if (!writeAll(fd, text) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) return fail(errno, " 1");
+    if (::close(fd) != 0) {
+        Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
+        return false;
+    }
+    return true;
+}
+
+// Writes the new text to a temporary file next to the target and renames it
+// over the target: a reader sees the old file or the new one, never a torn
+// one. `old` (the target's status, null for a new name) gives the owner,
+// group and permissions to keep. `folderRefused` is set when the folder does
+// not let us make the temporary file.
+bool saveByRename(const std::string& fileName, const std::filesystem::path& target, const std::string& text,
+                  const struct stat* old, bool& folderRefused) {
+    std::filesystem::path temp;
+    const int fd = createTemp(target, temp);
+    if (fd < 0) {
+        folderRefused = errno == EACCES || errno == EPERM || errno == EROFS;
+        if (!(folderRefused && old)) Utils::OutLine("FileStreamError: " + describe(fileName, errno));
+        return false;
+    }
+    if (old) {
+        // Owner and group where we may (root, or a group we belong to); the
+        // permissions after them, since a change of owner clears set-id bits.
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), old->st_gid) != 0) {
+            // Neither permitted: the file becomes the saver's, as a new one would.
+        }
+        if (::fchmod(fd, old->st_mode & 07777) != 0) {
+            // Our own new file: cannot fail in practice; the umask's mode stays.
+        }
+    }
 
     if (!writeAll(fd, text) || ::fsync(fd) != 0) {
         const int err = errno;
@@ -256,33 +277,53 @@ bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEnt
     return true;
 }
 
-std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
-    // Non-blocking open so that a FIFO without a writer cannot hang us; only
-    // regular files are read (a device like /dev/zero would never end).
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+} // namespace
+
+bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
+    const std::string text = edl::format(fileName, appName, entries);
+
+    // Through symbolic links, so that each link stays and a dangling one
+    // gets its target.
+    std::filesystem::path target(fileName);
+    if (!resolveLinks(target)) {
         Utils::OutLine("FileStreamError: " + describe(fileName, errno));
-        return {};
+        return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        Utils::OutLine("FileIOError: " + describe(fileName, err) + " 1");
-        return {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        Utils::OutLine("FileStreamError: " + describe(fileName, EISDIR));
+        return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        Utils::OutLine("FileStreamError: " + fileName + ": " + (S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file"));
-        return {};
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A FIFO or a device is never replaced by a file, nor written to.
+        Utils::OutLine("FileStreamError: " + fileName + ": not a regular file");
+        return false;
+    }
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
+        Utils::OutLine("FileStreamError: " + describe(fileName, errno));
+        return false;
     }
 
-    auto readSome = [fd](char* buf, std::size_t n) {
-        for (;;) {
-            const ssize_t r = ::read(fd, buf, n);
-            if (r >= 0 || errno != EINTR) return r;
-        }
-    };
+    // A file with several names must stay one file: a rename would split it.
+    if (exists && st.st_nlink > 1) return saveInPlace(fileName, target, text);
+    bool folderRefused = false;
+    if (saveByRename(fileName, target, text, exists ? &st : nullptr, folderRefused)) return true;
+    // A writable file in a folder that we cannot write: write it in place.
+    if (exists && folderRefused) return saveInPlace(fileName, target, text);
+    return false;
+}
+
+std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
+    // Only regular files are read, without blocking on the open: a FIFO
+    // without a writer would hang us, a device like /dev/zero never ends.
+    const text::Opened opened = text::openRegular(fileName);
+    if (opened.status != text::Opened::Status::ok) {
+        Utils::OutLine("FileStreamError: " + fileName + ": " + (opened.directory ? "is a directory" : opened.reason));
+        return {};
+    }
+    const int fd = opened.fd;
+    auto readSome = [fd](char* buf, std::size_t n) { return text::readSome(fd, buf, n); };
 
     char first = 0;
     const ssize_t r0 = readSome(&first, 1);
@@ -303,6 +344,10 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
     edl::EdlParser parser([](std::string_view s) { Utils::OutLine(s); });
     const edl::LineSplitter::Sink sink = [&parser](std::string_view kept, std::size_t full) { parser.line(kept, full); };
     std::string buf(64 * 1024, '\0');
+    // Once every entry is filled, the rest is read only up to a bound, so a
+    // huge file cannot hold the window.
+    std::size_t bytesAfterFull = 0;
+    bool restUnread = false;
     for (;;) {
         const ssize_t n = readSome(buf.data(), buf.size());
         if (n < 0) {
@@ -313,9 +358,14 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
         }
         if (n == 0) break;
         splitter.feed(buf.data(), static_cast<std::size_t>(n), sink);
+        if (parser.entriesFull()) bytesAfterFull += static_cast<std::size_t>(n);
+        if (bytesAfterFull > edl::maxBytesAfterFull || parser.linesAfterFull() > edl::maxLinesAfterFull) {
+            restUnread = true;
+            break;
+        }
     }
-    splitter.finish(sink);
-    parser.finish();
+    if (!restUnread) splitter.finish(sink);
+    parser.finish(restUnread);
     if (::close(fd) != 0) Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
     return parser.takeEvents();
 }

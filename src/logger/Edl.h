@@ -4,7 +4,7 @@
 //
 // Event line (81 characters with eleven-character timecodes):
 //   0-2 edit number (001..100), 3-4 blanks, 5-11 reel (first six characters
-//   of the clip name, "S" when empty, blank padded to seven), 12-14 blanks,
+//   of the clip name in ISO 8859-1, "S" when empty, blank padded to seven), 12-14 blanks,
 //   15-30 "AA/V  C         ", 31-41 source in, 42-43 blanks, 44-54 source
 //   out, 55-80 record in and out ("  00:00:00:00  00:00:00:00").
 //
@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "startup/TextFiles.h"
 
 namespace morvia {
 
@@ -60,40 +62,32 @@ int eventCount(const EdlEntries& entries);
 std::string format(std::string_view fileName, std::string_view appName, const EdlEntries& entries,
                    std::string_view fcm = ":");
 
-// Console form of a line read from a file: control characters become '?',
-// so a binary file cannot send escape sequences to the terminal.
-std::string printable(std::string_view line);
+// The line helpers, under the names the EDL code has always used.
+using text::LineSplitter;
+using text::printable;
 
-// Splits bytes into lines ending at LF, CR or CR LF (also across chunk
-// boundaries). Keeps at most `keep` characters of a line and reports its full
-// length, so a huge line costs no more than `keep` bytes. A last line without
-// an ending is delivered by finish().
-class LineSplitter {
-public:
-    using Sink = std::function<void(std::string_view kept, std::size_t fullLength)>;
-    explicit LineSplitter(std::size_t keep = 4096) : keep_(keep) {}
-    void feed(const char* data, std::size_t n, const Sink& sink);
-    void finish(const Sink& sink);
-
-private:
-    void flush(const Sink& sink);
-    std::size_t keep_;
-    std::string line_;
-    std::size_t length_ = 0;
-    bool pendingCR_ = false;  // last byte was CR: a following LF belongs to it
-};
+// How much of a file LoadEDL reads once every entry is filled.
+inline constexpr std::size_t maxBytesAfterFull = std::size_t{1} << 20;
+inline constexpr long maxLinesAfterFull = 10000;
 
 // Interprets the lines of a file after its first byte 'T': three header
 // lines (the first printed with its 'T'), then one entry per line. Lines of
 // more than 60 characters fill entry i with positions 5-12 (clip name),
 // 31-41 (source in) and 44-54 (source out); every line consumes an entry
 // number. Lines beyond entry 99 are not loaded; finish() reports how many of
-// them were events. Console lines go to `out`.
+// them were events. The file's bytes are ISO 8859-1: clip names come out as
+// UTF-8, and console lines (to `out`) as UTF-8 with control characters
+// shown as '?'.
 class EdlParser {
 public:
     explicit EdlParser(std::function<void(std::string_view)> out) : out_(std::move(out)) {}
     void line(std::string_view kept, std::size_t fullLength);
-    void finish();
+    // Reports what was left out; `restUnread`: the reader stopped early.
+    void finish(bool restUnread = false);
+    // Every entry has been given a line.
+    bool entriesFull() const { return entry_ >= EdlEntryCount; }
+    // Lines seen since then.
+    long linesAfterFull() const { return linesAfterFull_; }
     const std::vector<EdlEvent>& events() const { return events_; }
     std::vector<EdlEvent> takeEvents() { return std::move(events_); }
     int leftOut() const { return leftOut_; }
@@ -103,23 +97,35 @@ private:
     int header_ = 0;
     int entry_ = 0;
     int leftOut_ = 0;
+    long linesAfterFull_ = 0;
     std::vector<EdlEvent> events_;
 };
 
 } // namespace edl
 
 // Writes the list to `fileName`, reporting failures as console lines:
-// "FileStreamError: ..." (cannot create), "FileIOError: ... 1" (write),
-// "FileIOError: ... 2" (close). The text goes to a temporary file in the same
-// directory, is flushed to disk and then renamed over the target, so a
-// failed save leaves an existing file as it was. Returns true on success.
+// "FileStreamError: ..." (cannot create, or not a regular file),
+// "FileIOError: ... 1" (write), "FileIOError: ... 2" (close). Symbolic links
+// are followed (a dangling one creates its target) and stay links. A regular
+// file with one name, or a new name, in a folder we can write: the text goes
+// to a temporary file in the same folder, is flushed to disk and renamed over
+// the target, keeping the old file's permissions, owner and group where
+// permitted, so a failed save leaves the old file as it was. A file with
+// several hard links, or in a folder we cannot write: written in place
+// (space reserved first, then written, truncated and flushed), so the links
+// and the file stay one. Anything else (a FIFO, a device) is refused
+// ("FileStreamError: <path>: not a regular file") and not touched. Returns
+// true on success.
 bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries);
 
 // Reads `fileName`, printing the first byte's signed value, "Reading EDL",
 // the header lines and each event line. Returns the events read, also those
 // read before a failure. Failures print "FileStreamError: ..." (cannot open),
 // "FileIOError: ... 1" (read, empty file) or "FileIOError: ... 2" (close).
-// Only regular files are read.
+// Only regular files are read. Once all 100 entries have their lines, at
+// most maxBytesAfterFull bytes or maxLinesAfterFull lines more are read; a
+// file longer than that prints "EDL holds more than 100 events, the rest was
+// not read".
 std::vector<EdlEvent> LoadEDL(const std::string& fileName);
 
 } // namespace morvia

@@ -22,6 +22,7 @@
 
 #include "logger/LoggerWindow.h"
 #include "logger/WindowKeys.h"
+#include "logger/WidgetStack.h"
 
 namespace morvia {
 namespace {
@@ -289,6 +290,8 @@ LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::funct
     });
     core_->ReState(0);
     applyView();
+    // Where bounds overlap, the component added first is on top.
+    stackFirstAddedOnTop(*this);
     installShortcuts();
     show();
 }

@@ -115,8 +115,7 @@ void LocalVCR::startup(const StartHooks& hooks) {
     if (!ok) {
         ShowStat("Please Turn Unit ON");
         Utils::OutLine("Please Turn Unit ON");
-        DelayT(5000);
-        Utils::Exit(0);
+        Utils::FailAndExit(5000, 0);
     }
 
     CommandB0(bspause);

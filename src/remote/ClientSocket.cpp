@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 
 #include "player/LocalVCR.h"
@@ -41,10 +42,7 @@ void ClientSocket::start() {
 
 void ClientSocket::stop() {
     stopping_.store(true);
-    std::uint64_t one = 1;
-    // The counter cannot overflow from a few stop calls; a failed write only
-    // means the thread is already awake.
-    [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+    wake();
     std::lock_guard g(threadLock_);
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
@@ -55,17 +53,47 @@ std::shared_ptr<UniqueFd> ClientSocket::connection() const {
 }
 
 void ClientSocket::Send(const std::string& line) {
-    std::lock_guard w(sendLock_);
     auto c = connection();
     if (!c) return;
-    const std::string data = line + "\r\n";
+    bool waiting = false;
+    {
+        std::lock_guard g(outLock_);
+        if (stuck_) return;
+        if (outbox_.size() + line.size() + 2 > maxPendingOut) {
+            stuck_ = true;  // the connection thread ends the connection
+            waiting = true;
+        } else {
+            // Whole lines only: a line is never cut short, so the next one
+            // can never be glued to a fragment.
+            outbox_ += line;
+            outbox_ += "\r\n";
+            flushLocked(c->get());
+            waiting = !outbox_.empty();
+        }
+    }
+    if (waiting) wake();  // the connection thread waits for room in the socket
+}
+
+bool ClientSocket::flushLocked(int fd) {
     std::size_t sent = 0;
-    while (sent < data.size()) {
-        ssize_t n = ::send(c->get(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    while (sent < outbox_.size()) {
+        const ssize_t n = ::send(fd, outbox_.data() + sent, outbox_.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // gone or stuck past the send time-out
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n <= 0) {
+            outbox_.clear();  // gone: the reader finds out and ends the connection
+            return true;
+        }
         sent += static_cast<std::size_t>(n);
     }
+    outbox_.erase(0, sent);
+    return sent > 0;
+}
+
+void ClientSocket::wake() {
+    std::uint64_t one = 1;
+    // A failed write only means the thread has a wake-up pending already.
+    [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
 }
 
 void ClientSocket::Close(bool) {
@@ -107,9 +135,11 @@ UniqueFd ClientSocket::acceptClient(bool& failed) {
         // Readable, or an error/hang-up that accept will name.
         int fd = ::accept4(ss->fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
-            // A client that never reads must not hold this thread for ever.
-            timeval tv{5, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+            // Answers are short lines: a modest socket buffer (no growth by
+            // the kernel's tuning) lets a client that does not read show up
+            // as one within the send time-out. Sends never block: see Send.
+            const int bytes = sendBufferBytes;
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
             return UniqueFd(fd);
         }
         // Another connection took the client, or it gave up before we got it.
@@ -142,14 +172,42 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
             return ReadResult::line;
         }
 
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-        int r = ::poll(fds, 2, -1);
+        // While answers wait to go out, wait for room in the socket too, but
+        // only so long without progress.
+        bool outPending = false;
+        {
+            std::lock_guard g(outLock_);
+            if (stuck_) return ReadResult::stuck;
+            outPending = !outbox_.empty();
+        }
+        int timeout = -1;
+        const auto now = std::chrono::steady_clock::now();
+        if (outPending) {
+            if (!stalledSince_) stalledSince_ = now;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*stalledSince_ + std::chrono::milliseconds(sendTimeoutMs) - now).count();
+            if (left <= 0) return ReadResult::stuck;
+            timeout = static_cast<int>(left);
+        } else {
+            stalledSince_.reset();
+        }
+
+        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (outPending ? POLLOUT : 0)), 0}, {wake_.get(), POLLIN, 0}};
+        int r = ::poll(fds, 2, timeout);
         if (r < 0) {
             if (errno == EINTR) continue;
             return ReadResult::error;
         }
-        if (stopping_.load() || (fds[1].revents & POLLIN)) return ReadResult::stopped;
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] auto n = ::read(wake_.get(), &count, sizeof count);
+        }
+        if (stopping_.load()) return ReadResult::stopped;
         if (fds[0].revents & POLLNVAL) return ReadResult::error;
+        if (fds[0].revents & POLLOUT) {
+            std::lock_guard g(outLock_);
+            if (flushLocked(fd)) stalledSince_ = std::chrono::steady_clock::now();
+        }
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
 
         char buf[4096];
@@ -198,6 +256,10 @@ void ClientSocket::run() {
                 ShowStat("Line Too Long Close");
                 break;
             }
+            if (r == ReadResult::stuck) {
+                ShowStat("Send Time-out Close");
+                break;
+            }
             if (r == ReadResult::end) {
                 ShowStat("Client Command: null");
                 ShowStat("Null Close");
@@ -228,6 +290,10 @@ void ClientSocket::run() {
     try {
         Close(false);
     } catch (const std::exception&) {
+    }
+    {
+        std::lock_guard g(outLock_);
+        outbox_.clear();
     }
     Utils::OutLine("Server Loop Close");
     done_.store(true);

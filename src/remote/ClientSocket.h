@@ -10,8 +10,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -39,6 +41,13 @@ class ClientSocket : public ClientSeam {
 public:
     // Lines longer than this (without the line end) close the connection.
     static constexpr std::size_t maxLine = 4096;
+    // A client that takes nothing of what we send for this long (while
+    // something waits to go out) is closed in order: "Send Time-out Close".
+    static constexpr int sendTimeoutMs = 5000;
+    // Bytes that may wait to go out before the client counts as stuck.
+    static constexpr std::size_t maxPendingOut = 1 << 20;
+    // The send buffer asked of the kernel for each client socket.
+    static constexpr int sendBufferBytes = 64 * 1024;
 
     ClientSocket(std::shared_ptr<ServerSocket> ss, LocalVCR& vcr);
     // Stops the connection thread (as stop) and joins it.
@@ -55,8 +64,13 @@ public:
     // True once the connection thread has printed "Server Loop Close".
     bool finished() const { return done_.load(); }
 
-    // Writes `line` and CR LF to the client while one is connected; write
-    // failures are ignored (a gone client is found by the reader).
+    // Hands `line` and CR LF to the client while one is connected, whole
+    // lines only and in call order. Never blocks: what the socket does not
+    // take at once waits in the connection's outbox and the connection thread
+    // sends it as the client reads. A client that takes nothing for
+    // sendTimeoutMs, or lets more than maxPendingOut bytes pile up, is closed
+    // by the connection thread. Write failures are otherwise ignored (a gone
+    // client is found by the reader).
     void Send(const std::string& line) override;
     // Closes the client connection if there is one (failures ignored), then
     // enables the window's connect button and calls the controller's
@@ -65,12 +79,16 @@ public:
     void ShowStat(const std::string& text);
 
 private:
-    enum class ReadResult { line, end, error, tooLong, stopped };
+    enum class ReadResult { line, end, error, tooLong, stopped, stuck };
 
     void run();
     UniqueFd acceptClient(bool& failed);
     ReadResult readLine(int fd, std::string& out);
     std::shared_ptr<UniqueFd> connection() const;
+    // Sends what the outbox holds as far as the socket takes it without
+    // waiting; the caller holds outLock_. True when some bytes went.
+    bool flushLocked(int fd);
+    void wake();
 
     std::shared_ptr<ServerSocket> ss;
     LocalVCR& svcr;
@@ -79,14 +97,20 @@ private:
 
     mutable std::mutex lock_;          // guards cs
     std::shared_ptr<UniqueFd> cs;      // the accepted client, while connected
-    std::mutex sendLock_;              // one line at a time on the wire
+    // Guards outbox_ and stuck_; held only for non-blocking sends.
+    std::mutex outLock_;
+    std::string outbox_;  // bytes of whole lines not yet taken by the socket
+    bool stuck_ = false;  // too much piled up: the connection thread closes
 
     // Bytes received past the last line handed out (connection thread only).
     std::string pending_;
     bool skipLF_ = false;  // the last line ended with CR: drop a following LF
     bool eof_ = false;
 
-    UniqueFd wake_;  // eventfd: written by stop() to wake poll()
+    UniqueFd wake_;  // eventfd: written by stop() and Send() to wake poll()
+    // Since when answers have waited without the socket taking any
+    // (connection thread only).
+    std::optional<std::chrono::steady_clock::time_point> stalledSince_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> done_{false};
     std::mutex threadLock_;

@@ -5,14 +5,21 @@
 #include <limits>
 
 #include "player/LocalVCR.h"
+#include "player/Timecode.h"
 #include "startup/Quenta.h"
 
 namespace morvia {
 
-NumberFormatError::NumberFormatError(std::string argument, std::string line)
-    : std::runtime_error("not a decimal whole number: \"" + argument + "\" in line \"" + line + "\""),
+LineArgumentError::LineArgumentError(const std::string& what, std::string argument, std::string line)
+    : std::runtime_error(what + ": \"" + argument + "\" in line \"" + line + "\""),
       argument_(std::move(argument)),
       line_(std::move(line)) {}
+
+NumberFormatError::NumberFormatError(std::string argument, std::string line)
+    : LineArgumentError("not a decimal whole number", std::move(argument), std::move(line)) {}
+
+TimecodeFormatError::TimecodeFormatError(std::string argument, std::string line)
+    : LineArgumentError("not a timecode", std::move(argument), std::move(line)) {}
 
 std::optional<int> ParseDecimal(std::string_view text) {
     bool negative = false;
@@ -134,8 +141,15 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
     std::string_view prefix3(s.data(), 3);
     if (prefix3 == "TC1" || prefix3 == "TC2") {
         const Field f = prefix3 == "TC1" ? Field::cuefield : Field::endfield;
+        std::string point = s.substr(3);
+        try {
+            timecode::TCFrames(point);
+        } catch (const TimecodeError&) {
+            // Going on would leave the old point in place for the next Review or Cue.
+            throw TimecodeFormatError(std::move(point), s);
+        }
         Display& gui = vcr.gui();
-        gui.settcfield(s.substr(3), f);
+        gui.settcfield(point, f);
         // The field may normalise what it was given: take back what it shows.
         if (f == Field::cuefield)
             vcr.setCueString(gui.gettext(f));

@@ -11,20 +11,37 @@ namespace morvia {
 
 class LocalVCR;
 
-// The numeric argument of "TNum", "CNum", "RNum" or "Wait" is not a decimal
-// whole number (optional minus sign, one or more digits, nothing else, within
-// 32 bits). Carries the whole command line that failed.
-class NumberFormatError : public std::runtime_error {
+// A command line whose argument cannot be read: the line performs no action.
+// Carries the argument text and the whole command line that failed.
+class LineArgumentError : public std::runtime_error {
 public:
-    NumberFormatError(std::string argument, std::string line);
-    // The argument text that could not be read as a number.
+    LineArgumentError(const std::string& what, std::string argument, std::string line);
+    // The argument text that could not be read.
     const std::string& argument() const noexcept { return argument_; }
     // The command line it came from, without its line end.
     const std::string& line() const noexcept { return line_; }
+    // What was wrong, for a status message: "bad number", "bad timecode".
+    virtual std::string problem() const = 0;
 
 private:
     std::string argument_;
     std::string line_;
+};
+
+// The numeric argument of "TNum", "CNum", "RNum" or "Wait" is not a decimal
+// whole number (optional minus sign, one or more digits, nothing else, within
+// 32 bits).
+class NumberFormatError : public LineArgumentError {
+public:
+    NumberFormatError(std::string argument, std::string line);
+    std::string problem() const override { return "bad number"; }
+};
+
+// The argument of "TC1" or "TC2" is not a timecode (hh:mm:ss:ff digits).
+class TimecodeFormatError : public LineArgumentError {
+public:
+    TimecodeFormatError(std::string argument, std::string line);
+    std::string problem() const override { return "bad timecode"; }
 };
 
 // Reads `text` as a 32-bit signed decimal whole number: an optional leading
@@ -39,14 +56,17 @@ std::optional<int> ParseDecimal(std::string_view text);
 // - whole-word commands ("Play", "Pause", ..., "Repeat") must equal the line;
 // - "TNum"n / "CNum"n go to title / chapter n when it is 1..99 (otherwise
 //   nothing; still true), "RNum"n sets the repeat count, "Wait"n sleeps n s;
-// - "TC1"t / "TC2"t write t into the in / out field and re-validate the points.
+// - "TC1"t / "TC2"t write t into the in / out field and re-validate the points;
+//   a t that is not a timecode throws TimecodeFormatError and leaves the
+//   fields and points as they were.
 // A line shorter than four characters that is not a comment is refused
 // (false) without being examined further. "Wait" with a negative number, or
 // one whose milliseconds do not fit 32 bits, is refused (false) and nothing
 // sleeps.
 //
 // Throws NumberFormatError when a numeric argument is not a decimal whole
-// number; the line then performs no action. Exceptions of the controller's
+// number, TimecodeFormatError for a point that is not a timecode; the line
+// then performs no action. Exceptions of the controller's
 // own operations (e.g. a timecode field that is not a timecode) pass through.
 // Runs on the caller's thread and blocks it for the command's waits.
 bool ParseNetCommand(LocalVCR& vcr, const std::string& line);

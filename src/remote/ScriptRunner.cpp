@@ -1,44 +1,21 @@
 #include "remote/ScriptRunner.h"
 
-#include <filesystem>
-#include <fstream>
-#include <optional>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <utility>
 
 #include "player/LocalVCR.h"
+#include "remote/Socket.h"
+#include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
 namespace morvia {
 namespace {
 
 constexpr const char* scriptName = "Script.txt";
-
-// Reads text lines that end at LF, CR or CR LF; the line end is not part of
-// the line. A last line without a line end still counts; a read error ends
-// the input like the end of the file.
-class LineReader {
-public:
-    explicit LineReader(std::istream& in) : in_(in) {}
-
-    std::optional<std::string> next() {
-        std::string line;
-        bool any = false;
-        char c;
-        while (in_.get(c)) {
-            any = true;
-            if (c == '\n') return line;
-            if (c == '\r') {
-                if (in_.peek() == '\n') in_.get(c);
-                return line;
-            }
-            line.push_back(c);
-        }
-        if (any && !in_.bad()) return line;
-        return std::nullopt;
-    }
-
-private:
-    std::istream& in_;
-};
+// Characters of a too-long line that are still printed before "Script Error".
+constexpr std::size_t shownOfLongLine = 80;
 
 void closingLines() {
     Utils::OutLine("Script ended");
@@ -46,16 +23,72 @@ void closingLines() {
     Utils::OutLine(" ");
 }
 
+// The script's lines, read in chunks as the run needs them, so that a huge
+// file costs one chunk and one line of memory at a time.
+class ScriptLines {
+public:
+    explicit ScriptLines(int fd) : fd_(fd), splitter_(maxScriptLine) {}
+
+    // False with `error` set when the file cannot be read at all.
+    bool prime(std::string& error) {
+        if (fill()) return true;
+        error = error_;
+        return false;
+    }
+
+    // The next line and its full length; false at the end of the file (a read
+    // error later on ends the input like the end of the file).
+    bool next(std::string& line, std::size_t& fullLength) {
+        while (lines_.empty() && !end_) fill();
+        if (lines_.empty()) return false;
+        line = std::move(lines_.front().first);
+        fullLength = lines_.front().second;
+        lines_.pop_front();
+        return true;
+    }
+
+private:
+    bool fill() {
+        char buf[4096];
+        const auto sink = [this](std::string_view kept, std::size_t full) { lines_.emplace_back(kept, full); };
+        const long n = text::readSome(fd_.get(), buf, sizeof buf);
+        if (n > 0) {
+            splitter_.feed(buf, static_cast<std::size_t>(n), sink);
+            return true;
+        }
+        if (n < 0) error_ = std::strerror(errno);
+        splitter_.finish(sink);
+        end_ = true;
+        return n == 0;
+    }
+
+    UniqueFd fd_;
+    text::LineSplitter splitter_;
+    std::deque<std::pair<std::string, std::size_t>> lines_;
+    bool end_ = false;
+    std::string error_;
+};
+
 } // namespace
 
 void script(LocalVCR& vcr) {
     // An operator stop request from now on ends the run after the line under way.
     const unsigned since = vcr.stopGeneration();
-    std::error_code ec;
-    std::ifstream file;
-    if (std::filesystem::exists(scriptName, ec)) file.open(scriptName, std::ios::in | std::ios::binary);
-    if (!file.is_open()) {
-        Utils::OutLine("No script file found!");
+    const text::Opened opened = text::openRegular(scriptName);
+    if (opened.status != text::Opened::Status::ok) {
+        if (opened.status == text::Opened::Status::missing)
+            Utils::OutLine("No script file found!");
+        else if (opened.status == text::Opened::Status::notRegular)
+            Utils::OutLine(std::string(scriptName) + " is not a regular file");
+        else
+            Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + opened.reason);
+        Utils::DelayT(1000);
+        return;
+    }
+    ScriptLines reader(opened.fd);
+    std::string error;
+    if (!reader.prime(error)) {
+        Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + error);
         Utils::DelayT(1000);
         return;
     }
@@ -64,13 +97,17 @@ void script(LocalVCR& vcr) {
     Utils::OutLine("**********");
     Utils::OutLine("Found Script.txt File");
     try {
-        LineReader reader(file);
-        while (!vcr.stopRequestedSince(since)) {
-            auto line = reader.next();
-            if (!line) break;
-            if (*line == "Quit" || line->size() < 4) break;
-            Utils::OutLine(*line);
-            bool ok = (*line)[0] == ';' || ParseNetCommand(vcr, *line, since);
+        std::string line;
+        std::size_t length = 0;
+        while (!vcr.stopRequestedSince(since) && reader.next(line, length)) {
+            if (length > maxScriptLine) {
+                Utils::OutLine(text::printable(line.substr(0, shownOfLongLine)));
+                Utils::OutLine("Script Error");
+                break;
+            }
+            if (line == "Quit" || line.size() < 4) break;
+            Utils::OutLine(text::printable(line));
+            bool ok = line[0] == ';' || ParseNetCommand(vcr, line, since);
             if (!ok) {
                 Utils::OutLine("Script Error");
                 break;

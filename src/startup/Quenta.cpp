@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "startup/SettingsReader.h"
+#include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -25,31 +26,29 @@ std::string& passwordValue() {
     return p;
 }
 
-// The whole file, or false with `error` set when it cannot be read.
+// The whole file, or false with `error` set when it cannot be read. Only a
+// regular file is read: a FIFO or a device would hold start-up for ever.
 bool readWhole(const std::string& path, std::string& out, std::string& error) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    const text::Opened opened = text::openRegular(path);
+    if (opened.status != text::Opened::Status::ok) {
+        error = opened.reason;
         return false;
     }
     char buf[65536];
     bool ok = true;
     while (true) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        const long n = text::readSome(opened.fd, buf, sizeof buf);
         if (n > 0) {
             out.append(buf, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            error = std::strerror(errno);
-            ok = false;
+        } else {
+            if (n < 0) {
+                error = std::strerror(errno);
+                ok = false;
+            }
             break;
         }
     }
-    ::close(fd);  // a failing close changes nothing that was read
+    ::close(opened.fd);  // a failing close changes nothing that was read
     return ok;
 }
 
@@ -122,8 +121,7 @@ void Quenta::GetProps() {
     std::error_code ec;
     if (!std::filesystem::exists(propsfilename, ec)) {
         Utils::OutLine("No configuration file found!");
-        Utils::DelayT(5000);
-        Utils::Exit(1);
+        Utils::FailAndExit(5000, 1);
     }
     std::string bytes;
     std::string error;
@@ -154,8 +152,7 @@ void Quenta::GetProps() {
         int n = 0;
         if (!parseWhole(*v, n)) {
             Utils::OutLine("Setting StartTitle is not a whole number: " + *v);
-            Utils::DelayT(5000);
-            Utils::Exit(1);
+            Utils::FailAndExit(5000, 1);
         }
         startingtitle = *v;
         starttitle = n;
@@ -176,10 +173,7 @@ void Quenta::GetProps() {
 
 void Quenta::MakeSerial(const Hooks& hooks) {
     bool ok = hooks.makeSerial && hooks.makeSerial(comport1);
-    if (!ok) {
-        Utils::DelayT(5000);
-        Utils::Exit(0);
-    }
+    if (!ok) Utils::FailAndExit(5000, 0);
     Utils::OutLine("Serial Port " + comport1 + " Opened OK");
     if (hooks.setwait) hooks.setwait(30);
 }
@@ -200,6 +194,10 @@ void Quenta::showprops() {
 
 void Quenta::init(const Hooks& hooks) {
     GetProps();
+    start(hooks);
+}
+
+void Quenta::start(const Hooks& hooks) {
     Utils::OutLine("Morvia/Lintra");
     Utils::OutLine("");
     MakeSerial(hooks);

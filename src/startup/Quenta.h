@@ -79,8 +79,11 @@ public:
     static void MakeSerial(const Hooks& hooks);
     // Prints the settings block.
     static void showprops();
-    // The whole start-up sequence.
+    // The whole start-up sequence: GetProps, then start.
     static void init(const Hooks& hooks);
+    // Start-up after the settings were read: banner, port, settings block,
+    // controller.
+    static void start(const Hooks& hooks);
 };
 
 } // namespace morvia

@@ -1,5 +1,6 @@
 #include "startup/Utils.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,9 @@ Hooks& hooks() {
     static Hooks h;  // never destroyed before worker threads: function-local static
     return h;
 }
+
+std::atomic<int> failing{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 std::mutex& consoleLock() {
     static std::mutex m;
@@ -126,6 +130,14 @@ void Utils::Exit(int status) {
     }
     std::_Exit(status);
 }
+
+void Utils::FailAndExit(int ms, int status) {
+    failing.store(status);
+    DelayT(ms);
+    Exit(status);
+}
+
+int Utils::failingStatus() noexcept { return failing.load(); }
 
 void Utils::setSleeper(std::shared_ptr<Sleeper> sleeper) {
     std::lock_guard g(hooks().lock);

@@ -60,6 +60,13 @@ public:
     // Ends the process with `status`: flushes standard output, then _Exit.
     // Tests replace the handler (for example with one that throws).
     [[noreturn]] static void Exit(int status);
+    // A start-up failure: waits `ms` so the operator can read the message,
+    // then ends the process with `status`. While it waits, failingStatus()
+    // gives `status`, so that a close signal ends the process with it too.
+    [[noreturn]] static void FailAndExit(int ms, int status);
+    // The status of the failure pause in progress, or -1. Lock-free: a signal
+    // handler may read it.
+    static int failingStatus() noexcept;
 
     // Test seams. Passing nullptr restores the real behaviour.
     static void setSleeper(std::shared_ptr<Sleeper> sleeper);

@@ -14,8 +14,10 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
+#include "logger/WidgetStack.h"
 #include "logger/WindowKeys.h"
 #include "player/LocalVCR.h"
 #include "player/StatusText.h"
@@ -57,13 +59,13 @@ QFont helvetica(int pixels) {
     return f;
 }
 
-// A title or chapter number typed by the operator: digits only, 1 to 99.
+// A title or chapter number typed by the operator: a decimal whole number
+// (leading zeros allowed, "0000000012" is 12) from 1 to 99.
 bool parseNumber(const std::string& text, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    if (!std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) return false;
-    int n = std::stoi(text);
-    if (n < 1 || n > 99) return false;
-    out = n;
+    if (text.empty() || text[0] == '-') return false;
+    const std::optional<int> n = ParseDecimal(text);
+    if (!n || *n < 1 || *n > 99) return false;
+    out = *n;
     return true;
 }
 
@@ -234,7 +236,8 @@ void LocalGUI::build() {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, Qt::black);
     setPalette(pal);
 
-    // Components in the order they go on the window (later ones on top).
+    // Components in the order they go on the window (earlier ones on top,
+    // see the end of build()).
     auto* bnexttitle = addButton("bnexttitle", "+", "NextTitle");
     auto* bprevtitle = addButton("bprevtitle", "-", "PrevTitle");
     auto* bnextchapter = addButton("bnextchapter", "+", "NextChapter");
@@ -347,6 +350,10 @@ void LocalGUI::build() {
     bnextchapter->setGeometry(C(4) + 29, Y6, half, dy);
     statuslabel->setGeometry(C(0), Y7, half, dy);
     statusfield->setGeometry(C(0) + half, Y7, 5 * dx - half, dy);
+
+    // Where bounds overlap ("Chapter" covers the left edge of the chapter
+    // "-" button) the component added first is on top.
+    stackFirstAddedOnTop(*this);
 
     // On the window, wired, but without a size: never seen.
     for (QWidget* w : std::initializer_list<QWidget*>{bsbyon, bsbyoff, bslowfourth, bslowhalf, bcueplay, brepeat,
@@ -636,9 +643,9 @@ void LocalGUI::actionPerformed(const std::string& command) {
 void LocalGUI::runScript(LocalVCR& vcr) {
     try {
         script(vcr);
-    } catch (const NumberFormatError& e) {
+    } catch (const LineArgumentError& e) {
         // The run has ended with its closing lines; the window goes on.
-        ShowStatus("Script stopped: bad number in \"" + e.line() + "\"");
+        ShowStatus("Script stopped: " + e.problem() + " in \"" + e.line() + "\"");
     }
 }
 

@@ -29,14 +29,21 @@ namespace morvia {
 namespace {
 
 // SIGTERM / SIGINT -> one byte down a pipe -> the Qt thread closes the window.
+// During a start-up failure pause there is nothing to close: the process
+// ends at once with that failure's status (console lines are already flushed).
 int signalPipe[2] = {-1, -1};
 
 extern "C" void onCloseSignal(int) {
+    const int failing = Utils::failingStatus();
+    if (failing >= 0) ::_exit(failing);
     const char byte = 1;
     [[maybe_unused]] auto n = ::write(signalPipe[1], &byte, 1);
 }
 
 void installCloseSignals() {
+    // Console output into a closed pipe (morvia | head) fails quietly
+    // instead of ending the program.
+    ::signal(SIGPIPE, SIG_IGN);
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     struct sigaction sa {};
     sa.sa_handler = onCloseSignal;
@@ -71,9 +78,22 @@ struct Parts {
 } // namespace
 
 int runApp(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
     installCloseSignals();
+    // The settings come first, before the toolkit looks for a display: a
+    // missing file ends the program the same way everywhere.
+    try {
+        Quenta::GetProps();
+    } catch (const std::exception& e) {
+        Utils::OutLine(std::string("Start-up failed: ") + e.what());
+        Utils::Exit(1);
+    }
+    // Our command-line arguments are ignored; the toolkit must not read them
+    // either, so it gets the program name only.
+    char programName[] = "morvia";
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
+    QApplication app(toolkitArgc, toolkitArgv);
+    QApplication::setQuitOnLastWindowClosed(false);
 
     // Read here, before any other thread runs.
     const std::string screenshot = envText("MORVIA_SCREENSHOT");
@@ -123,7 +143,7 @@ int runApp(int argc, char** argv) {
 
     std::thread startup([&] {
         try {
-            Quenta::init(hooks);
+            Quenta::start(hooks);
         } catch (const std::exception& e) {
             Utils::OutLine(std::string("Start-up failed: ") + e.what());
             Utils::Exit(1);

@@ -1,8 +1,10 @@
 // The application: Qt on the main thread, start-up on a thread of its own,
 // every window action on the action thread.
 //
-// runApp builds the (hidden) main window on the main thread, then starts the
-// start-up thread, which reads the settings, opens the player's port, shows
+// runApp reads the settings before the window toolkit starts (so a missing
+// file ends the program even where no display is available), builds the
+// (hidden) main window on the main thread, then starts the start-up thread,
+// which opens the player's port, shows
 // the window, builds the controller with it and runs the start-up dialogue
 // with the player; the main thread meanwhile runs the Qt event loop. The
 // process ends through Utils::Exit: when the operator closes the window
@@ -21,7 +23,10 @@
 //                            with SIGTERM).
 //   MORVIA_SHOWN_STAMP=path  when the window is shown, write the monotonic
 //                            clock in milliseconds to `path` (benchmarks).
-// SIGTERM and SIGINT close the window as the operator would.
+// SIGTERM and SIGINT close the window as the operator would; during a
+// start-up failure pause they end the process with that failure's status.
+// SIGPIPE is ignored. The command-line arguments are ignored (the toolkit
+// sees the program name only).
 #pragma once
 
 namespace morvia {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -47,10 +48,28 @@ protected:
 
     void settings(const std::string& text) { std::ofstream(dir_ / "Settings.txt", std::ios::binary) << text; }
 
+    // How a run is started and what happens once it has printed `stopAfter`
+    // lines (nothing when 0).
+    struct Launch {
+        std::size_t stopAfter = 0;
+        int limit = 60;                 // s; killed after that
+        int signal = SIGKILL;           // sent after stopAfter lines; reading goes on unless SIGKILL
+        bool closeOutput = false;       // instead: close our end of its output, as `| head` does
+        std::vector<std::string> args;  // after the program name
+        bool noDisplay = false;         // neither a display nor a platform setting
+    };
+
     // Runs the program in the temporary directory until it ends, or until it
     // has printed `stopAfter` lines (then it is killed: what follows belongs
     // to the controller). Kills it after `limit` s.
     ProcessRun run(std::size_t stopAfter = 0, int limit = 60) {
+        Launch how;
+        how.stopAfter = stopAfter;
+        how.limit = limit;
+        return run(how);
+    }
+
+    ProcessRun run(const Launch& how) {
         ProcessRun r;
 #ifndef MORVIA_BIN
         ADD_FAILURE() << "MORVIA_BIN is not defined: the morvia program was not built";
@@ -61,6 +80,11 @@ protected:
             ADD_FAILURE() << "pipe";
             return r;
         }
+        std::vector<std::string> args{MORVIA_BIN};
+        args.insert(args.end(), how.args.begin(), how.args.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         auto t0 = std::chrono::steady_clock::now();
         pid_t pid = ::fork();
         if (pid == 0) {
@@ -68,18 +92,23 @@ protected:
             ::close(fds[0]);
             ::close(fds[1]);
             if (::chdir(dir_.c_str()) != 0) ::_exit(127);
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 0);  // no display needed
-            ::execl(MORVIA_BIN, MORVIA_BIN, static_cast<char*>(nullptr));
+            if (how.noDisplay) {
+                for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) ::unsetenv(v);
+            } else {
+                ::setenv("QT_QPA_PLATFORM", "offscreen", 0);  // no display needed
+            }
+            ::execv(MORVIA_BIN, argv.data());
             ::_exit(127);
         }
         ::close(fds[1]);
         std::string out;
-        auto deadline = t0 + std::chrono::seconds(limit);
-        while (true) {
+        bool reading = true;
+        auto deadline = t0 + std::chrono::seconds(how.limit);
+        while (reading) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
             if (left <= 0) {
                 ::kill(pid, SIGKILL);
-                ADD_FAILURE() << "morvia still running after " << limit << " s";
+                ADD_FAILURE() << "morvia still running after " << how.limit << " s";
                 break;
             }
             pollfd pf{fds[0], POLLIN, 0};
@@ -88,19 +117,30 @@ protected:
             ssize_t n = ::read(fds[0], buf, sizeof buf);
             if (n <= 0) break;
             out.append(buf, static_cast<std::size_t>(n));
-            if (stopAfter > 0 && static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= stopAfter) {
+            if (how.stopAfter > 0 && static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= how.stopAfter) {
                 r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-                ::kill(pid, SIGKILL);
-                break;
+                if (how.closeOutput) {
+                    reading = false;
+                } else {
+                    ::kill(pid, how.signal);
+                    reading = how.signal != SIGKILL;
+                    r.seconds = 0;
+                }
             }
         }
         ::close(fds[0]);
         int ws = 0;
-        ::waitpid(pid, &ws, 0);
+        while (::waitpid(pid, &ws, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ADD_FAILURE() << "morvia still running after " << how.limit << " s";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         if (r.seconds == 0) r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
         r.lines = splitLines(out);
-        if (stopAfter > 0 && r.lines.size() > stopAfter) r.lines.resize(stopAfter);
+        if (how.stopAfter > 0 && how.signal == SIGKILL && r.lines.size() > how.stopAfter) r.lines.resize(how.stopAfter);
         return r;
 #endif
     }
@@ -175,4 +215,60 @@ TEST_F(StartupProcess, BadStartTitleStopsWithStatusOne) {
     EXPECT_EQ(r.lines.back(), "Setting StartTitle is not a whole number: two");
     EXPECT_EQ(r.status, 1);
     for (const auto& l : r.lines) EXPECT_NE(l, "Morvia/Lintra") << "start-up stops before the banner";
+}
+
+TEST_F(StartupProcess, SettingsAreReadBeforeTheToolkitNeedsADisplay) {
+    Launch how;
+    how.noDisplay = true;
+    ProcessRun r = run(how);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"No configuration file found!"}));
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(StartupProcess, ArgumentsAreIgnoredAndAClosedConsoleIsNoReason) {
+    // The toolkit would take "-platform" for itself and give up on a
+    // platform that does not exist.
+    settings(std::string(kSettings) + "DVDCOMPort=/dev/no-such-player-h1\n");
+    Launch how;
+    how.args = {"-platform", "no-such-platform", "--anything"};
+    ProcessRun r = run(how);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
+    EXPECT_EQ(r.status, 0);
+
+    // morvia | head -2: the third line goes into a closed pipe.
+    how = Launch{};
+    how.stopAfter = 2;
+    how.closeOutput = true;
+    r = run(how);
+    EXPECT_EQ(r.status, 0) << "the port failure's status, not a broken pipe";
+}
+
+TEST_F(StartupProcess, CloseSignalsKeepTheStatusOfAFailurePause) {
+    struct Case {
+        const char* what;
+        std::string settings;  // none: no file at all
+        std::size_t lines;     // printed when the pause begins
+        int signal;
+        int status;
+    };
+    morvia::test::PtyPeer peer;
+    const Case cases[] = {
+        {"no settings file", "", 1, SIGTERM, 1},
+        {"start title",
+         "Verbose=no\nUserNote=A\nTCOffset=01:00:00:00\nUseClipboard=NO\nStopOnExit=NO\nStartTitle=two\nDVDCOMPort=" +
+             peer.slavePath() + "\n",
+         1, SIGINT, 1},
+        {"port not available", std::string(kSettings) + "DVDCOMPort=/dev/no-such-player-h1\n", 4, SIGINT, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(dir_ / "Settings.txt");
+        if (!c.settings.empty()) settings(c.settings);
+        Launch how;
+        how.stopAfter = c.lines;
+        how.signal = c.signal;
+        ProcessRun r = run(how);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.lines.size(), c.lines) << "nothing printed after the signal";
+    }
 }

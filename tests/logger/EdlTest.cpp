@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "logger/Edl.h"
 #include "logger/LoggerTestUtil.h"
@@ -35,6 +41,21 @@ std::vector<std::string> crlfLines(const std::string& text) {
     }
     EXPECT_EQ(start, text.size()) << "text does not end with CR LF";
     return out;
+}
+
+// SaveEDL under a 100-byte file size limit (standing in for a full disk),
+// with SIGXFSZ ignored so that the write fails instead of ending the test.
+bool saveWithin100Bytes(const std::string& path, std::string_view app, const EdlEntries& entries) {
+    struct rlimit old {};
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tiny = old;
+    tiny.rlim_cur = 100;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const bool saved = SaveEDL(path, app, entries);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return saved;
 }
 
 std::vector<EdlEvent> load(const std::string& path, std::vector<std::string>* console = nullptr) {
@@ -253,16 +274,7 @@ TEST(Edl, FailedSaveLeavesExistingFileAlone) {
     // disk): reported as an I/O error, the old file intact, no temporary left.
     const std::string target = dir.file("EDL.txt");
     writeFile(target, "old contents");
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tiny = old;
-    tiny.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    const bool saved = SaveEDL(target, "Morvia", e);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saveWithin100Bytes(target, "Morvia", e));
     lines = console.lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[3].rfind("FileIOError: ", 0), 0u) << lines[3];
@@ -284,4 +296,168 @@ TEST(Edl, ReplacingKeepsPermissionsAndLinks) {
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+namespace {
+
+// Saves as an unprivileged user: in a child that drops to "nobody" when we
+// are root (root may create files anywhere), directly otherwise.
+bool saveUnprivileged(const std::string& path, const EdlEntries& entries) {
+    if (::geteuid() != 0) return SaveEDL(path, "Morvia", entries);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(SaveEDL(path, "Morvia", entries) ? 0 : 1);
+    }
+    int st = 0;
+    return pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+// Entries whose file is larger than the 100-byte limit used below.
+EdlEntries sampleEntriesForLimit() {
+    EdlEntries e = EdlEntries::initial();
+    for (int i = 0; i < 5; ++i) e.SrcInArray[static_cast<std::size_t>(i)] = "00:00:01:00";
+    return e;
+}
+
+ino_t inode(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+TEST(EdlSave, NonRegularFilesAreRefusedAndLeftAlone) {
+    TempDir dir;
+    ConsoleCapture console;
+    std::vector<std::string> nodes = {dir.file("fifo"), dir.file("socket"), dir.file("link-to-fifo")};
+    ASSERT_EQ(::mkfifo(nodes[0].c_str(), 0644), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", nodes[1].c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::filesystem::create_symlink(nodes[0], nodes[2]);
+    // A device node of our own (the null device) where we may make one.
+    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) nodes.push_back(dir.file("null"));
+    for (const auto& node : nodes) {
+        SCOPED_TRACE(node);
+        const ino_t before = inode(node);
+        EXPECT_FALSE(SaveEDL(node, "Morvia", EdlEntries::initial()));
+        EXPECT_EQ(inode(node), before) << "replaced";
+        EXPECT_FALSE(std::filesystem::is_regular_file(node));
+    }
+    ::close(sock);
+    auto lines = console.lines();
+    ASSERT_EQ(lines.size(), nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(lines[i], "FileStreamError: " + nodes[i] + ": not a regular file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), static_cast<long>(nodes.size()))
+        << "no temporary file left";
+}
+
+TEST(EdlSave, LinksOwnersAndFoldersStayWhatTheyWere) {
+    TempDir dir;
+    ConsoleCapture console;
+    const EdlEntries e = EdlEntries::initial();
+
+    // Hard links: both names still name one file, which holds the new text.
+    const std::string a = dir.file("a.edl"), b = dir.file("b.edl");
+    writeFile(a, "old");
+    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+    ASSERT_TRUE(SaveEDL(a, "Morvia", e));
+    EXPECT_EQ(inode(a), inode(b));
+    EXPECT_EQ(readFile(b), edl::format(a, "Morvia", e));
+    // A failed write in place (the file size limit stands in for a full
+    // disk) leaves the old text under both names.
+    {
+        EXPECT_FALSE(saveWithin100Bytes(a, "Other", sampleEntriesForLimit()));
+        EXPECT_EQ(readFile(b), edl::format(a, "Morvia", e));
+        const auto lines = console.lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind("FileIOError: ", 0), 0u) << lines.back();
+    }
+
+    // A dangling symbolic link (relative): the link stays, its target is made.
+    const std::string link = dir.file("dangling.edl");
+    std::filesystem::create_symlink("target.edl", link);
+    ASSERT_TRUE(SaveEDL(link, "Morvia", e));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFile(dir.file("target.edl")), edl::format(link, "Morvia", e));
+
+    // Owner, group and permissions of a replaced file (another owner only
+    // where we may give files away).
+    const std::string owned = dir.file("owned.edl");
+    writeFile(owned, "old");
+    const uid_t uid = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const gid_t gid = ::geteuid() == 0 ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(owned.c_str(), uid, gid), 0);
+    ASSERT_EQ(::chmod(owned.c_str(), 0604), 0);
+    ASSERT_TRUE(SaveEDL(owned, "Morvia", e));
+    struct stat st {};
+    ASSERT_EQ(::stat(owned.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid);
+    EXPECT_EQ(st.st_gid, gid);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+
+    // A file we may write in a folder we may not: written in place.
+    const std::string locked = dir.file("locked");
+    std::filesystem::create_directory(locked);
+    const std::string inLocked = locked + "/EDL.txt";
+    writeFile(inLocked, "old text that is longer than nothing");
+    ASSERT_EQ(::chown(inLocked.c_str(), uid, gid), 0);
+    ASSERT_EQ(::chmod(inLocked.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), ::geteuid() == 0 ? 0755 : 0555), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const ino_t before = inode(inLocked);
+    const bool saved = saveUnprivileged(inLocked, e);
+    ::chmod(locked.c_str(), 0755);
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(inode(inLocked), before);
+    EXPECT_EQ(readFile(inLocked), edl::format(inLocked, "Morvia", e));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(locked), {}), 1);
+    EXPECT_EQ(console.lines().size(), 1u) << "only the failed save in place spoke";
+}
+
+TEST(EdlSave, NamesAreWrittenAndReadAsIsoLatin1) {
+    TempDir dir;
+    const std::string path = dir.file("EDL.txt");
+    EdlEntries e = EdlEntries::initial();
+    e.ClipNameArray[0] = "Cr\u00E8me br\u00FBl\u00E9e";  // six characters are "Crème "
+    e.ClipNameArray[1] = "\u20AC5 \u00FC";                 // the euro sign is not in ISO 8859-1
+    e.SrcInArray[1] = "00:00:01:00";
+    ConsoleCapture console;
+    ASSERT_TRUE(SaveEDL(path, "Morvia", e));
+    const auto lines = crlfLines(readFile(path));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[3].substr(5, 7), "Cr\xE8me  ");
+    EXPECT_EQ(lines[4].substr(5, 7), "?5 \xFC   ");
+    EXPECT_EQ(lines[3].size(), 81u);
+
+    std::vector<std::string> out;
+    const auto events = load(path, &out);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].clip, "Cr\u00E8me   ");
+    EXPECT_EQ(events[1].clip, "?5 \u00FC    ");
+    ASSERT_EQ(out.size(), 7u);
+    EXPECT_EQ(out[5].substr(5, 8), "Cr\u00E8me  ") << "the console gets the characters too";
+}
+
+TEST(EdlSave, AHugeFileIsReadOnlyUpToABoundAfterTheHundredEvents) {
+    TempDir dir;
+    std::string head = "TITLE: many\r\nREM\r\nFCM: NON-DROP FRAME\r\n";
+    for (int i = 0; i < 100; ++i) head += edl::eventLine(i, "C" + std::to_string(i), "00:00:00:01", "00:00:00:02");
+    // Many short lines, and one endless line without a line end.
+    std::string manyLines = head;
+    for (long i = 0; i < edl::maxLinesAfterFull + 5000; ++i) manyLines += "x\r\n";
+    writeFile(dir.file("lines.edl"), manyLines);
+    std::string longLine = head + std::string(3 * edl::maxBytesAfterFull, 'y');
+    writeFile(dir.file("long.edl"), longLine);
+    for (const char* name : {"lines.edl", "long.edl"}) {
+        SCOPED_TRACE(name);
+        std::vector<std::string> out;
+        const auto events = load(dir.file(name), &out);
+        EXPECT_EQ(events.size(), 100u);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back(), "EDL holds more than 100 events, the rest was not read");
+    }
 }

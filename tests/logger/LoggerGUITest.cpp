@@ -254,6 +254,21 @@ TEST_F(LoggerWindowTest, LoadWhileScrolledShowsTheFirstEntries) {
     EXPECT_EQ(text(0, 2), "00:00:30:00");
 }
 
+TEST_F(LoggerWindowTest, EightBitNamesLoadAsTheyWereWritten) {
+    // The file holds ISO 8859-1 bytes; the window shows the characters.
+    test::TempDir dir;
+    chosen = dir.file("EDL.txt");
+    test::writeFile(chosen, "TITLE: x\r\nREM\r\nFCM: NON-DROP FRAME\r\n001  Cr\xE8me    AA/V  C         "
+                            "00:00:10:00  00:00:20:00  00:00:00:00  00:00:00:00\r\n");
+    open();
+    {
+        test::ConsoleCapture quiet;
+        w->LoadButton->click();
+    }
+    settle();
+    EXPECT_EQ(w->TFArray[0][1]->text(), QString::fromUtf8("Cr\u00E8me   "));
+}
+
 TEST_F(LoggerWindowTest, RowZeroEditsAndTypingSurvivesOtherUpdates) {
     open();
     w->vsb->setValue(7);

@@ -15,8 +15,16 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A file of tests/logger/data. __FILE__ may be relative to the build
+// directory, which is not the directory the tests run in; the source
+// directory is given to the build as an absolute path.
 inline std::string dataFile(const std::string& name) {
-    return (std::filesystem::path(__FILE__).parent_path() / "data" / name).string();
+#ifdef MORVIA_TESTS_SOURCE_DIR
+    const std::filesystem::path dir = std::filesystem::path(MORVIA_TESTS_SOURCE_DIR) / "logger";
+#else
+    const std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path();
+#endif
+    return (dir / "data" / name).string();
 }
 
 } // namespace morvia::test

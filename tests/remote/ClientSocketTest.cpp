@@ -19,7 +19,10 @@ namespace {
 // The client end of a loopback connection, with bounded waits.
 class TcpClient {
 public:
-    explicit TcpClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    // `receiveBuffer` > 0: a small receive buffer, so that a client that does
+    // not read fills up soon.
+    explicit TcpClient(int port, int receiveBuffer = 0) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (receiveBuffer > 0) ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -271,6 +274,40 @@ TEST_F(ControlServer, StopEndsAWaitingConnection) {
     busy->stop();
     EXPECT_TRUE(busy->finished());
     EXPECT_TRUE(client.closedByServer());
+}
+
+TEST_F(ControlServer, AClientThatNeverReadsIsClosedWithoutHoldingAnyoneElse) {
+    using Clock = std::chrono::steady_clock;
+    auto seconds = [](Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); };
+
+    // More than the socket buffers hold, less than what may pile up.
+    auto conn = serve();
+    vcr.setconnectthread(conn);
+    TcpClient client(port, 4096);
+    ASSERT_TRUE(client.connected());
+    EXPECT_EQ(client.readLine(), "OK\r\n");
+    auto t = Clock::now();
+    conn->Send(std::string(ClientSocket::maxPendingOut / 2, 'x'));
+    const double first = seconds(t);
+    // Another thread's answer meanwhile: queued behind, not waiting for room.
+    t = Clock::now();
+    vcr.reporttc();
+    const double second = seconds(t);
+    const double limit = ClientSocket::sendTimeoutMs / 1000.0 / 2;
+    EXPECT_LT(first, limit) << "a send waited for the client";
+    EXPECT_LT(second, limit) << "an answer waited for a stuck client";
+    EXPECT_TRUE(sawStatus("Send Time-out Close"));
+    EXPECT_TRUE(ended(*conn));
+
+    // Too much at once: closed without waiting out the time-out.
+    auto conn2 = serve();
+    vcr.setconnectthread(conn2);
+    TcpClient client2(port, 4096);
+    EXPECT_EQ(client2.readLine(), "OK\r\n");
+    rec->clear();
+    conn2->Send(std::string(ClientSocket::maxPendingOut + 1, 'y'));
+    EXPECT_TRUE(eventually([&] { return conn2->finished(); }));
+    EXPECT_TRUE(contains(statuses(), "Send Time-out Close"));
 }
 
 } // namespace

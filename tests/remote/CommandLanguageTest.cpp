@@ -183,4 +183,25 @@ TEST_F(CommandLanguage, TimecodeCommandsSetTheFieldsAndRevalidate) {
     EXPECT_TRUE(queued().empty()) << "setting points sends nothing to the player";
 }
 
+TEST_F(CommandLanguage, MalformedPointsFailAndKeepTheOldPoints) {
+    ASSERT_TRUE(ParseNetCommand(vcr, "TC100:00:10:00"));
+    ASSERT_TRUE(ParseNetCommand(vcr, "TC200:00:20:00"));
+    rec->clear();
+    for (const char* s : {"TC100:0x:10:00", "TC2 00:00:30:00", "TC100:00:10", "TC2x", "TC1abcdefghijkl"}) {
+        try {
+            ParseNetCommand(vcr, s);
+            ADD_FAILURE() << '"' << s << "\" did not fail";
+        } catch (const TimecodeFormatError& e) {
+            EXPECT_EQ(e.line(), s);
+            EXPECT_EQ(e.argument(), std::string(s).substr(3));
+            EXPECT_EQ(e.problem(), "bad timecode");
+        } catch (const NumberFormatError&) {
+            ADD_FAILURE() << '"' << s << "\" failed as a number";
+        }
+    }
+    EXPECT_TRUE(rec->events().empty()) << "a failed point touches neither field nor player";
+    EXPECT_EQ(vcr.getcuefrs(), 300);
+    EXPECT_EQ(vcr.getreviewfrs(), 600);
+}
+
 } // namespace

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include <filesystem>
 #include <future>
 #include <fstream>
@@ -211,6 +215,82 @@ TEST_F(ScriptRunner, OperatorStopCutsARealWaitAtOnce) {
     run.get();
     EXPECT_EQ(echoed(), std::vector<std::string>{"Wait600"});
     EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(ScriptRunner, OnlyRegularFilesAreRun) {
+    // A FIFO without a writer and an endless device would block the action
+    // thread for ever or grow memory until it fails; a directory never reads.
+    auto refused = [&](const char* what) {
+        SCOPED_TRACE(what);
+        rec->clear();
+        ConsoleCapture run;
+        script(vcr);
+        EXPECT_EQ(run.lines(), std::vector<std::string>{"Script.txt is not a regular file"});
+        EXPECT_EQ(rec->events(), (Journal{"W:1000"}));
+        fs::remove("Script.txt");
+    };
+    ASSERT_EQ(::mkfifo("Script.txt", 0600), 0);
+    refused("FIFO");
+    fs::create_symlink("/dev/zero", "Script.txt");
+    refused("/dev/zero behind a link");
+    fs::create_directory("Script.txt");
+    refused("directory");
+}
+
+TEST_F(ScriptRunner, AFileThatCannotBeReadSaysWhy) {
+    // Both fail for root too: a link that points at itself, and a regular
+    // file whose first read fails (page 0 of our own memory is not mapped).
+    const std::pair<const char*, std::string> cases[] = {{"Script.txt", std::strerror(ELOOP)},
+                                                         {"/proc/self/mem", std::strerror(EIO)}};
+    for (const auto& [target, reason] : cases) {
+        SCOPED_TRACE(target);
+        fs::create_symlink(target, "Script.txt");
+        rec->clear();
+        ConsoleCapture run;
+        script(vcr);
+        EXPECT_EQ(run.lines(), std::vector<std::string>{"Unable to read Script.txt: " + reason});
+        EXPECT_EQ(rec->events(), (Journal{"W:1000"}));
+        fs::remove("Script.txt");
+    }
+}
+
+TEST_F(ScriptRunner, LinesAreBoundedAndEchoedPrintable) {
+    // Control characters cannot reach the operator's terminal; the line still
+    // runs as it was written (and is refused here).
+    write("Play\nPause\x1b[2J\x07\nStop\n");
+    script(vcr);
+    EXPECT_EQ(echoed(), (std::vector<std::string>{"Play", "Pause?[2J?", "Script Error"}));
+
+    // A line of the longest length is run; one character more ends the run
+    // after its first 80 characters, without running it or what follows.
+    for (std::size_t length : {maxScriptLine, maxScriptLine + 1, std::size_t{1} << 20}) {
+        SCOPED_TRACE(length);
+        const std::string line = ";" + std::string(length - 1, 'x');
+        write("Play\n" + line + "\nStop\n");
+        rec->clear();
+        ConsoleCapture run;
+        script(vcr);
+        const auto lines = run.lines();
+        const bool tooLong = length > maxScriptLine;
+        ASSERT_EQ(lines.size(), 9u);
+        EXPECT_EQ(lines[4], tooLong ? line.substr(0, 80) : line);
+        EXPECT_EQ(lines[5], tooLong ? "Script Error" : "Stop");
+        const std::vector<std::string> want = tooLong ? std::vector<std::string>{"PL\r"} : std::vector<std::string>{"PL\r", "PA\r"};
+        EXPECT_EQ(queued(), want);
+    }
+}
+
+TEST_F(ScriptRunner, MalformedPointStopsBeforeTheNextReview) {
+    write("TC100:00:10:00\nTC200:00:20:00\nTC100:0x:30:00\nReview\n");
+    try {
+        script(vcr);
+        ADD_FAILURE() << "no TimecodeFormatError";
+    } catch (const TimecodeFormatError& e) {
+        EXPECT_EQ(e.line(), "TC100:0x:30:00");
+    }
+    EXPECT_EQ(echoed(), (std::vector<std::string>{"TC100:00:10:00", "TC200:00:20:00", "TC100:0x:30:00"}));
+    EXPECT_TRUE(queued().empty()) << "Review did not run on the old points";
+    EXPECT_EQ(display.gettext(Field::cuefield), "00:00:10:00");
 }
 
 } // namespace

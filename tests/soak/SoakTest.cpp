@@ -1,6 +1,7 @@
 // A soak: the real controller, link and action thread against the simulator
 // for a minute (MORVIA_SOAK_SECONDS overrides; scripts/soak.sh runs it for
-// longer), with random operator actions, scripts, network clients and player
+// longer), with random operator actions (a fixed seed unless
+// MORVIA_SOAK_SEED names one), scripts, network clients and player
 // faults switched on and off. Passes when nothing crashes or hangs, resident
 // memory stops growing after the warm-up, and every command the player
 // received is one the controller queued.
@@ -32,6 +33,10 @@ using namespace morvia;
 using namespace morvia::faults;
 
 namespace {
+
+// The seed the default suite runs with: one that once left the player parked
+// after a unit-off fault.
+constexpr unsigned kDefaultSeed = 355827831;
 
 int soakSeconds() {
     if (const char* s = std::getenv("MORVIA_SOAK_SECONDS")) {
@@ -114,7 +119,9 @@ private:
 TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     const int seconds = soakSeconds();
     const char* seedText = std::getenv("MORVIA_SOAK_SEED");
-    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : std::random_device{}();
+    // A fixed seed unless one is given: the default suite makes the same
+    // random choices every run. scripts/soak.sh draws a fresh one per soak.
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : kDefaultSeed;
     std::printf("[ soak     ] %d s (%s), seed %u (MORVIA_SOAK_SEED repeats it)\n", seconds,
                 std::getenv("MORVIA_SOAK_SECONDS") ? "MORVIA_SOAK_SECONDS"
                 : kSanitized                       ? "sanitizer build: the short version"
@@ -181,7 +188,7 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
                 job = [&] {
                     try {
                         script(vcr);
-                    } catch (const NumberFormatError&) {
+                    } catch (const LineArgumentError&) {
                     }
                     scripts.fetch_add(1);
                 };
@@ -278,12 +285,28 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     clientThread.join();
     operatorThread.join();
 
+    // A unit-off fault leaves the player parked until a start command reaches
+    // it. The one the fault thread queued can be lost: the link drops commands
+    // while 49 wait (the held jog key fills the store), and one that waits
+    // behind newer commands can reach the player while a later fault has it
+    // switched off again. So start it once more, on a quiet link, as an
+    // operator would after a power cut.
+    rig.actions.drain();
+    EXPECT_TRUE(rig.link->waitIdle(30000));
+    if (rig.sim.mode() == dvdsim::Mode::Park) {
+        vcr.CommandB0(LocalVCR::bsstart);
+        EXPECT_TRUE(eventually([&] { return rig.sim.mode() == dvdsim::Mode::Pause; }, 10000))
+            << "the player did not spin up again";
+    }
+
     // The action thread comes back once its last operation ends, and the
     // player, with every fault off, plays with a moving timecode.
     const double gap = rig.probeAfter([&] { vcr.play(); }, 60000);
     EXPECT_GE(gap, 0) << "the action thread did not come back";
     EXPECT_LT(gap, 1.0);
-    EXPECT_TRUE(rig.timecodeMoves(5000)) << rig.console.tail();
+    EXPECT_TRUE(rig.timecodeMoves(5000)) << "player mode " << static_cast<int>(rig.sim.mode()) << ", frame "
+                                         << rig.sim.frame() << ", " << rig.sop->pending() << " commands waiting\n"
+                                         << rig.console.tail();
 
     // Every command the player received was queued by the controller (polls
     // come from the link's own frame query, one per poll request at most).

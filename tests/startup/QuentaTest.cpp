@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -176,6 +178,23 @@ TEST_F(QuentaTest, UnreadableSettingsFileKeepsBuiltInsAndSaysSo) {
     EXPECT_EQ(console.lines()[0].rfind("Unable to read " + Quenta::propsfilename, 0), 0u);
     EXPECT_EQ(Quenta::comport1, "COM1");
     EXPECT_FALSE(Quenta::VCRType.has_value());
+}
+
+TEST_F(QuentaTest, SettingsThatAreNoRegularFileNeverHoldStartUp) {
+    // A FIFO without a writer would block the read for ever, a device never
+    // ends; both are refused and start-up goes on with the built-in values.
+    auto refused = [&] {
+        ConsoleCapture console;
+        EXPECT_EQ(getProps(), -1);
+        EXPECT_EQ(console.lines(), std::vector<std::string>{"Unable to read " + Quenta::propsfilename + ": not a regular file"});
+        EXPECT_EQ(Quenta::comport1, "COM1");
+        EXPECT_TRUE(rec_->events().empty()) << "no pause";
+        std::filesystem::remove(Quenta::propsfilename);
+    };
+    ASSERT_EQ(::mkfifo(Quenta::propsfilename.c_str(), 0600), 0);
+    refused();
+    std::filesystem::create_symlink("/dev/zero", Quenta::propsfilename);
+    refused();
 }
 
 TEST_F(QuentaTest, StartUpPrintsBannerPortAndSettingsBlockInOrder) {

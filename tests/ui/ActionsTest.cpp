@@ -1,7 +1,9 @@
 // The main window's listeners driving a real controller over a recording
 // link, with the fake sleeper: buttons, fields, shuttle, logger button,
 // script button and close.
+#include <QMouseEvent>
 #include <QScrollBar>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +148,33 @@ TEST_F(Actions, TypedPointsTitlesAndChapters) {
     EXPECT_EQ(vcr->getcurchapter(), 5);
 }
 
+TEST_F(Actions, NumbersWithLeadingZerosAndAClickOnTheChapterMinusEdge) {
+    typeInto(field("titlefield"), "0000000012");
+    settle();
+    EXPECT_EQ(vcr->getcurtitle(), 12);
+    EXPECT_TRUE(contains(queued(), "TI12SEPL\r"));
+    typeInto(field("chapterfield"), "000000000000000005");
+    settle();
+    EXPECT_EQ(vcr->getcurchapter(), 5);
+
+    // A click at x 209 in row 6, as the window system delivers it: the left
+    // edge of the chapter "-" button, under the end of the "Chapter" label.
+    gui->show();
+    settle();
+    rec->clear();
+    QWindow* win = gui->windowHandle();
+    ASSERT_NE(win, nullptr);
+    const QPointF at(209, 215);
+    QMouseEvent press(QEvent::MouseButtonPress, at, win->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, win->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(win, &release);
+    settle();
+    EXPECT_EQ(vcr->getcurchapter(), 4);
+    EXPECT_TRUE(contains(queued(), "CH04SEPL\r"));
+}
+
 TEST_F(Actions, ShuttleBarMapsItsValueToSpeeds) {
     auto* vsb = widget<QScrollBar>("vsb");
     vsb->setValue(47);  // shutrev(2): pause
@@ -245,6 +274,7 @@ TEST_F(Actions, ScriptButtonReportsABadNumberAndTheWindowGoesOn) {
     ASSERT_GE(s.size(), 2u);
     EXPECT_EQ(s.front(), "Script");
     EXPECT_NE(s.back().find("Wait"), std::string::npos) << s.back();
+    EXPECT_EQ(s.back(), "Script stopped: bad number in \"Wait\"");
     const auto lines = console.lines();
     EXPECT_TRUE(std::find(lines.begin(), lines.end(), "Script ended") != lines.end());
     EXPECT_FALSE(contains(rec->events(), "ERROR:"));
@@ -252,6 +282,18 @@ TEST_F(Actions, ScriptButtonReportsABadNumberAndTheWindowGoesOn) {
     rec->clear();
     press("Pause");
     EXPECT_EQ(queued(), Journal{"ST\r"});
+
+    // A point that is not a timecode stops the run the same way, before the
+    // Review that would act on the old points.
+    fs::create_directories(dir);
+    std::ofstream(dir / "Script.txt") << "TC100:0x:00:00\nReview\n";
+    fs::current_path(dir);
+    rec->clear();
+    press("Script");
+    fs::current_path(old);
+    fs::remove_all(dir);
+    EXPECT_TRUE(queued().empty());
+    EXPECT_EQ(statuses().back(), "Script stopped: bad timecode in \"TC100:0x:00:00\"");
 }
 
 TEST_F(Actions, CloseRunsAfterPendingActionsThenStopsAndExits) {

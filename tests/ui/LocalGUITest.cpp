@@ -92,6 +92,23 @@ TEST_F(Window, PlacesEveryComponentOnTheGrid) {
     EXPECT_EQ(gui->component("bfwd")->geometry().right() + 1, 305);
 }
 
+TEST_F(Window, EveryPlacedButtonTakesClicksAtItsLeftEdge) {
+    // Where bounds overlap the first-added component is on top: the buttons
+    // were added before the labels ("Chapter" reaches x 214, over the chapter
+    // "-" button from x 209).
+    gui->show();
+    settle();
+    int buttons = 0;
+    for (const auto& p : kPlaced) {
+        QWidget* w = gui->component(p.name);
+        if (!qobject_cast<QPushButton*>(w)) continue;
+        SCOPED_TRACE(p.name);
+        ++buttons;
+        for (int y : {p.y + 1, p.y + p.h / 2, p.y + p.h - 2}) EXPECT_EQ(gui->childAt(p.x, y), w) << "y " << y;
+    }
+    EXPECT_EQ(buttons, 18);
+}
+
 TEST_F(Window, KeepsUnplacedComponentsOutOfSight) {
     gui->show();
     settle();

@@ -1,0 +1,141 @@
+#include "startup/TextFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace morvia::text {
+
+Opened openRegular(const std::string& path) {
+    Opened r;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        struct stat ls {};
+        r.status = err == ENOENT && ::lstat(path.c_str(), &ls) != 0 ? Opened::Status::missing : Opened::Status::failed;
+        r.reason = std::strerror(err);
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        r.reason = std::strerror(errno);
+        ::close(fd);
+        return r;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        r.status = Opened::Status::notRegular;
+        r.directory = S_ISDIR(st.st_mode);
+        r.reason = "not a regular file";
+        ::close(fd);
+        return r;
+    }
+    r.fd = fd;
+    r.status = Opened::Status::ok;
+    return r;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes) appendUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+std::string utf8ToLatin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        bool valid = len > 0 && i + len <= text.size();
+        char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            const auto cont = static_cast<unsigned char>(text[i + k]);
+            valid = (cont & 0xC0) == 0x80;
+            cp = (cp << 6) | (cont & 0x3F);
+        }
+        // Overlong forms are not valid either.
+        if (valid && len > 1 && cp < (len == 2 ? 0x80u : len == 3 ? 0x800u : 0x10000u)) valid = false;
+        if (!valid) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        out.push_back(cp <= 0xFF ? static_cast<char>(cp) : '?');
+        i += len;
+    }
+    return out;
+}
+
+long readSome(int fd, char* buf, std::size_t n) {
+    for (;;) {
+        const ssize_t r = ::read(fd, buf, n);
+        if (r >= 0 || errno != EINTR) return static_cast<long>(r);
+    }
+}
+
+std::string printable(std::string_view line) {
+    std::string out(line);
+    for (char& c : out) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7F) c = '?';
+    }
+    return out;
+}
+
+void LineSplitter::feed(const char* data, std::size_t n, const Sink& sink) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = data[i];
+        if (pendingCR_) {
+            pendingCR_ = false;
+            if (c == '\n') continue;  // the LF of a CR LF pair
+        }
+        if (c == '\n') {
+            flush(sink);
+        } else if (c == '\r') {
+            flush(sink);
+            pendingCR_ = true;
+        } else {
+            if (line_.size() < keep_) line_.push_back(c);
+            ++length_;
+        }
+    }
+}
+
+void LineSplitter::finish(const Sink& sink) {
+    if (length_ > 0) flush(sink);
+    pendingCR_ = false;
+}
+
+void LineSplitter::flush(const Sink& sink) {
+    sink(line_, length_);
+    line_.clear();
+    length_ = 0;
+}
+
+} // namespace morvia::text

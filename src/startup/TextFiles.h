@@ -1,0 +1,65 @@
+// Reading the text files an operator hands us (settings, scripts, EDL
+// lists): opening only regular files, reading with EINTR retried, splitting
+// lines and making them safe to print.
+//
+// Thread-safety: a LineSplitter belongs to one thread; the functions touch
+// only their arguments and the named file.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace morvia::text {
+
+// What openRegular found.
+struct Opened {
+    enum class Status { ok, missing, failed, notRegular };
+    int fd = -1;             // the open descriptor when ok; the caller closes it
+    Status status = Status::failed;
+    std::string reason;      // failed: the system's reason
+    bool directory = false;  // notRegular: it is a directory
+};
+
+// Opens `path` for reading when it is a regular file (after symbolic links).
+// The open does not block (a FIFO without a writer, a device) and does not
+// make a terminal ours. `missing` is a name that does not exist, not even as
+// a dangling symbolic link.
+Opened openRegular(const std::string& path);
+
+// Appends code point `cp` to `out` in UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
+// ISO 8859-1 bytes as UTF-8 text.
+std::string latin1ToUtf8(std::string_view bytes);
+// UTF-8 text as ISO 8859-1 bytes: a character outside ISO 8859-1, and each
+// byte that is not part of a valid UTF-8 sequence, becomes '?'.
+std::string utf8ToLatin1(std::string_view text);
+
+// read(2) with EINTR retried.
+long readSome(int fd, char* buf, std::size_t n);
+
+// Console form of a line read from a file: control characters become '?',
+// so a binary file cannot send escape sequences to the terminal.
+std::string printable(std::string_view line);
+
+// Splits bytes into lines ending at LF, CR or CR LF (also across chunk
+// boundaries). Keeps at most `keep` characters of a line and reports its full
+// length, so a huge line costs no more than `keep` bytes. A last line without
+// an ending is delivered by finish().
+class LineSplitter {
+public:
+    using Sink = std::function<void(std::string_view kept, std::size_t fullLength)>;
+    explicit LineSplitter(std::size_t keep = 4096) : keep_(keep) {}
+    void feed(const char* data, std::size_t n, const Sink& sink);
+    void finish(const Sink& sink);
+
+private:
+    void flush(const Sink& sink);
+    std::size_t keep_;
+    std::string line_;
+    std::size_t length_ = 0;
+    bool pendingCR_ = false;  // last byte was CR: a following LF belongs to it
+};
+
+} // namespace morvia::text
