@@ -204,8 +204,7 @@ void syncDirectory(const std::filesystem::path& target) {
 
 } // namespace
 
-bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
-    const std::string text = edl::format(fileName, appName, entries);
+bool SaveText(const std::string& fileName, const std::string& text) {
 
     std::filesystem::path target(fileName);
     // Write through a symbolic link, so that the link itself stays.
@@ -254,6 +253,10 @@ bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEnt
     }
     syncDirectory(target);
     return true;
+}
+
+bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
+    return SaveText(fileName, edl::format(fileName, appName, entries));
 }
 
 std::vector<EdlEvent> LoadEDL(const std::string& fileName) {

@@ -286,6 +286,7 @@ LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::funct
         };
         if (!postToQtThread(job)) QMetaObject::invokeMethod(this, job, Qt::QueuedConnection);
     });
+    buildExportMenu();
     core_->ReState(0);
     applyView();
     show();
@@ -345,8 +346,10 @@ LoggerWindow::~LoggerWindow() {
 
 std::shared_ptr<LoggerWindow> makeLoggerWindow(Display& display, std::function<void()> review, std::function<void()> onClose,
                                                Poster poster, FileDialogFn dialog) {
+    const bool qtDialogs = !dialog;
     if (!dialog) dialog = qtFileDialog;
     auto core = std::make_shared<LoggerCore>(display, std::move(review), std::move(dialog));
+    if (qtDialogs) core->setExportDialog(qtExportDialog);
     LoggerGUI* widget = nullptr;
     std::shared_ptr<LoggerGUIRef> ref;
     // A top-level window: owned by the returned handle, deleted through deleteLater.
@@ -357,7 +360,9 @@ std::shared_ptr<LoggerWindow> makeLoggerWindow(Display& display, std::function<v
     return std::make_shared<LoggerWindow>(core, widget, std::move(ref));
 }
 
-std::string qtFileDialog(const std::string& title, int loadOrSave) {
+namespace {
+
+std::string runFileDialog(const std::string& title, int loadOrSave, const std::string& presetName) {
     auto* app = QCoreApplication::instance();
     if (app == nullptr) return {};
     std::string result;
@@ -368,7 +373,7 @@ std::string qtFileDialog(const std::string& title, int loadOrSave) {
         fd.setAcceptMode(loadOrSave == 0 ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
         fd.setFileMode(loadOrSave == 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
         fd.setDirectory(QStringLiteral("/"));
-        fd.selectFile(QStringLiteral("EDL.txt"));
+        fd.selectFile(QString::fromStdString(presetName));
         if (fd.exec() == QDialog::Accepted) {
             const QStringList files = fd.selectedFiles();
             if (!files.isEmpty()) result = files.first().toStdString();
@@ -376,6 +381,14 @@ std::string qtFileDialog(const std::string& title, int loadOrSave) {
     };
     runOnQtThread(run);
     return result;
+}
+
+} // namespace
+
+std::string qtFileDialog(const std::string& title, int loadOrSave) { return runFileDialog(title, loadOrSave, "EDL.txt"); }
+
+std::string qtExportDialog(const std::string& title, const std::string& presetName) {
+    return runFileDialog(title, 1, presetName);
 }
 
 } // namespace morvia

@@ -22,7 +22,10 @@
 #include "logger/LoggerCore.h"
 #include "player/Seams.h"
 
+class QAction;
 class QLabel;
+class QMenu;
+class QShortcut;
 class QLineEdit;
 class QPushButton;
 class QScrollBar;
@@ -97,12 +100,19 @@ public:
     QLabel* SourceOutLabel = nullptr;
     QLabel* RecordInLabel = nullptr;
     QLabel* RecordOutLabel = nullptr;
+    // Context menu of "Save EDL": "Export for editing software ..." with the
+    // formats in ExportMenu (also shown by Ctrl+E).
+    QMenu* SaveMenu = nullptr;
+    QMenu* ExportMenu = nullptr;
+    std::array<QAction*, 3> ExportActions{};  // CMX 3600, ALE, CSV
+    QShortcut* ExportShortcut = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void post(std::function<void()> job);
+    void buildExportMenu();
 
     const std::shared_ptr<LoggerCore> core_;
     const std::shared_ptr<LoggerGUIRef> ref_ = std::make_shared<LoggerGUIRef>();
