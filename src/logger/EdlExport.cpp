@@ -1,6 +1,7 @@
 #include "logger/EdlExport.h"
 
 #include <cstdio>
+#include <tuple>
 
 #include "logger/FieldConversions.h"
 
@@ -59,23 +60,39 @@ std::string latin1ToUtf8(std::string_view s) {
     return out;
 }
 
-// The logger's frame count of an eleven-character timecode HH:MM:SS:FF
-// (":" or ";" before the frames, as the logger accepts either), or nothing
-// when the text is not a timecode with minutes and seconds below 60 and
-// frames below 30. Drop-frame counting names a skipped frame number (the
-// first two of most minutes) as the logger does: the frame before it.
-std::optional<long> frameCount(std::string_view tc, bool dropFrame) {
+// A source timecode read as a frame count.
+struct Frames {
+    long frames = 0;
+    // Drop-frame only: the text named a frame number that the counting
+    // skips; `frames` is the frame that follows.
+    bool skipped = false;
+};
+
+// The frame count of an eleven-character timecode HH:MM:SS:FF (":" or ";"
+// before the frames, as the logger accepts either), counted with the
+// logger's conversion, or nothing when the text is not a timecode with
+// minutes and seconds below 60 and frames below 30.
+//
+// The logger's drop-frame count puts a skipped frame number (HH:MM:00;00 or
+// ;01 of a minute not divisible by ten) on the frame two before it, where
+// another timecode already stands; an export takes the frame that follows
+// the gap instead (HH:MM:00;02), as a tape counter would.
+std::optional<Frames> frameCount(std::string tc, bool dropFrame) {
     if (tc.size() != 11) return std::nullopt;
     for (const std::size_t p : {0u, 1u, 3u, 4u, 6u, 7u, 9u, 10u})
         if (!isDigit(tc[p])) return std::nullopt;
     for (const std::size_t p : {2u, 5u, 8u})
         if (tc[p] != ':' && tc[p] != ';') return std::nullopt;
-    auto pair = [tc](std::size_t p) { return (tc[p] - '0') * 10 + (tc[p + 1] - '0'); };
+    auto pair = [&tc](std::size_t p) { return (tc[p] - '0') * 10 + (tc[p + 1] - '0'); };
     if (pair(3) > 59 || pair(6) > 59 || pair(9) >= FramesPerSecond) return std::nullopt;
+    Frames f;
+    if (dropFrame && pair(6) == 0 && pair(9) < 2 && pair(3) % 10 != 0) {
+        tc.replace(9, 2, "02");
+        f.skipped = true;
+    }
     FieldConversions conv;
-    const int fields = dropFrame ? conv.CalcDRFCount(tc) : conv.TC2FieldsNDF(tc);
-    if (fields < 0) return std::nullopt;
-    return fields / FieldConversions::fpfr;
+    f.frames = (dropFrame ? conv.CalcDRFCount(tc) : conv.TC2FieldsNDF(tc)) / FieldConversions::fpfr;
+    return f;
 }
 
 std::string two(long v) {
@@ -108,11 +125,17 @@ std::vector<Clip> acceptedClips(const std::vector<EdlEvent>& events, bool dropFr
                                "\" is not a timecode");
             continue;
         }
-        if (*out <= *in) {
+        if (out->frames <= in->frames) {
             warnings.push_back(what + "source out " + cleanName(e.out) + " is not after source in " + cleanName(e.in));
             continue;
         }
-        clips.push_back(Clip{edit, name, tapeName(e.clip), *in, *out});
+        for (const auto& [side, text, f] : {std::tuple{"in", &e.in, *in}, std::tuple{"out", &e.out, *out}}) {
+            if (f.skipped)
+                warnings.push_back(std::string("event ") + num + ": source " + side + " " + *text +
+                                   " names a frame number that drop-frame counting skips; written as " +
+                                   timecodeText(f.frames, true));
+        }
+        clips.push_back(Clip{edit, name, tapeName(e.clip), in->frames, out->frames});
     }
     return clips;
 }
@@ -125,7 +148,7 @@ void cmx3600(const std::vector<Clip>& clips, const Options& o, std::string& text
     text += CRLF;
     // Record times laid end to end from one hour, each as long as its source:
     // no overlaps, and record duration equals source duration.
-    long record = *frameCount("01:00:00:00", o.dropFrame);
+    long record = frameCount("01:00:00:00", o.dropFrame)->frames;
     int number = 0;
     for (const Clip& c : clips) {
         const long recordOut = record + (c.out - c.in);
@@ -143,13 +166,6 @@ void cmx3600(const std::vector<Clip>& clips, const Options& o, std::string& text
         }
         record = recordOut;
     }
-}
-
-// ALE values are tab-separated: a tab inside a value would add a column.
-std::string aleValue(std::string s) {
-    for (char& c : s)
-        if (c == '\t') c = ' ';
-    return s;
 }
 
 void ale(const std::vector<Clip>& clips, const Options& o, std::string& text) {
@@ -173,7 +189,7 @@ void ale(const std::vector<Clip>& clips, const Options& o, std::string& text) {
     text += CRLF;
     line({"Data"});
     for (const Clip& c : clips)
-        line({aleValue(c.name), c.tape, timecodeText(c.in, o.dropFrame), timecodeText(c.out, o.dropFrame), "VA1A2"});
+        line({c.name, c.tape, timecodeText(c.in, o.dropFrame), timecodeText(c.out, o.dropFrame), "VA1A2"});
 }
 
 // A CSV field, quoted when it holds a comma, a quote or a line break (and

@@ -3,12 +3,15 @@
 // batch list. Pure: events in, text out.
 //
 // Every format gets the same clips: an event whose timecodes do not parse, or
-// whose out is not after its in, is left out with a warning. Source out is
+// whose out is not after its in, is left out with a warning. In drop-frame
+// counting a skipped frame number (00:01:00;00) stands for the frame after
+// the gap (00:01:00;02), with a warning. Control characters, tabs included,
+// become blanks, so no value can add an ALE column. Source out is
 // exclusive (duration = out - in) in all three layouts, so the ALE "End" and
 // the CSV "Out" are the logger's source out as it stands.
 //
 // Names are stored as the logger has them: UTF-8 when they are valid UTF-8,
-// otherwise ISO 8859-1. The output is UTF-8; control characters become blanks.
+// otherwise ISO 8859-1. The output is UTF-8.
 //
 // Thread-safety: the functions touch only their arguments.
 #pragma once
