@@ -217,30 +217,36 @@ void csv(const std::vector<Clip>& clips, const Options& o, std::string& text) {
 
 } // namespace
 
+namespace {
+
+struct FormatInfo {
+    Format format;
+    std::string_view name, suffix, display;
+};
+
+constexpr FormatInfo Formats[] = {
+    {Format::Cmx3600, "cmx3600", ".edl", "CMX 3600 EDL"},
+    {Format::Ale, "ale", ".ale", "Avid Log Exchange"},
+    {Format::Csv, "csv", ".csv", "CSV batch list"},
+};
+
+const FormatInfo& info(Format f) {
+    for (const auto& i : Formats)
+        if (i.format == f) return i;
+    return Formats[0];
+}
+
+} // namespace
+
 std::optional<Format> parseFormat(std::string_view name) {
-    if (name == "cmx3600") return Format::Cmx3600;
-    if (name == "ale") return Format::Ale;
-    if (name == "csv") return Format::Csv;
+    for (const auto& i : Formats)
+        if (i.name == name) return i.format;
     return std::nullopt;
 }
 
-std::string_view suffix(Format format) {
-    switch (format) {
-    case Format::Cmx3600: return ".edl";
-    case Format::Ale: return ".ale";
-    case Format::Csv: return ".csv";
-    }
-    return "";
-}
+std::string_view suffix(Format format) { return info(format).suffix; }
 
-std::string_view displayName(Format format) {
-    switch (format) {
-    case Format::Cmx3600: return "CMX 3600 EDL";
-    case Format::Ale: return "Avid Log Exchange";
-    case Format::Csv: return "CSV batch list";
-    }
-    return "";
-}
+std::string_view displayName(Format format) { return info(format).display; }
 
 std::vector<EdlEvent> listedEvents(const EdlEntries& entries) {
     std::vector<EdlEvent> events;

@@ -13,6 +13,7 @@
 
 using namespace morvia;
 using namespace morvia::edlexport;
+using morvia::test::crlfLines;
 using morvia::test::readFile;
 using morvia::test::writeFile;
 
@@ -44,17 +45,6 @@ EdlEntries awkwardEntries() {
         set(i, e.ClipNameArray[i], timecodeText(in, false), timecodeText(in + 50 + i, false));
     }
     return e;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (auto p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", start)) {
-        out.push_back(text.substr(start, p - start));
-        start = p + 2;
-    }
-    EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
-    return out;
 }
 
 std::vector<std::string> words(const std::string& line) {
@@ -123,7 +113,7 @@ TEST(EdlExport, ZeroLengthAndReversedEventsAreLeftOutWithAWarning) {
 TEST(EdlExport, Cmx3600FollowsTheReadersRules) {
     for (const bool df : {false, true}) {
         SCOPED_TRACE(df ? "drop-frame" : "non-drop-frame");
-        const std::vector<std::string> l = lines(run(Format::Cmx3600, df).text);
+        const std::vector<std::string> l = crlfLines(run(Format::Cmx3600, df).text);
         ASSERT_GE(l.size(), 3u);
         // Header: only TITLE and FCM; any other line before the first event
         // ("REM ...") is an unknown event type to one reader.
@@ -171,8 +161,8 @@ TEST(EdlExport, Cmx3600FollowsTheReadersRules) {
 }
 
 TEST(EdlExport, NamesReelsAndDropFrameDurationsInTheList) {
-    const std::vector<std::string> ndf = lines(run(Format::Cmx3600).text);
-    const std::vector<std::string> df = lines(run(Format::Cmx3600, true).text);
+    const std::vector<std::string> ndf = crlfLines(run(Format::Cmx3600).text);
+    const std::vector<std::string> df = crlfLines(run(Format::Cmx3600, true).text);
     // Accents and blanks: the reel keeps ASCII letters and digits, the
     // comment the whole name.
     EXPECT_EQ(ndf[2].substr(0, 14), "001  Scnedeux ");
