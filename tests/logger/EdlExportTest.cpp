@@ -31,15 +31,25 @@ EdlEntries awkwardEntries() {
         e.SrcInArray[i] = std::move(in);
         e.SrcOutArray[i] = std::move(out);
     };
+    // Blanks would split the reel into two fields for a reader that splits
+    // on blanks; the accents are not ASCII letters.
     set(Accents, "Sc\xC3\xA8ne \xC3\xA0 deux", "00:00:01:00", "00:00:03:15");
+    // Nothing left for a reel: "AX", and no clip-name comment.
     set(Empty, "", "00:00:10:00", "00:00:11:00");
+    // Longer than the 8-character reel column; in drop-frame its in point
+    // names a skipped frame number.
     set(Twelve, "Interview_04", "00:01:00:00", "00:01:30:00");
+    // A record duration of zero, and a negative one, would break the rule
+    // that record and source durations match without overlaps: left out.
     set(ZeroLength, "Zero", "00:02:00:00", "00:02:00:00");
     set(Reversed, "Backwards", "00:03:00:00", "00:02:50:00");
+    // Drop-frame skips 00:01:00;00 and ;01 but nothing at a ten-minute mark.
     set(DfMinute, "Minute", "00:00:59:29", "00:01:00:02");
     set(DfTenMinutes, "TenMin", "00:09:59:28", "00:10:00:02");
+    // A CSV field that needs quotes, and a tab that would add an ALE column.
     set(CsvQuotes, "Take \"2\", wide", "00:04:00:00", "00:04:02:00");
     set(AleTab, "Tab\there", "00:05:00:00", "00:05:01:10");
+    // The rest fill all 100 entries, so 98 events are written.
     for (int i = AleTab + 1; i < EdlEntryCount; ++i) {
         const long in = 36000 + 100L * i;  // from 00:20:00:00, 100 frames apart
         set(i, e.ClipNameArray[i], timecodeText(in, false), timecodeText(in + 50 + i, false));

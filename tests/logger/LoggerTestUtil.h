@@ -31,7 +31,7 @@ inline std::vector<std::string> crlfLines(const std::string& text) {
 }
 
 inline std::string dataFile(const std::string& name) {
-    return (std::filesystem::path(__FILE__).parent_path() / "data" / name).string();
+    return (std::filesystem::path(MORVIA_TESTS_DIR) / "logger" / "data" / name).string();
 }
 
 } // namespace morvia::test
