@@ -112,7 +112,6 @@ protected:
 
 private:
     void post(std::function<void()> job);
-    void buildExportMenu();
 
     const std::shared_ptr<LoggerCore> core_;
     const std::shared_ptr<LoggerGUIRef> ref_ = std::make_shared<LoggerGUIRef>();
@@ -120,6 +119,9 @@ private:
     std::function<void()> onClose_;
     std::atomic<bool> refreshPending_{false};
     std::array<std::array<std::uint64_t, 4>, NumRows> applied_{};
+
+    // The "Save EDL" context menu with the exports, and Ctrl+E.
+    void buildExportMenu();
 };
 
 } // namespace morvia
