@@ -15,4 +15,8 @@ for p in "${presets[@]}"; do
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
   fi
   ctest --preset "$p"
+  # The Debian package: built, listed and checked (lintian included).
+  if [ "$p" = default ]; then
+    scripts/package.sh --check
+  fi
 done

@@ -280,8 +280,10 @@ bool saveByRename(const std::string& fileName, const std::filesystem::path& targ
 } // namespace
 
 bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
-    const std::string text = edl::format(fileName, appName, entries);
+    return SaveText(fileName, edl::format(fileName, appName, entries));
+}
 
+bool SaveText(const std::string& fileName, const std::string& text) {
     // Through symbolic links, so that each link stays and a dangling one
     // gets its target.
     std::filesystem::path target(fileName);

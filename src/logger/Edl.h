@@ -118,6 +118,10 @@ private:
 // true on success.
 bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries);
 
+// The same safe save for any text (the exports for editing software): same
+// console lines, same temporary file and rename.
+bool SaveText(const std::string& fileName, const std::string& text);
+
 // Reads `fileName`, printing the first byte's signed value, "Reading EDL",
 // the header lines and each event line. Returns the events read, also those
 // read before a failure. Failures print "FileStreamError: ..." (cannot open),

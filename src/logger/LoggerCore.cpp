@@ -1,5 +1,7 @@
 #include "logger/LoggerCore.h"
 
+#include <filesystem>
+
 #include "logger/Edl.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
@@ -24,6 +26,11 @@ void LoggerCore::setViewListener(std::function<void()> listener) {
 void LoggerCore::setFileDialog(FileDialogFn dialog) {
     std::lock_guard g(dialogLock_);
     dialog_ = std::move(dialog);
+}
+
+void LoggerCore::setExportDialog(ExportDialogFn dialog) {
+    std::lock_guard g(dialogLock_);
+    exportDialog_ = std::move(dialog);
 }
 
 void LoggerCore::setin() {
@@ -83,6 +90,15 @@ void LoggerCore::LoadEDL(const std::string& fileName) { model_.load(morvia::Load
 
 void LoggerCore::SaveEDL(const std::string& fileName) { morvia::SaveEDL(fileName, Quenta::name, model_.snapshot()); }
 
+void LoggerCore::ExportEDL(const std::string& fileName, edlexport::Format format) {
+    edlexport::Options o;
+    o.format = format;
+    o.title = std::filesystem::path(fileName).stem().string();
+    const edlexport::Result r = edlexport::exportEvents(edlexport::listedEvents(model_.snapshot()), o);
+    for (const auto& w : r.warnings) Utils::OutLine(w);
+    morvia::SaveText(fileName, r.text);
+}
+
 void LoggerCore::ReState(int k) {
     model_.ReState(k);
     changed();
@@ -93,6 +109,21 @@ void LoggerCore::loadPressed() {
     const std::string name = GetFileName("Load Standard EDL");
     if (!name.empty()) LoadEDL(name);
     ReState(0);
+}
+
+void LoggerCore::exportPressed(edlexport::Format format) {
+    LoadOrSave.store(1);
+    const std::string title = "Export for Editing Software: " + std::string(edlexport::displayName(format));
+    const std::string ext(edlexport::suffix(format));
+    ExportDialogFn dialog;
+    {
+        std::lock_guard g(dialogLock_);
+        dialog = exportDialog_;
+    }
+    std::string name = dialog ? dialog(title, "EDL" + ext) : GetFileName(title);
+    if (name.empty()) return;
+    if (std::filesystem::path(name).extension().empty()) name += ext;
+    ExportEDL(name, format);
 }
 
 void LoggerCore::savePressed() {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "logger/EdlExport.h"
 #include "logger/LoggerModel.h"
 #include "player/Display.h"
 #include "player/Seams.h"
@@ -26,6 +27,9 @@ using Poster = std::function<void(std::function<void()>)>;
 // Asks the operator for a file: title, then 0 to open or 1 to save. Returns
 // the full path, or "" when cancelled.
 using FileDialogFn = std::function<std::string(const std::string& title, int loadOrSave)>;
+// The save dialog of an export: title and the preset file name. Returns the
+// full path, or "" when cancelled.
+using ExportDialogFn = std::function<std::string(const std::string& title, const std::string& presetName)>;
 
 class LoggerCore : public LoggerSeam {
 public:
@@ -51,16 +55,23 @@ public:
     void ReviewClip();
     void loadPressed();  // "Load EDL": ask, load, then show entries 0..19
     void savePressed();  // "Save EDL": ask, save
+    // "Export for editing software": ask (preset "EDL" + the format's
+    // suffix; a name without a suffix gets it), write with the safe save.
+    void exportPressed(edlexport::Format format);
 
     std::string GetFileName(const std::string& title);
     void LoadEDL(const std::string& fileName);
     void SaveEDL(const std::string& fileName);
+    // The listed entries in `format`; events left out are named on the console.
+    void ExportEDL(const std::string& fileName, edlexport::Format format);
     void ReState(int k);
 
     int getLoadOrSave() const { return LoadOrSave.load(); }
     LoggerModel& model() { return model_; }
     const LoggerModel& model() const { return model_; }
     void setFileDialog(FileDialogFn dialog);
+    // Without one, exports ask through the file dialog in save mode.
+    void setExportDialog(ExportDialogFn dialog);
     // Called after every change of the row texts, on the thread that made
     // it. Passing an empty function stops the calls; it returns only when no
     // call is running any more.
@@ -77,6 +88,7 @@ private:
     std::function<void()> review_;
     mutable std::mutex dialogLock_;
     FileDialogFn dialog_;
+    ExportDialogFn exportDialog_;
     std::atomic<int> LoadOrSave{1};
     LoggerModel model_;
     std::mutex listenerLock_;

@@ -288,6 +288,7 @@ LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::funct
         };
         if (!postToQtThread(job)) QMetaObject::invokeMethod(this, job, Qt::QueuedConnection);
     });
+    buildExportMenu();
     core_->ReState(0);
     applyView();
     // Where bounds overlap, the component added first is on top.
@@ -303,6 +304,7 @@ void LoggerGUI::installShortcuts() {
         keys->bind(key, Qt::ControlModifier, false, [b = button] { b->click(); });
         button->setToolTip(QStringLiteral("Key: ") + WindowKeys::name(key, Qt::ControlModifier));
     }
+    keys->bind(Qt::Key_E, Qt::ControlModifier, false, [this] { showExportMenu(); });
     // The edit controller's marks: the current timecode into the logging row.
     auto core_ptr = core_;
     keys->bind(Qt::Key_F9, Qt::NoModifier, false, [this, core_ptr] { post([core_ptr] { core_ptr->setin(); }); });
@@ -364,8 +366,10 @@ LoggerWindow::~LoggerWindow() {
 
 std::shared_ptr<LoggerWindow> makeLoggerWindow(Display& display, std::function<void()> review, std::function<void()> onClose,
                                                Poster poster, FileDialogFn dialog) {
+    const bool qtDialogs = !dialog;
     if (!dialog) dialog = qtFileDialog;
     auto core = std::make_shared<LoggerCore>(display, std::move(review), std::move(dialog));
+    if (qtDialogs) core->setExportDialog(qtExportDialog);
     LoggerGUI* widget = nullptr;
     std::shared_ptr<LoggerGUIRef> ref;
     // A top-level window: owned by the returned handle, deleted through deleteLater.
@@ -376,7 +380,9 @@ std::shared_ptr<LoggerWindow> makeLoggerWindow(Display& display, std::function<v
     return std::make_shared<LoggerWindow>(core, widget, std::move(ref));
 }
 
-std::string qtFileDialog(const std::string& title, int loadOrSave) {
+namespace {
+
+std::string runFileDialog(const std::string& title, int loadOrSave, const std::string& presetName) {
     auto* app = QCoreApplication::instance();
     if (app == nullptr) return {};
     std::string result;
@@ -387,7 +393,7 @@ std::string qtFileDialog(const std::string& title, int loadOrSave) {
         fd.setAcceptMode(loadOrSave == 0 ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
         fd.setFileMode(loadOrSave == 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
         fd.setDirectory(QStringLiteral("/"));
-        fd.selectFile(QStringLiteral("EDL.txt"));
+        fd.selectFile(QString::fromStdString(presetName));
         if (fd.exec() == QDialog::Accepted) {
             const QStringList files = fd.selectedFiles();
             if (!files.isEmpty()) result = files.first().toStdString();
@@ -395,6 +401,14 @@ std::string qtFileDialog(const std::string& title, int loadOrSave) {
     };
     runOnQtThread(run);
     return result;
+}
+
+} // namespace
+
+std::string qtFileDialog(const std::string& title, int loadOrSave) { return runFileDialog(title, loadOrSave, "EDL.txt"); }
+
+std::string qtExportDialog(const std::string& title, const std::string& presetName) {
+    return runFileDialog(title, 1, presetName);
 }
 
 } // namespace morvia

@@ -22,7 +22,9 @@
 #include "logger/LoggerCore.h"
 #include "player/Seams.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QPushButton;
 class QScrollBar;
@@ -97,6 +99,11 @@ public:
     QLabel* SourceOutLabel = nullptr;
     QLabel* RecordInLabel = nullptr;
     QLabel* RecordOutLabel = nullptr;
+    // Context menu of "Save EDL": "Export for editing software ..." with the
+    // formats in ExportMenu (also shown by Ctrl+E).
+    QMenu* SaveMenu = nullptr;
+    QMenu* ExportMenu = nullptr;
+    std::array<QAction*, 3> ExportActions{};  // CMX 3600, ALE, CSV
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -112,6 +119,11 @@ private:
     std::function<void()> onClose_;
     std::atomic<bool> refreshPending_{false};
     std::array<std::array<std::uint64_t, 4>, NumRows> applied_{};
+
+    // The "Save EDL" context menu with the exports, and Ctrl+E.
+    void buildExportMenu();
+    // Shows the export formats at the "Save EDL" button (Ctrl+E).
+    void showExportMenu();
 };
 
 } // namespace morvia

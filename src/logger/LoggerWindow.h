@@ -65,6 +65,8 @@ std::shared_ptr<LoggerSeam> makeLoggerWindow(LocalVCR& vcr, Display& display, Po
 // called from another thread): title, open mode for 0 and save mode for 1,
 // file name "EDL.txt" in "/". Returns the chosen full path or "".
 std::string qtFileDialog(const std::string& title, int loadOrSave);
+// The same dialog in save mode with another preset file name (the exports).
+std::string qtExportDialog(const std::string& title, const std::string& presetName);
 
 // Runs `fn` on the Qt thread and waits for it (at once when called there).
 // False when there is no application or it went away before running `fn`.

@@ -18,6 +18,7 @@
 
 using namespace morvia;
 using morvia::test::ConsoleCapture;
+using morvia::test::crlfLines;
 using morvia::test::readFile;
 using morvia::test::TempDir;
 using morvia::test::writeFile;
@@ -29,18 +30,6 @@ const std::string kRecord = "  00:00:00:00  00:00:00:00";
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
     for (auto p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
     return s;
-}
-
-// Splits on CR LF; the text must end with one.
-std::vector<std::string> crlfLines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (auto p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", start)) {
-        out.push_back(text.substr(start, p - start));
-        start = p + 2;
-    }
-    EXPECT_EQ(start, text.size()) << "text does not end with CR LF";
-    return out;
 }
 
 // SaveEDL under a 100-byte file size limit (standing in for a full disk),

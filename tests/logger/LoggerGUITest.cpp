@@ -9,6 +9,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QShortcut>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -16,6 +18,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "logger/LoggerGUI.h"
@@ -304,6 +307,63 @@ TEST_F(LoggerWindowTest, ClosingCallsBackAndTheHandleDeletesTheWindow) {
     EXPECT_TRUE(guard.isNull());
 }
 
+TEST_F(LoggerWindowTest, ExportsFromTheSaveButtonsMenuAndCtrlE) {
+    test::TempDir dir;
+    open();
+    const QRect saveGeometry = w->SaveButton->geometry();
+    // The context menu of "Save EDL" holds the export submenu with the formats.
+    ASSERT_EQ(w->SaveMenu->actions().size(), 1);
+    EXPECT_EQ(w->SaveMenu->actions()[0]->text(), "Export for editing software ...");
+    EXPECT_EQ(w->SaveMenu->actions()[0]->menu(), w->ExportMenu);
+    QStringList labels;
+    for (QAction* a : w->ExportMenu->actions()) labels << a->text();
+    EXPECT_EQ(labels, (QStringList{"CMX 3600 EDL (.edl) ...", "Avid Log Exchange (.ale) ...", "CSV batch list (.csv) ..."}));
+    EXPECT_EQ(w->SaveButton->contextMenuPolicy(), Qt::CustomContextMenu);
+    emit w->SaveButton->customContextMenuRequested(QPoint(3, 3));
+    EXPECT_TRUE(w->SaveMenu->isVisible());
+    w->SaveMenu->hide();
+    // Ctrl+E shows the formats at the button.
+    test::tapKey(w, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_TRUE(w->ExportMenu->isVisible());
+    w->ExportMenu->hide();
+    EXPECT_EQ(w->SaveButton->geometry(), saveGeometry);
+
+    // Two clips: one logged, one reversed (left out, named on the console).
+    display.set(Field::tcfield, "00:00:10:00");
+    w->ButArray[0][0]->click();
+    display.set(Field::tcfield, "00:00:12:00");
+    w->ButArray[0][1]->click();
+    display.set(Field::tcfield, "00:00:20:00");
+    w->ButArray[1][0]->click();
+    display.set(Field::tcfield, "00:00:15:00");
+    w->ButArray[1][1]->click();
+    settle();
+    const EdlEntries entries = handle->core().model().snapshot();
+
+    // A name without a suffix gets the format's suffix.
+    chosen = dir.file("cut");
+    test::ConsoleCapture console;
+    w->ExportActions[0]->trigger();
+    settle();
+    EXPECT_EQ(rec->only("DIALOG:"), (std::vector<std::string>{"Export for Editing Software: CMX 3600 EDL:1"}));
+    edlexport::Options o;
+    o.title = "cut";
+    const std::string cmx = test::readFile(dir.file("cut.edl"));
+    EXPECT_EQ(cmx, edlexport::exportEvents(edlexport::listedEvents(entries), o).text);
+    EXPECT_NE(cmx.find("001  ClipName AA/V  C        00:00:10:00 00:00:12:00 01:00:00:00 01:00:02:00\r\n"), std::string::npos);
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{"event 002 (\"Clip Name 2\") left out: source out 00:00:15:00 is "
+                                                         "not after source in 00:00:20:00"}));
+    chosen = dir.file("batch.csv");
+    w->ExportActions[2]->trigger();
+    settle();
+    EXPECT_EQ(test::readFile(dir.file("batch.csv")).rfind("Tape Name,In,Out,Clip Name,Comment\r\nClipName,00:00:10:00,", 0), 0u);
+    // Cancelled: nothing written.
+    chosen.clear();
+    w->ExportActions[1]->trigger();
+    settle();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
 TEST_F(LoggerWindowTest, MarksFromAnotherThreadWhileTheScrollBarMoves) {
     test::ConsoleCapture quiet;
     ActionQueue actions;
@@ -433,6 +493,9 @@ TEST(LoggerFileDialog, TitleModeAndPresetName) {
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
     EXPECT_EQ(seen.dir, "/");
     EXPECT_EQ(seen.selected, QStringList{"/EDL.txt"});
+    EXPECT_EQ(qtExportDialog("Export", "EDL.ale"), "/EDL.ale");
+    EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
+    EXPECT_EQ(seen.selected, QStringList{"/EDL.ale"});
     accept = false;
     EXPECT_EQ(qtFileDialog("Load Standard EDL", 0), "");
     EXPECT_EQ(seen.title, "Load Standard EDL");

@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
 
@@ -15,16 +18,20 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A file of tests/logger/data. __FILE__ may be relative to the build
-// directory, which is not the directory the tests run in; the source
-// directory is given to the build as an absolute path.
+// Splits on CR LF; the text must end with one.
+inline std::vector<std::string> crlfLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (auto p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", start)) {
+        out.push_back(text.substr(start, p - start));
+        start = p + 2;
+    }
+    EXPECT_EQ(start, text.size()) << "text does not end with CR LF";
+    return out;
+}
+
 inline std::string dataFile(const std::string& name) {
-#ifdef MORVIA_TESTS_SOURCE_DIR
-    const std::filesystem::path dir = std::filesystem::path(MORVIA_TESTS_SOURCE_DIR) / "logger";
-#else
-    const std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path();
-#endif
-    return (dir / "data" / name).string();
+    return (std::filesystem::path(MORVIA_TESTS_SOURCE_DIR) / "logger" / "data" / name).string();
 }
 
 } // namespace morvia::test
