@@ -22,6 +22,9 @@ public:
     // Waits until every queued command has been written to the line, at most
     // `ms` milliseconds. True when the store emptied in time.
     virtual bool waitIdle(int ms) { (void)ms; return true; }
+    // True while the player gives no sign of life (the line is down, or no
+    // byte has arrived for a second of polls).
+    virtual bool silent() const { return false; }
 };
 
 // What the link hands back to the controller from its own thread.
@@ -38,6 +41,8 @@ public:
     virtual void setinfo(int title, int chapter) = 0;
     virtual void TCIndicate(bool ok) = 0;
     virtual void ShowStat(const std::string& text) = 0;
+    // The link's silence state changed (see PlayerLink::silent).
+    virtual void LinkSilence(bool silent) { (void)silent; }
 };
 
 } // namespace morvia

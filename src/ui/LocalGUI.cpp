@@ -544,7 +544,7 @@ void LocalGUI::runScript(LocalVCR& vcr) {
         script(vcr);
     } catch (const NumberFormatError& e) {
         // The run has ended with its closing lines; the window goes on.
-        ShowStatus("Script stopped: bad number in \"" + e.line() + "\"");
+        vcr.ShowStat("Script stopped: bad number in \"" + e.line() + "\"");
     }
 }
 
