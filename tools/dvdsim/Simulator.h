@@ -83,6 +83,10 @@ struct Options {
     DiscLayout disc;
     Faults faults;
     int hangupAfterMs = -1;  // close the line this long after start(); negative: never
+    // After every hang-up, this long later: a fresh pseudo-terminal (a new slave path) with the
+    // link pointed at it, as a replugged adapter comes back; negative: the line stays gone.
+    // The link itself goes away at the hang-up, as an unplugged adapter's does.
+    int replugAfterMs = -1;
     unsigned seed = 0;       // garbage generator seed; 0 picks a random one
     std::function<void(const LogEntry&)> onLog;
 };
@@ -114,7 +118,8 @@ public:
     void setGarbageRate(double rate);
     void setLateMs(int ms);
     void hangUp();  // close the line now, as an unplugged adapter would
-    bool hungUp() const;
+    bool hungUp() const;  // true from a hang-up until the replug (if any)
+    int replugs() const;  // fresh lines opened after hang-ups
 
     // The emulated player's state now.
     Mode mode() const;
