@@ -113,6 +113,7 @@ private:
     void run();
     // Tells the client when the silence state changed (no lock held).
     void reportSilence();
+    void notifyIdleWaiters();  // wakes waitIdle callers, if any (one syscall saved per exchange otherwise)
     // The poll's outcome for the client: decode when it succeeded, then the indicator.
     void finishPoll(const Reply& reply, bool ok);
     // The exchange and its two halves; the caller holds lineLock_.
@@ -148,12 +149,13 @@ private:
 
     // The command store: row layout byte 0 = length, bytes 1.. = command.
     mutable std::mutex storeLock_;
-    std::condition_variable storeCv_;  // store emptied / command written / stop
+    std::condition_variable storeCv_;  // store emptied / command written (waitIdle)
     std::array<std::array<std::uint8_t, rowBytes>, storeRows> cmdset{};
     int b = 0;
     bool inFlight_ = false;  // a taken command not yet written
     bool stop_ = false;
     long dropped_ = 0;       // commands refused while the line was down
+    int idleWaiters_ = 0;    // callers inside waitIdle
 
     // Set and cleared under storeLock_ (so that queue sees it with the store).
     std::atomic<bool> down_{false};

@@ -24,6 +24,7 @@
 #include "startup/Utils.h"
 #include "ui/GuiQueue.h"
 #include "ui/LocalGUI.h"
+#include "ui/PaintStats.h"
 
 namespace morvia {
 namespace {
@@ -74,6 +75,7 @@ int runApp(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     installCloseSignals();
+    PaintStats::installFromEnvironment();  // benchmarks only
 
     // Read here, before any other thread runs.
     const std::string screenshot = envText("MORVIA_SCREENSHOT");
