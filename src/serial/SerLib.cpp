@@ -17,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -52,6 +53,24 @@ struct OpenPort {
     }
 };
 
+// True when a character device is a terminal, as far as can be told without
+// opening it: the kernel lists every terminal driver's devices in the "tty"
+// class in sysfs, except pseudo-terminal slaves (majors 136-143), which it
+// does not list at all. Without sysfs nothing more can be told.
+bool terminalDevice(const struct stat& st) {
+    const unsigned maj = major(st.st_rdev);
+    if (maj >= 136 && maj <= 143) return true;
+    struct stat sys {};
+    if (::stat("/sys/dev/char", &sys) != 0) return true;
+    const std::string entry = "/sys/dev/char/" + std::to_string(maj) + ":" + std::to_string(minor(st.st_rdev));
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink((entry + "/subsystem").c_str(), target, sizeof target - 1);
+    if (n <= 0) return false;
+    target[n] = '\0';
+    const std::string subsystem(target);
+    return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
+}
+
 // Asks the driver to hand received bytes on at once rather than holding them
 // for its latency timer (USB adapters hold them up to 16 ms by default, which
 // at 4800 bit/s can push a reply past the controller's fixed reply wait).
@@ -76,14 +95,14 @@ public:
         std::string path = serialDevicePath(name);
         if (path.empty()) return ERR_NOT_VALID;
 
-        // Only a character device is opened at all: opening is not harmless
-        // for every file (a tape rewinds, a FIFO blocks).
+        // Only a terminal is opened at all: opening is not harmless for
+        // every file (a tape rewinds, a FIFO blocks).
         struct stat named {};
         if (::stat(path.c_str(), &named) != 0) {
             if (errno == EACCES || errno == EPERM) return errno;
             return ERR_NOT_VALID;
         }
-        if (!S_ISCHR(named.st_mode)) return ERR_NOT_VALID;
+        if (!S_ISCHR(named.st_mode) || !terminalDevice(named)) return ERR_NOT_VALID;
 
         std::lock_guard g(tableLock_);
         for (const auto& p : table_)

@@ -101,7 +101,7 @@ public:
 // Device path that the native library opens for a port name, or "" when the
 // name is refused: a path ("/dev/ttyUSB0", "/dev/pts/7") is used as given,
 // "COMn" (n >= 1) maps to /dev/ttyS(n-1). The library opens only paths that
-// name a character device (checked before opening: opening some devices, a
+// name a terminal device (checked before opening: opening some devices, a
 // tape for instance, has effects of its own).
 std::string serialDevicePath(const std::string& name);
 

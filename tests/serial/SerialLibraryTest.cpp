@@ -62,7 +62,7 @@ public:
     }
 };
 
-TEST(SerialLibrary, OpensOnlyCharacterDevices) {
+TEST(SerialLibrary, OpensOnlyTerminals) {
     TempDir dir("serlib");
     const std::string file = dir.file("plain");
     { std::ofstream(file) << "not a port"; }
@@ -81,6 +81,8 @@ TEST(SerialLibrary, OpensOnlyCharacterDevices) {
     char events[4096];
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "something was opened";
     ::close(watch);
+    EXPECT_EQ(openError(SerialConfig("/dev/null")), "SerOpenPort failed: Port not valid")
+        << "a character device that is no terminal";
 
     // A link to a terminal is followed, as /dev/serial/by-id links are.
     PtyPeer peer;
