@@ -451,18 +451,24 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
         auto c = watch.snap();
         ASSERT_FALSE(c.tc.empty());
         EXPECT_EQ(c.tc.back().numBytes, 0) << "an empty poll is decoded as such";
+        ASSERT_FALSE(c.indicate.empty());
         EXPECT_TRUE(c.indicate.back());
     }
     ASSERT_TRUE(eventually([&] { return r.link.silent(); }, 3000));
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(SerOutPort::silenceMs));
-    ASSERT_TRUE(eventually([&] { return !watch.snap().indicate.back(); }));
+    // The last indicator shown; a copy (a vector<bool> element is a proxy).
+    auto lastIndicate = [&]() -> bool {
+        const auto c = watch.snap();
+        return !c.indicate.empty() && c.indicate.back();
+    };
+    ASSERT_TRUE(eventually([&] { return !lastIndicate(); }));
     const std::size_t decoded = watch.snap().tc.size();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(watch.snap().tc.size(), decoded) << "a silent player's polls are not decoded";
 
     answer.store(true);
     ASSERT_TRUE(eventually([&] { return !r.link.silent(); }, 3000));
-    ASSERT_TRUE(eventually([&] { return watch.snap().indicate.back(); }));
+    ASSERT_TRUE(eventually([&] { return lastIndicate(); }));
     polling.store(false);
     poller.join();
     std::lock_guard g(changesLock);
