@@ -1,6 +1,5 @@
 #include "player/TCThread.h"
 
-#include <cerrno>
 #include <chrono>
 #include <ctime>
 

@@ -517,6 +517,7 @@ void Simulator::setLateMs(int ms) {
 void Simulator::hangUp() {
     {
         std::lock_guard lock(impl_->mu);
+        if (impl_->hung) return;  // already unplugged: nothing more to pull
         impl_->hangupRequested = true;
     }
     impl_->wake();

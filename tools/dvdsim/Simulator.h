@@ -74,7 +74,8 @@ struct Faults {
 };
 
 struct Options {
-    std::string linkPath;  // symlink to the slave, made at start() and removed at stop()
+    std::string linkPath;  // symlink to the slave, made at start() (and at a replug), removed at a
+                           // hang-up and at stop()
     std::string logPath;   // text log, one line per entry, flushed per line
     int latencyMs = 5;     // carriage return to the first reply byte
     int bitRate = 4800;    // 10 bit times per byte (8N1)
@@ -117,7 +118,7 @@ public:
     void setErrorReplies(bool on);
     void setGarbageRate(double rate);
     void setLateMs(int ms);
-    void hangUp();  // close the line now, as an unplugged adapter would
+    void hangUp();  // close the line now, as an unplugged adapter would (no-op while hung up)
     bool hungUp() const;  // true from a hang-up until the replug (if any)
     int replugs() const;  // fresh lines opened after hang-ups
 
