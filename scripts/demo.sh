@@ -20,8 +20,13 @@ run=$root/demo-run
 mkdir -p "$run"
 rm -f "$run/demo-screenshot.png"
 
-# The simulator prints the terminal it serves on its first line.
-"$root/build/default/tools/dvdsim/dvdsim" --log "$run/dvdsim.log" >"$run/dvdsim.out" 2>&1 &
+# The simulator prints the terminal it serves on its first line and keeps the
+# link demo-run/dvd-player pointing at it, the way /dev/serial/by-id/... names
+# a USB adapter; Morvia is given the link, so it finds the player again after
+# a replug (`kill -USR1` the simulator to pull the cable: it comes back 2 s later).
+link=$run/dvd-player
+"$root/build/default/tools/dvdsim/dvdsim" --log "$run/dvdsim.log" --link "$link" --replug-after 2 \
+  >"$run/dvdsim.out" 2>&1 &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
 for _ in $(seq 100); do
@@ -29,14 +34,14 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 port=$(head -n 1 "$run/dvdsim.out")
-[ -e "$port" ] || { echo "demo: the simulator did not start: $(cat "$run/dvdsim.out")" >&2; exit 1; }
-echo "demo: player simulator on $port"
+[ -e "$port" ] && [ -e "$link" ] || { echo "demo: the simulator did not start: $(cat "$run/dvdsim.out")" >&2; exit 1; }
+echo "demo: player simulator on $port, linked as $link (simulator pid $sim)"
 
 cat >"$run/Settings.txt" <<EOF
 # Morvia settings for the demonstration
 Verbose=YES
 UserNote=Demo
-DVDCOMPort=$port
+DVDCOMPort=$link
 TCOffset=00:00:00:00
 StartTitle=1
 UseClipboard=NO

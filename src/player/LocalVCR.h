@@ -210,7 +210,10 @@ public:
     std::string gettemplate(const std::string& name) const;
 
     // --- construction and shutdown ---
+    // Shows an operator message; the periodic status refresh leaves it in
+    // place for kStatusHoldMs (the highlights keep updating).
     void ShowStat(const std::string& text) override;
+    static constexpr int kStatusHoldMs = 2000;
     static void DelayT(int ms);
     void CommandBLogger();
     // Main window close: stops polling; lets what the operation under way
@@ -238,6 +241,7 @@ public:
     void DoTC(const std::uint8_t* reply, int size, int numBytes) override;
     void setinfo(int title, int chapter) override;
     void TCIndicate(bool ok) override;
+    void LinkSilence(bool silent) override;
     // Copy of the last reply (16 bytes).
     std::array<std::uint8_t, 16> lastReply() const;
 
@@ -265,6 +269,7 @@ private:
     void autostartFields();
     void stopPolling();
     void reportLine(const std::string& value, const std::string& label);
+    bool statusHeld() const;
 
     PlayerLink* sop;
     Display& gui_;
@@ -276,6 +281,8 @@ private:
 
     std::atomic<int> Status{0};
     std::atomic<bool> standby{false};
+    // Steady-clock reading (ticks) until which an operator message is held.
+    std::atomic<long long> statusHeldUntil{0};
     std::atomic<int> curtitle{1};
     std::atomic<int> curchapter{1};
     std::atomic<int> offset{0};

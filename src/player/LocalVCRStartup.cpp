@@ -1,5 +1,6 @@
 // Controller construction, the start-up dialogue with the player, shutdown
 // and the logger window's opening and closing.
+#include <chrono>
 #include <string>
 
 #include "player/LocalVCR.h"
@@ -153,7 +154,17 @@ void LocalVCR::startup(const StartHooks& hooks) {
     Utils::OutLine(" ");
 }
 
-void LocalVCR::ShowStat(const std::string& text) { gui_.ShowStatus(text); }
+void LocalVCR::ShowStat(const std::string& text) {
+    // Held against the periodic status refresh, which would otherwise replace
+    // it within a third of a second, before the operator could read it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStatusHoldMs);
+    statusHeldUntil.store(until.time_since_epoch().count());
+    gui_.ShowStatus(text);
+}
+
+bool LocalVCR::statusHeld() const {
+    return std::chrono::steady_clock::now().time_since_epoch().count() < statusHeldUntil.load();
+}
 
 void LocalVCR::DelayT(int ms) { Utils::DelayT(ms); }
 

@@ -22,8 +22,16 @@ void LocalVCR::CommandStatus() {
         StatusString = text;
         haveStatusString = true;
     }
-    ShowStat(text);
-    if (!sop) ShowStat("No DVD Detected");
+    // The highlights follow the player at once; the text waits while an
+    // operator message is held.
+    if (statusHeld()) return;
+    gui_.ShowStatus(text);
+    if (!sop || sop->silent()) gui_.ShowStatus("No DVD Detected");
+}
+
+void LocalVCR::LinkSilence(bool silent) {
+    (void)silent;
+    CommandStatus();  // "No DVD Detected" shows (or goes) now, not at the next refresh
 }
 
 void LocalVCR::status() { CommandStatus(); }

@@ -26,6 +26,9 @@ public:
     // written) and any pending frame-position poll; returns how many
     // commands were dropped.
     virtual int dropWaiting() { return 0; }
+    // True while the player gives no sign of life (the line is down, or no
+    // byte has arrived for a second of polls).
+    virtual bool silent() const { return false; }
 };
 
 // What the link hands back to the controller from its own thread.
@@ -42,6 +45,8 @@ public:
     virtual void setinfo(int title, int chapter) = 0;
     virtual void TCIndicate(bool ok) = 0;
     virtual void ShowStat(const std::string& text) = 0;
+    // The link's silence state changed (see PlayerLink::silent).
+    virtual void LinkSilence(bool silent) { (void)silent; }
 };
 
 } // namespace morvia

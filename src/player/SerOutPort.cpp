@@ -1,14 +1,28 @@
 #include "player/SerOutPort.h"
 
-#include <chrono>
+#include <cerrno>
+#include <system_error>
+
+#include <sys/stat.h>
 
 #include "serial/SerialErrors.h"
-#include "serial/SerialPortLocal.h"
 #include "startup/Utils.h"
 
 namespace morvia {
+namespace {
 
-SerOutPort::SerOutPort(const std::string& portName) : serCfg(portName) {
+// Failures that mean the line itself is gone (a hung-up terminal, an
+// unplugged adapter), as opposed to one write that did not get through.
+bool isHangUp(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
+
+bool nodeExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), serCfg(portName) {
     try {
         serCfg.setHandshake(SerialConfig::HS_NONE);
         serCfg.setDataBits(SerialConfig::LN_8BITS);
@@ -25,6 +39,7 @@ SerOutPort::SerOutPort(const std::string& portName) : serCfg(portName) {
 
     try {
         serialPort = std::make_unique<SerialPortLocal>(serCfg);
+        lastByteAt_ = Clock::now();
     } catch (const SerialIOException&) {
         OutLine(" ");
         OutLine("Serial Port " + portName + " not available");
@@ -74,6 +89,12 @@ void SerOutPort::queue(const std::string& command) {
         return;
     }
     std::lock_guard g(storeLock_);
+    if (down_.load()) {
+        // Kept for later, a transport command would reach the player long
+        // after the operator gave it.
+        ++dropped_;
+        return;
+    }
     if (b > maxWaiting - 1) return;  // 49 waiting: dropped
     auto& row = cmdset[static_cast<std::size_t>(b)];
     row[0] = static_cast<std::uint8_t>(command.size());
@@ -94,7 +115,20 @@ int SerOutPort::pending() const {
 
 bool SerOutPort::waitIdle(int ms) {
     std::unique_lock g(storeLock_);
-    return storeCv_.wait_for(g, std::chrono::milliseconds(ms > 0 ? ms : 0), [this] { return b == 0 && !inFlight_; });
+    ++idleWaiters_;
+    const bool idle =
+        storeCv_.wait_for(g, std::chrono::milliseconds(ms > 0 ? ms : 0), [this] { return b == 0 && !inFlight_; });
+    --idleWaiters_;
+    return idle;
+}
+
+void SerOutPort::notifyIdleWaiters() {
+    bool waiting;
+    {
+        std::lock_guard g(storeLock_);
+        waiting = idleWaiters_ > 0;
+    }
+    if (waiting) storeCv_.notify_all();
 }
 
 int SerOutPort::dropWaiting() {
@@ -111,17 +145,34 @@ int SerOutPort::dropWaiting() {
 
 void SerOutPort::run() {
     a.store(true);
+    int pause = 30;
     while (true) {
         std::string command;
         bool haveCommand = false;
+        // A plain sleep: a timed-out condition-variable wait costs a second
+        // system call, at the cycle rate. A stop is seen within the cycle.
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        pause = 30;
         {
             std::unique_lock g(storeLock_);
-            if (storeCv_.wait_for(g, std::chrono::milliseconds(30), [this] { return stop_; })) return;
-            if (b >= 1 && b <= maxWaiting) {
+            if (stop_) return;
+            if (!down_.load() && b >= 1 && b <= maxWaiting) {
                 --b;
                 command = dequeue(b);
                 haveCommand = true;
                 inFlight_ = true;
+            }
+        }
+        if (down_.load()) {
+            {
+                std::lock_guard g(lineLock_);
+                reopenLocked();
+            }
+            if (down_.load()) {
+                // No exchange on a dead line; a poll only shows that it failed.
+                if (d.exchange(0) == 1) finishPoll(serin, false);
+                reportSilence();
+                continue;
             }
         }
         if (haveCommand) {
@@ -130,15 +181,28 @@ void SerOutPort::run() {
         } else if (d.load() == 1) {
             d.store(0);
             Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            bool ok = SEROK.load();
-            LinkClient* c = client_.load();
-            if (c) {
-                if (ok) c->DoTC(reply.data(), buffersize, numBytes.load());
-                c->TCIndicate(ok);
-            }
+            finishPoll(reply, SEROK.load() && !silent_.load());
+            // The 10 ms pause after a poll joins the next cycle's 30 ms: the
+            // cycle keeps its length with one wake-up less (the reply is
+            // shown 10 ms sooner).
+            pause = 40;
         }
+        reportSilence();
     }
+}
+
+void SerOutPort::finishPoll(const Reply& reply, bool ok) {
+    LinkClient* c = client_.load();
+    if (!c) return;
+    if (ok) c->DoTC(reply.data(), buffersize, numBytes.load());
+    c->TCIndicate(ok);
+}
+
+void SerOutPort::reportSilence() {
+    const bool now = silent_.load();
+    if (now == reportedSilent_) return;
+    reportedSilent_ = now;
+    if (LinkClient* c = client_.load()) c->LinkSilence(now);
 }
 
 void SerOutPort::decodeInfo(const Reply& reply) {
@@ -175,8 +239,11 @@ SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& w
         std::lock_guard g(storeLock_);
         inFlight_ = false;
     }
-    storeCv_.notify_all();
-    if (!written) return serin;
+    notifyIdleWaiters();
+    if (!written) {
+        SEROK.store(false);
+        return serin;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, wait.load())));
     readLocked();
     if (serin[0] == 'E') SEROK.store(false);
@@ -195,24 +262,94 @@ SerOutPort::Reply SerOutPort::ReadSer() {
 }
 
 bool SerOutPort::writeLocked(const std::string& command) {
-    try {
-        if (!serialPort) throw SerialIOException("no port");
-        serialPort->putData(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
-        return true;
-    } catch (const SerialIOException&) {
-        OutLine("Unable to write to Serial Port");
+    if (!serialPort || !serialPort->isOpen()) {
+        writeFailedLocked(0, "port not open");
         return false;
     }
+    try {
+        serialPort->putData(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
+    } catch (const SerialIOException& e) {
+        writeFailedLocked(serialPort->lastError(), e.what());
+        return false;
+    }
+    writeWorkedLocked();
+    return true;
+}
+
+void SerOutPort::writeFailedLocked(int err, const std::string& what) {
+    ++failedExchanges_;
+    if (!failing_) {
+        failing_ = true;
+        OutLine("Unable to write to Serial Port");
+        OutLine("Serial Port " + portName_ + ": " + (err > 0 ? std::generic_category().message(err) : what));
+    }
+    if (serialPort && serialPort->isOpen() && (isHangUp(err) || !nodeExists(serialDevicePath(portName_))))
+        closeLineLocked();
+}
+
+void SerOutPort::writeWorkedLocked() {
+    if (!failing_) return;
+    long dropped = 0;
+    {
+        std::lock_guard g(storeLock_);
+        std::swap(dropped, dropped_);
+    }
+    std::string line = "Serial Port " + portName_ + " working again after " + std::to_string(failedExchanges_) +
+                       " failed exchanges";
+    if (dropped > 0) line += ", " + std::to_string(dropped) + " commands dropped";
+    OutLine(line);
+    failing_ = false;
+    failedExchanges_ = 0;
+}
+
+void SerOutPort::closeLineLocked() {
+    try {
+        serialPort->close();
+    } catch (const SerialIOException&) {
+        // The descriptor is released with the library's record either way.
+    }
+    {
+        std::lock_guard g(storeLock_);
+        // What waits was meant for a player that is not there any more.
+        dropped_ += b;
+        b = 0;
+        down_.store(true);
+    }
+    notifyIdleWaiters();
+    silent_.store(true);
+    nextReopen_ = Clock::now() + std::chrono::milliseconds(reopenMs);
+}
+
+void SerOutPort::reopenLocked() {
+    const auto now = Clock::now();
+    if (now < nextReopen_) return;
+    nextReopen_ = now + std::chrono::milliseconds(reopenMs);
+    try {
+        serialPort->open();
+    } catch (const SerialIOException&) {
+        return;  // not back yet; tried again in a second, without a line
+    }
+    // The settings came back with the open; the modem lines are raised again
+    // (a pseudo-terminal has none, which the first open already reported).
+    try {
+        serialPort->setDTR(true);
+        serialPort->setRTS(true);
+    } catch (const SerialIOException&) {
+    }
+    OutLine("Serial Port " + portName_ + " Opened OK");
+    lastByteAt_ = now;
+    std::lock_guard g(storeLock_);
+    down_.store(false);
 }
 
 void SerOutPort::readLocked() {
     numBytes.store(0);
     if (!SerialInStream) return;
+    int total = 0;
     try {
         // Bounded by the receive buffer length, so that a line that never
         // stops talking cannot hold the exchange forever; the rest is found
         // by the next exchange.
-        int total = 0;
         while (total < rxBuf && SerialInStream->available() > 0) {
             int n = SerialInStream->read(serin);
             numBytes.store(n);
@@ -220,6 +357,13 @@ void SerOutPort::readLocked() {
         }
     } catch (const SerialIOException&) {
         // What was read so far stays in the buffer.
+    }
+    const auto now = Clock::now();
+    if (total > 0) {
+        lastByteAt_ = now;
+        silent_.store(false);
+    } else if (now - lastByteAt_ >= std::chrono::milliseconds(silenceMs)) {
+        silent_.store(true);
     }
 }
 

@@ -11,10 +11,20 @@
 // with no lock of this object held, so the client may call queue from them.
 // The thread is owned by the object: start() starts it, the destructor stops
 // and joins it (within one cycle).
+//
+// Failures: a write that fails is a failed exchange (SEROK cleared, the reply
+// not decoded). The first failure of an outage prints two console lines (the
+// failure and the operating system's reason); later ones are counted, and the
+// first exchange that works again prints one line with the count. A hung-up
+// line (the adapter unplugged) is closed and reopened by name once a second
+// with the same settings; while it is down, commands handed to queue are
+// dropped and counted. When no byte has arrived for a second of exchanges the
+// link reports itself silent until bytes arrive again.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -27,6 +37,7 @@
 #include "serial/SerOutputStream.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialPort.h"
+#include "serial/SerialPortLocal.h"
 
 namespace morvia {
 
@@ -38,6 +49,10 @@ public:
     static constexpr int maxCommand = rowBytes - 1;  // 19
     static constexpr int maxWaiting = 49;
     static constexpr std::uint8_t bsgetfr[3] = {0x3F, 0x46, 0x0D};  // "?F\r"
+    // No byte for this long (while exchanges go on): the player is silent.
+    static constexpr int silenceMs = 1000;
+    // A hung-up line is reopened this often.
+    static constexpr int reopenMs = 1000;
 
     using Reply = std::array<std::uint8_t, buffersize>;
 
@@ -59,6 +74,10 @@ public:
     bool hasSerialPort() const override { return serialPort != nullptr; }
     bool waitIdle(int ms) override;
     int dropWaiting() override;
+    // True while the line is down or no byte arrived for silenceMs of exchanges.
+    bool silent() const override { return silent_.load(); }
+    // True while a hung-up line waits to be reopened.
+    bool lineDown() const { return down_.load(); }
 
     // Receives replies, timecodes, title/chapter and status texts; may be null.
     void setclient(LinkClient* client) { client_.store(client); }
@@ -93,9 +112,20 @@ public:
 
 private:
     void run();
+    // Tells the client when the silence state changed (no lock held).
+    void reportSilence();
+    void notifyIdleWaiters();  // wakes waitIdle callers, if any (one syscall saved per exchange otherwise)
+    // The poll's outcome for the client: decode when it succeeded, then the indicator.
+    void finishPoll(const Reply& reply, bool ok);
     // The exchange and its two halves; the caller holds lineLock_.
     Reply exchangeLocked(const std::string& command, bool& written);
+    // Writes through the port; a failure is counted and reported as part of
+    // its outage, and a hang-up closes the line.
     bool writeLocked(const std::string& command);
+    void writeFailedLocked(int err, const std::string& what);
+    void writeWorkedLocked();
+    void closeLineLocked();
+    void reopenLocked();
     void readLocked();
     void decodeInfo(const Reply& reply);
 
@@ -110,22 +140,37 @@ private:
     std::atomic<int> chnumber{0};
     std::atomic<LinkClient*> client_{nullptr};
 
+    const std::string portName_;
     SerialConfig serCfg;
-    // Declared before the streams, which refer to it.
-    std::unique_ptr<SerialPort> serialPort;
+    // Declared before the streams, which refer to it. Never replaced once made:
+    // a hung-up line is closed and reopened through the same object.
+    std::unique_ptr<SerialPortLocal> serialPort;
     std::unique_ptr<SerOutputStream> SerialOutStream;
     std::unique_ptr<SerInputStream> SerialInStream;
 
     // The command store: row layout byte 0 = length, bytes 1.. = command.
     mutable std::mutex storeLock_;
-    std::condition_variable storeCv_;  // store emptied / command written / stop
+    std::condition_variable storeCv_;  // store emptied / command written (waitIdle)
     std::array<std::array<std::uint8_t, rowBytes>, storeRows> cmdset{};
     int b = 0;
     bool inFlight_ = false;  // a taken command not yet written
     bool stop_ = false;
+    long dropped_ = 0;       // commands refused while the line was down
+    int idleWaiters_ = 0;    // callers inside waitIdle
 
-    std::mutex lineLock_;  // one exchange at a time; guards serin
+    // Set and cleared under storeLock_ (so that queue sees it with the store).
+    std::atomic<bool> down_{false};
+    std::atomic<bool> silent_{false};
+
+    using Clock = std::chrono::steady_clock;
+    std::mutex lineLock_;  // one exchange at a time; guards serin and the outage state below
     Reply serin{};
+    bool failing_ = false;   // an outage is under way (its lines printed)
+    long failedExchanges_ = 0;
+    Clock::time_point lastByteAt_ = Clock::now();
+    Clock::time_point nextReopen_{};
+
+    bool reportedSilent_ = false;  // port thread only
 
     std::thread thread_;
 };

@@ -1,6 +1,11 @@
 #include "player/TCThread.h"
 
 #include <chrono>
+#include <ctime>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "player/LocalVCR.h"
 
@@ -20,11 +25,9 @@ void TCThread::start() {
 }
 
 void TCThread::stopme() {
-    {
-        std::lock_guard g(wakeLock);
-        a.store(false);
-    }
-    wake.notify_all();
+    a.store(false);
+    wakeWord.fetch_add(1);
+    ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
 }
 
 void TCThread::join() {
@@ -40,8 +43,19 @@ void TCThread::join() {
 bool TCThread::sleepTick() {
     int ms = sleeptime.load();
     if (ms < 0) ms = 0;
-    std::unique_lock l(wakeLock);
-    return !wake.wait_for(l, std::chrono::milliseconds(ms), [this] { return !a.load(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (true) {
+        // Read before checking the flag: a stopme() after the check changes
+        // the word, so the wait below returns at once instead of sleeping.
+        const int seen = wakeWord.load();
+        if (!a.load()) return false;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord), FUTEX_WAIT_PRIVATE, seen, &ts, nullptr, 0);
+        // Woken, interrupted or timed out: the loop tells which.
+    }
 }
 
 void TCThread::run() {

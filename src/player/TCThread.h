@@ -8,7 +8,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -56,8 +55,9 @@ private:
     int n = 0;  // touched only by the thread itself
     std::atomic<long> tickCount{0};
 
-    std::mutex wakeLock;
-    std::condition_variable wake;
+    // Bumped by stopme(); a sleeping tick waits on it (a futex), so a tick
+    // costs one system call and stopme() still cuts it short.
+    std::atomic<int> wakeWord{0};
     std::mutex threadLock;  // guards worker against concurrent start/join
     std::thread worker;
 };

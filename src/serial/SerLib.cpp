@@ -17,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,7 +36,8 @@ struct OpenPort {
     std::string path;
     dev_t rdev = 0;
     std::atomic<int> rxTimeout{0};
-    std::atomic<int> txTimeout{0};  // 0: a write waits as long as it takes
+    std::atomic<int> txTimeout{0};  // 0: a write waits up to writeLimitMs
+    std::atomic<int> lastErrno{0};  // errno of the last failed call
     std::mutex countLock;           // guards `last`
     serial_icounter_struct last{};
     bool haveLast = false;
@@ -43,10 +45,48 @@ struct OpenPort {
     ~OpenPort() {
         if (fd >= 0) ::close(fd);  // also releases the lock taken at open
     }
+
+    // Records why a call failed; returns -1 for the caller to pass on.
+    int fail(int err) {
+        lastErrno.store(err != 0 ? err : EIO);
+        return -1;
+    }
 };
+
+// True when a character device is a terminal, as far as can be told without
+// opening it: the kernel lists every terminal driver's devices in the "tty"
+// class in sysfs, except pseudo-terminal slaves (majors 136-143), which it
+// does not list at all. Without sysfs nothing more can be told.
+bool terminalDevice(const struct stat& st) {
+    const unsigned maj = major(st.st_rdev);
+    if (maj >= 136 && maj <= 143) return true;
+    struct stat sys {};
+    if (::stat("/sys/dev/char", &sys) != 0) return true;
+    const std::string entry = "/sys/dev/char/" + std::to_string(maj) + ":" + std::to_string(minor(st.st_rdev));
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink((entry + "/subsystem").c_str(), target, sizeof target - 1);
+    if (n <= 0) return false;
+    target[n] = '\0';
+    const std::string subsystem(target);
+    return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
+}
+
+// Asks the driver to hand received bytes on at once rather than holding them
+// for its latency timer (USB adapters hold them up to 16 ms by default, which
+// at 4800 bit/s can push a reply past the controller's fixed reply wait).
+// Drivers without the request (a pseudo-terminal) are left as they are.
+void requestLowLatency(SerialDriver& driver, int fd) {
+    serial_struct info {};
+    if (driver.getSerial(fd, info) != 0) return;
+    if (info.flags & ASYNC_LOW_LATENCY) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    (void)driver.setSerial(fd, info);
+}
 
 class PosixSerialLibrary final : public SerialLibrary {
 public:
+    explicit PosixSerialLibrary(SerialDriver& driver) : driver_(driver) {}
+
     int SerGetLibVer() override { return 100; }
 
     int SerOpenPort(SerialConfig& cfg) override {
@@ -54,6 +94,15 @@ public:
         if (name.empty()) name = trimZeros(cfg.getBaseName()) + std::to_string(cfg.getPort());
         std::string path = serialDevicePath(name);
         if (path.empty()) return ERR_NOT_VALID;
+
+        // Only a terminal is opened at all: opening is not harmless for
+        // every file (a tape rewinds, a FIFO blocks).
+        struct stat named {};
+        if (::stat(path.c_str(), &named) != 0) {
+            if (errno == EACCES || errno == EPERM) return errno;
+            return ERR_NOT_VALID;
+        }
+        if (!S_ISCHR(named.st_mode) || !terminalDevice(named)) return ERR_NOT_VALID;
 
         std::lock_guard g(tableLock_);
         for (const auto& p : table_)
@@ -85,6 +134,10 @@ public:
         }
         // Another process holding the device counts as "in use".
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return ERR_IN_USE;
+        // Exclusive use in the terminal layer as well: programs that do not
+        // take the lock (a modem manager probing new ports) are refused.
+        (void)::ioctl(fd, TIOCEXCL);
+        requestLowLatency(driver_, fd);
 
         std::size_t slot = 0;
         while (slot < table_.size() && table_[slot]) ++slot;
@@ -106,7 +159,10 @@ public:
         if (hs == SerialConfig::HS_DSRDTR) return EINVAL;  // termios has no DSR/DTR flow control
 
         termios t {};
-        if (::tcgetattr(p->fd, &t) != 0) return errno ? errno : -1;
+        if (::tcgetattr(p->fd, &t) != 0) {
+            p->fail(errno);
+            return errno ? errno : -1;
+        }
         ::cfmakeraw(&t);
         t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
         t.c_cflag |= CLOCAL | CREAD | sizes[db];
@@ -125,7 +181,10 @@ public:
         t.c_cc[VTIME] = 0;
         ::cfsetispeed(&t, speeds[br]);
         ::cfsetospeed(&t, speeds[br]);
-        if (::tcsetattr(p->fd, TCSANOW, &t) != 0) return errno ? errno : -1;
+        if (::tcsetattr(p->fd, TCSANOW, &t) != 0) {
+            p->fail(errno);
+            return errno ? errno : -1;
+        }
         return 0;
     }
 
@@ -136,6 +195,7 @@ public:
             if (port < 0 || static_cast<std::size_t>(port) >= table_.size() || !table_[port]) return -1;
             p = std::move(table_[port]);
         }
+        (void)::ioctl(p->fd, TIOCNXCL);  // the next user of the device may open it
         return 0;  // the descriptor closes when the last caller lets go of it
     }
 
@@ -144,8 +204,11 @@ public:
     int SerPutData(int port, const std::uint8_t* data, int count) override {
         auto p = get(port);
         if (!p || data == nullptr || count <= 0) return 0;
-        const int limit = p->txTimeout.load();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit > 0 ? limit : 0);
+        // The port's time-out, never more than writeLimitMs: a line whose far
+        // end stopped reading must not hold the caller.
+        const int asked = p->txTimeout.load();
+        const int limit = asked > 0 && asked < writeLimitMs ? asked : writeLimitMs;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
         int sent = 0;
         while (sent < count) {
             ssize_t n = ::write(p->fd, data + sent, static_cast<std::size_t>(count - sent));
@@ -155,19 +218,30 @@ public:
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                int wait = -1;  // no time-out: wait until the line takes the bytes
-                if (limit > 0) {
-                    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-                    if (left <= 0) break;
-                    wait = static_cast<int>(std::min<long long>(left, INT_MAX));
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+                if (left <= 0) {
+                    p->fail(ETIMEDOUT);
+                    break;
                 }
                 pollfd pf{p->fd, POLLOUT, 0};
-                int r = ::poll(&pf, 1, wait);
+                int r = ::poll(&pf, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
                 if (r < 0 && errno == EINTR) continue;
-                if (r <= 0 || (pf.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
-                continue;
+                if (r < 0) {
+                    p->fail(errno);
+                    break;
+                }
+                if (pf.revents & POLLNVAL) {
+                    p->fail(EBADF);
+                    break;
+                }
+                if (pf.revents & (POLLERR | POLLHUP)) {
+                    p->fail(EIO);  // the line hung up
+                    break;
+                }
+                continue;  // writable again, or time left to wait
             }
-            break;  // line failure (a hung-up peer gives EIO)
+            p->fail(n < 0 ? errno : EIO);  // line failure (a hung-up peer gives EIO)
+            break;
         }
         return sent;
     }
@@ -200,7 +274,12 @@ public:
             n = ::read(p->fd, data, static_cast<std::size_t>(count));
         } while (n < 0 && errno == EINTR);
         if (n >= 0) return static_cast<int>(n);
-        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : p->fail(errno);
+    }
+
+    int SerLastError(int port) override {
+        auto p = get(port);
+        return p ? p->lastErrno.load() : -1;
     }
 
     int SerRxFlush(int port) override { return withFd(port, [](int fd) { return ::tcflush(fd, TCIFLUSH); }); }
@@ -271,14 +350,14 @@ private:
     int withFd(int port, F f) {
         auto p = get(port);
         if (!p) return -1;
-        return f(p->fd) == 0 ? 0 : -1;
+        return f(p->fd) == 0 ? 0 : p->fail(errno);
     }
 
     int count(int port, unsigned long request) {
         auto p = get(port);
         if (!p) return -1;
         int n = 0;
-        if (::ioctl(p->fd, request, &n) != 0) return -1;
+        if (::ioctl(p->fd, request, &n) != 0) return p->fail(errno);
         return n;
     }
 
@@ -309,11 +388,25 @@ private:
         return grew ? 1 : 0;
     }
 
+    SerialDriver& driver_;
     std::mutex tableLock_;
     std::vector<std::shared_ptr<OpenPort>> table_;
 };
 
 } // namespace
+
+int SerialDriver::getSerial(int fd, serial_struct& info) { return ::ioctl(fd, TIOCGSERIAL, &info); }
+
+int SerialDriver::setSerial(int fd, const serial_struct& info) { return ::ioctl(fd, TIOCSSERIAL, &info); }
+
+SerialDriver& SerialDriver::system() {
+    static SerialDriver driver;
+    return driver;
+}
+
+std::unique_ptr<SerialLibrary> SerialLibrary::makeNative(SerialDriver& driver) {
+    return std::make_unique<PosixSerialLibrary>(driver);
+}
 
 std::string serialDevicePath(const std::string& name) {
     if (!name.empty() && name[0] == '/') return name.find('\0') == std::string::npos ? name : std::string();
@@ -329,7 +422,7 @@ std::string serialDevicePath(const std::string& name) {
 }
 
 SerialLibrary& SerialLibrary::native() {
-    static PosixSerialLibrary lib;
+    static PosixSerialLibrary lib(SerialDriver::system());
     return lib;
 }
 

@@ -13,10 +13,26 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "serial/SerialConfig.h"
 
+struct serial_struct;
+
 namespace morvia {
+
+// The driver-specific terminal requests the native library makes beyond
+// termios, as one seam so that tests can play a driver that has them (a
+// pseudo-terminal has none). Each returns 0 or -1 with errno set, as ioctl.
+class SerialDriver {
+public:
+    virtual ~SerialDriver() = default;
+    virtual int getSerial(int fd, serial_struct& info);        // TIOCGSERIAL
+    virtual int setSerial(int fd, const serial_struct& info);  // TIOCSSERIAL
+    // The real driver calls (ioctl).
+    static SerialDriver& system();
+};
 
 class SerialLibrary {
 public:
@@ -69,14 +85,24 @@ public:
     virtual int SerGetTimeoutTx(int port) = 0;
     // One pass of flow-control handling; the flow task calls it in a loop.
     virtual int SerFlowTask(int port) = 0;
+    // The operating system's error number of the port's last failed call
+    // (0 when none failed); -1 for a port that is not open. A write that
+    // could not finish in time gives ETIMEDOUT, a hung-up line EIO.
+    virtual int SerLastError(int port) { (void)port; return 0; }
 
     // The POSIX library (process-wide, never destroyed).
     static SerialLibrary& native();
+    // A POSIX library of its own over `driver` (tests); `driver` must outlive it.
+    static std::unique_ptr<SerialLibrary> makeNative(SerialDriver& driver);
+    // Longest time a write may wait for the line to take its bytes.
+    static constexpr int writeLimitMs = 2000;
 };
 
 // Device path that the native library opens for a port name, or "" when the
 // name is refused: a path ("/dev/ttyUSB0", "/dev/pts/7") is used as given,
-// "COMn" (n >= 1) maps to /dev/ttyS(n-1).
+// "COMn" (n >= 1) maps to /dev/ttyS(n-1). The library opens only paths that
+// name a terminal device (checked before opening: opening some devices, a
+// tape for instance, has effects of its own).
 std::string serialDevicePath(const std::string& name);
 
 } // namespace morvia

@@ -81,9 +81,19 @@ bool SerialPortLocal::isSupported(const std::string& f) const {
     return true;
 }
 
+// The library writes its own port number into the record it opens; it gets a
+// copy, so that the record keeps naming the port the caller asked for and a
+// later reset or open finds the same device.
+int SerialPortLocal::openNamed() {
+    SerialConfig opened = config;
+    int r = lib_.SerOpenPort(opened);
+    if (r == 0) port = opened.getPort() - 1;
+    return r;
+}
+
 void SerialPortLocal::open() {
     if (osName != "Windows 95") config.setHardFlow(false);
-    int r = lib_.SerOpenPort(config);
+    int r = openNamed();
     if (r != 0) {
         switch (r) {
         case SerialLibrary::ERR_ALREADY_OPEN: raise("SerOpenPort failed: Port is already open");
@@ -93,7 +103,6 @@ void SerialPortLocal::open() {
         }
     }
     isOpen_ = true;
-    port = config.getPort() - 1;
     try {
         configure(config);
         if (osName == "Mac OS") {
@@ -145,9 +154,8 @@ void SerialPortLocal::close() {
 
 void SerialPortLocal::reset() {
     close();
-    int r = lib_.SerOpenPort(config);
+    int r = openNamed();
     if (r != 0) raise("reset: SerOpenPort failed: " + std::to_string(r));
-    port = config.getPort() - 1;
     isOpen_ = true;
     configure(config);
 }
@@ -299,5 +307,6 @@ int SerialPortLocal::txDrain() { return checked(lib_.SerTxDrain(port), "txDrain"
 int SerialPortLocal::getTimeoutRx() { return lib_.SerGetTimeoutRx(port); }
 int SerialPortLocal::getTimeoutTx() { return lib_.SerGetTimeoutTx(port); }
 int SerialPortLocal::getLibVer() { return lib_.SerGetLibVer(); }
+int SerialPortLocal::lastError() const { return port >= 0 ? lib_.SerLastError(port) : 0; }
 
 } // namespace morvia

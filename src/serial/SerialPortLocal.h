@@ -71,6 +71,9 @@ public:
     void setTimeoutRx(int ms) override;
     void setTimeoutTx(int ms) override;
     int getLibVer() override;
+    // The operating system's error number behind the last failed operation
+    // on the open port (0 when none failed or the port is closed).
+    int lastError() const;
     int getPortNum() const override { return port; }
     void setName(const std::string& n) override { name = n; }
     std::string getName() const override { return name; }
@@ -98,6 +101,7 @@ public:
 
 private:
     void featureSetup();
+    int openNamed();  // SerOpenPort on a copy of the record; sets `port`
     void stopFlowTask() noexcept;
     // Raises when the feature is unsupported or (if asked) the port is closed.
     void guard(bool supported, const char* label, bool needsPort) const;

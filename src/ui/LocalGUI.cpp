@@ -168,6 +168,7 @@ LocalGUI::LocalGUI(ActionQueue& actions, QWidget* parent)
     texts_[index(Field::prfield)] = PRString;
     layer_ = QImage(width_, height, QImage::Format_RGB32);
     layer_.fill(backgroundcol);
+    painted_ = layer_.copy();
     build();
     installShortcuts();
 }
@@ -479,22 +480,38 @@ void LocalGUI::fill(const QRect& r, QRgb colour) {
         // only the strip that changed, so the window's widgets are not redrawn
         // at the polling rate.
         if (!changed) return;
-        layerDirty_ = layerDirty_.united(area);
+        layerDirty_ += area;
         if (repaintPending_) return;
         repaintPending_ = true;
     }
     queue_->post([this] { repaintLayer(); });
 }
 
+// Repaints only the pixels that differ from what was last painted. A status
+// refresh clears the marks and sets the same ones again: no net change, so
+// nothing under the marks (the buttons between them) is redrawn.
 void LocalGUI::repaintLayer() {
-    QRect dirty;
+    QRegion changed;
     {
         std::lock_guard g(modelLock_);
         repaintPending_ = false;
-        dirty = layerDirty_;
-        layerDirty_ = QRect();
+        for (const QRect& r : layerDirty_) {
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                const auto* now = reinterpret_cast<const QRgb*>(layer_.constScanLine(y));
+                auto* shown = reinterpret_cast<QRgb*>(painted_.scanLine(y));
+                int first = -1, last = -1;
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    if (now[x] == shown[x]) continue;
+                    shown[x] = now[x];
+                    if (first < 0) first = x;
+                    last = x;
+                }
+                if (first >= 0) changed += QRect(first, y, last - first + 1, 1);
+            }
+        }
+        layerDirty_ = QRegion();
     }
-    if (!dirty.isEmpty()) update(dirty);
+    if (!changed.isEmpty()) update(changed);
 }
 
 QImage LocalGUI::paintLayer() const {
@@ -645,7 +662,7 @@ void LocalGUI::runScript(LocalVCR& vcr) {
         script(vcr);
     } catch (const LineArgumentError& e) {
         // The run has ended with its closing lines; the window goes on.
-        ShowStatus("Script stopped: " + e.problem() + " in \"" + e.line() + "\"");
+        vcr.ShowStat("Script stopped: " + e.problem() + " in \"" + e.line() + "\"");
     }
 }
 

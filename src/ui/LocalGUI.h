@@ -15,6 +15,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <QWidget>
 
 #include <array>
@@ -169,7 +170,8 @@ private:
     std::array<bool, 9> dirty_{};
     QImage layer_;
     bool repaintPending_ = false;
-    QRect layerDirty_;  // union of the layer areas changed since the last repaint
+    QRegion layerDirty_;  // the layer strips changed since the last repaint
+    QImage painted_;      // the layer as last handed to a repaint (Qt thread, under modelLock_)
     std::shared_ptr<const std::function<void(Field, const std::string&)>> observer_;
 
     // Widgets (Qt thread only after construction).

@@ -24,6 +24,7 @@
 #include "startup/Utils.h"
 #include "ui/GuiQueue.h"
 #include "ui/LocalGUI.h"
+#include "ui/PaintStats.h"
 
 namespace morvia {
 namespace {
@@ -94,6 +95,7 @@ int runApp(int argc, char** argv) {
     char* toolkitArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
     QApplication app(toolkitArgc, toolkitArgv);
     QApplication::setQuitOnLastWindowClosed(false);
+    PaintStats::installFromEnvironment();  // benchmarks only
 
     // Read here, before any other thread runs.
     const std::string screenshot = envText("MORVIA_SCREENSHOT");

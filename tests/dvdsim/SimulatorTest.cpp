@@ -1,5 +1,7 @@
 // Conformance of the simulator over its pseudo-terminal, driven as the controller drives a player.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -293,6 +295,46 @@ TEST(DvdsimSimulator, HangUpClosesTheLine) {
     EXPECT_TRUE(timed.sim.hungUp());
     timed.sim.stop();
     timed.sim.stop();  // idempotent
+}
+
+TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
+    char dir[] = "/tmp/dvdsim-replug-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    Options o = fast();
+    o.linkPath = std::string(dir) + "/player";
+    o.replugAfterMs = 1000;
+    Line l(o);
+    l.spinUp();
+    const std::string before = l.sim.slavePath();
+    l.sim.hangUp();
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
+    while (!l.sim.hungUp() && std::chrono::steady_clock::now() < gone) std::this_thread::sleep_for(milliseconds(1));
+    ASSERT_TRUE(l.sim.hungUp());
+    struct stat st {};
+    EXPECT_NE(::lstat(o.linkPath.c_str(), &st), 0) << "the link goes with the line";
+    EXPECT_TRUE(l.client->read(milliseconds(3000)).hangup);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (l.sim.hungUp() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_FALSE(l.sim.hungUp());
+    EXPECT_EQ(l.sim.replugs(), 1);
+    EXPECT_NE(l.sim.slavePath(), before);
+    char target[256] = {};
+    ASSERT_GT(::readlink(o.linkPath.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), l.sim.slavePath());
+    {
+        PtyClient again(o.linkPath);
+        EXPECT_EQ(again.ask("?P"), "P06\r") << "the player kept its state over the replug";
+    }
+    l.sim.hangUp();  // every hang-up is followed by a replug
+    const auto second = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (l.sim.replugs() < 2 && std::chrono::steady_clock::now() < second)
+        std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(l.sim.replugs(), 2);
+    l.sim.stop();
+    EXPECT_NE(::lstat(o.linkPath.c_str(), &st), 0);
+    ::rmdir(dir);
 }
 
 }  // namespace

@@ -144,13 +144,16 @@ protected:
         sim.reset();
         if (!HasFailure()) fs::remove_all(dir);
     }
-    // Starts the simulator and writes a Settings.txt naming its terminal.
-    void startPlayer(const std::vector<std::string>& options, const std::string& startTitle) {
+    // Starts the simulator and writes a Settings.txt naming its terminal (or
+    // `portName`, when given: the simulator's link).
+    void startPlayer(const std::vector<std::string>& options, const std::string& startTitle,
+                     const std::string& portName = {}) {
         std::vector<std::string> args = {DVDSIM_BIN, "--log", (dir / "sim.log").string()};
         args.insert(args.end(), options.begin(), options.end());
         sim = std::make_unique<Child>(args, dir, dir / "sim.out");
         ASSERT_TRUE(waitForText(dir / "sim.out", "\n", std::chrono::seconds(10))) << "dvdsim printed no terminal";
         port = lines(readFile(dir / "sim.out")).at(0);
+        if (!portName.empty()) port = portName;
         std::ofstream(dir / "Settings.txt") << "Verbose=NO\nUserNote=EndToEnd\nDVDCOMPort=" << port
                                            << "\nTCOffset=00:00:00:00\nStartTitle=" << startTitle
                                            << "\nUseClipboard=NO\nStopOnExit=NO\n";
@@ -441,6 +444,42 @@ TEST_F(AppEndToEnd, CloseDuringALongRepeatEndsAfterThePassUnderWay) {
     EXPECT_EQ(count(cmds, "FR0000090SMPL\\r"), 2) << "one pass sends its play-to-marker command twice";
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
     EXPECT_TRUE(inOrder(console(), {"Repeat", "Script ended", "**********", " "}));
+}
+
+TEST_F(AppEndToEnd, PulledCableIsReportedOnceAndTheReplugIsPickedUp) {
+    const std::string link = (dir / "dvd-player").string();
+    startPlayer({"--link", link, "--replug-after", "2"}, "1", link);
+    auto app = startApp();
+    ASSERT_TRUE(waitForText(dir / "console.txt", " Ready", std::chrono::seconds(60))) << readFile(dir / "console.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::size_t readyLines = console().size();
+    sim->signal(SIGUSR1);  // the cable is pulled
+    // Back after the replug (2 s) and the next reopen attempt (at most 1 s later).
+    ASSERT_TRUE(waitForText(dir / "console.txt", "working again", std::chrono::seconds(10)))
+        << readFile(dir / "console.txt");
+
+    const auto out = console();
+    const std::vector<std::string> outage(out.begin() + static_cast<long>(readyLines), out.end());
+    ASSERT_EQ(outage.size(), 4u) << readFile(dir / "console.txt");
+    EXPECT_EQ(outage[0], "Unable to write to Serial Port");
+    EXPECT_EQ(outage[1], "Serial Port " + link + ": Input/output error");
+    EXPECT_EQ(outage[2], "Serial Port " + link + " Opened OK");
+    EXPECT_EQ(outage[3].rfind("Serial Port " + link + " working again after ", 0), 0u) << outage[3];
+
+    // Polling goes on over the new terminal: frame queries after the replug.
+    const std::string log = readFile(dir / "sim.log");
+    const auto replugged = log.rfind(" evt line open on ");
+    ASSERT_NE(replugged, std::string::npos);
+    ASSERT_NE(log.find(" evt hang-up", 0), std::string::npos);
+    EXPECT_NE(log.find(" cmd ?F\\r", replugged), std::string::npos) << "no poll after the replug";
+
+    // And the close's stop reaches the player on it.
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(20));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    const std::string after = readFile(dir / "sim.log");
+    EXPECT_NE(after.find(" cmd PA\\r", replugged), std::string::npos);
 }
 
 } // namespace

@@ -121,13 +121,17 @@ public:
         FieldsDisplay::ShowTC(tc);
         ++tcShown_;
     }
+    void clearbuttons() override { ++refreshes_; }
     long tcShown() const { return tcShown_.load(); }
+    // Status refreshes seen (each one clears the highlights and sets them again).
+    long refreshes() const { return refreshes_.load(); }
     long indications() const { return indications_.load(); }
     bool indicateOk() const { return indicateOk_.load(); }
 
 private:
     std::atomic<long> tcShown_{0};
     std::atomic<long> indications_{0};
+    std::atomic<long> refreshes_{0};
     std::atomic<bool> indicateOk_{false};
 };
 
@@ -190,6 +194,7 @@ public:
     void start() override { port_.start(); }
     bool hasSerialPort() const override { return port_.hasSerialPort(); }
     bool waitIdle(int ms) override { return port_.waitIdle(ms); }
+    bool silent() const override { return port_.silent(); }
 
     std::map<std::string, long> queued() const {
         std::lock_guard g(lock_);
@@ -258,7 +263,9 @@ public:
         Quenta::useclipboard = false;
         Quenta::mcs = false;
         sim.start();
-        sop = std::make_unique<SerOutPort>(sim.slavePath());
+        // Through the simulator's link when it has one, as an adapter is
+        // named by its /dev/serial/by-id link.
+        sop = std::make_unique<SerOutPort>(linkPath_.empty() ? sim.slavePath() : linkPath_);
         sop->setwait(30);
         link = std::make_unique<CountingLink>(*sop);
         vcr = std::make_unique<LocalVCR>(link.get(), display, 0);
@@ -345,6 +352,7 @@ private:
     // Declared first: the simulator's log hook refers to them.
     std::shared_ptr<std::mutex> tallyLock_ = std::make_shared<std::mutex>();
     std::shared_ptr<std::map<std::string, long>> simTally_ = std::make_shared<std::map<std::string, long>>();
+    std::string linkPath_;  // the simulator's link, if it makes one
 
 public:
     SettingsRestore settings;
@@ -363,6 +371,7 @@ private:
     dvdsim::Options withHook(dvdsim::Options o) {
         auto lock = tallyLock_;
         auto tally = simTally_;
+        linkPath_ = o.linkPath;
         auto chained = std::move(o.onLog);
         o.onLog = [lock, tally, chained](const dvdsim::LogEntry& e) {
             if (e.kind == dvdsim::LogEntry::Kind::Command) {

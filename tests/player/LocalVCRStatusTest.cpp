@@ -113,5 +113,29 @@ TEST_F(VcrTest, ReportsGoToTheClientAndTheConsole) {
                                                          "Status= FF Shuttle ", "Title= 7"}));
 }
 
+TEST_F(VcrTest, OperatorMessageHoldsTheStatusTextButNotTheHighlights) {
+    auto& v = make();
+    v.forward();
+    v.ShowStat("Cued");
+    rec->clear();
+    v.CommandStatus();
+    EXPECT_EQ(rec->events(), (Journal{"CLR", "H:bfwd", "H:vsb"})) << "the message stays; the highlights follow";
+    EXPECT_EQ(v.getStatusString(), "FF Shuttle ") << "the status itself is kept up to date";
+    EXPECT_EQ(display.gettext(Field::statusfield), "Cued");
+}
+
+TEST_F(VcrTest, SilentLinkShowsNoDvdDetectedAtOnceAndClearsWithIt) {
+    auto& v = make();
+    v.play();
+    link.setSilent(true);
+    rec->clear();
+    v.LinkSilence(true);
+    EXPECT_EQ(rec->events(), (Journal{"CLR", "H:bplay", "S:Play ", "S:No DVD Detected"}));
+    link.setSilent(false);
+    rec->clear();
+    v.LinkSilence(false);
+    EXPECT_EQ(rec->events(), (Journal{"CLR", "H:bplay", "S:Play "}));
+}
+
 } // namespace
 } // namespace morvia::test

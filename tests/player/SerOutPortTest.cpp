@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -389,24 +390,131 @@ TEST(SerOutPort, WindowCloseEndsWithTheTwoStopsAlone) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Close: 8 commands for the player dropped"), lines.end());
 }
 
-TEST(SerOutPort, HungUpLineReportsWriteFailuresAndStillStops) {
+TEST(SerOutPort, HungUpLineIsOneOutageWithItsReasonAndDropsCommands) {
     Rig r;
     r.link.setwait(5);
     r.link.start();
     r.peer.hangUp();
     r.link.queue("PL\r");
     r.link.setd();
-    ASSERT_TRUE(eventually([&] {
-        auto l = r.console.lines();
-        return std::count(l.begin(), l.end(), std::string("Unable to write to Serial Port")) >= 2;
-    }));
+    ASSERT_TRUE(eventually([&] { return r.link.lineDown(); }));
     ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) >= 1u; }));
-    {
-        auto c = r.client.snap();
-        EXPECT_TRUE(c.serIn.empty()) << "a failed write hands no reply over";
-        ASSERT_FALSE(c.tc.empty());
-        EXPECT_EQ(c.tc[0].numBytes, 0) << "a failed poll never looks like a whole frame reply";
+    // Polls go on while the line is down; none may print or decode.
+    for (int i = 0; i < 5; ++i) {
+        r.link.setd();
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
+    r.link.queue("ST\r");
+    EXPECT_EQ(r.link.pending(), 0) << "a command for a dead line is dropped, not kept";
+    EXPECT_TRUE(r.link.silent());
+    EXPECT_FALSE(r.link.getSEROK());
+    auto c = r.client.snap();
+    EXPECT_TRUE(c.serIn.empty()) << "a failed write hands no reply over";
+    EXPECT_TRUE(c.tc.empty()) << "a failed poll is not decoded";
+    EXPECT_TRUE(std::none_of(c.indicate.begin(), c.indicate.end(), [](bool ok) { return ok; }));
+    EXPECT_EQ(r.console.lines(),
+              (std::vector<std::string>{"Unable to set DTR=1", "Unable to set RTS=1", "Unable to write to Serial Port",
+                                        "Serial Port " + r.peer.slavePath() + ": Input/output error"}));
+}
+
+// The player's port named by a symbolic link, as /dev/serial/by-id names an
+// adapter; replugging points the link at a fresh terminal.
+struct LinkedPort {
+    test::TempDir dir{"replug"};
+    std::string path = dir.file("player");
+    void pointAt(const std::string& target) {
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(target, path);
+    }
+};
+
+TEST(SerOutPort, ReopensTheNamedLineAfterAReplugAndReportsTheOutageOnce) {
+    LinkedPort named;
+    auto first = std::make_unique<PtyPeer>();
+    named.pointAt(first->slavePath());
+    test::ConsoleCapture console;
+    RecordingClient client;
+    SerOutPort link(named.path);
+    link.setclient(&client);
+    link.setwait(5);
+    link.start();
+    link.queue("PL\r");
+    EXPECT_EQ(first->receive(3), "PL\r");
+
+    first->hangUp();
+    std::filesystem::remove(named.path);  // the adapter's link goes with it
+    link.setd();
+    ASSERT_TRUE(eventually([&] { return link.lineDown(); }));
+    link.queue("PA\r");  // given while unplugged: must never reach the player
+    PtyPeer second;
+    named.pointAt(second.slavePath());
+    ASSERT_TRUE(eventually([&] { return !link.lineDown(); }, 5000));
+    link.queue("ST\r");
+    EXPECT_EQ(second.receive(3), "ST\r");
+    EXPECT_EQ(second.drain(100), "") << "nothing queued during the outage came out";
+    ASSERT_TRUE(eventually([&] { return console.lines().size() >= 6u; }));
+    EXPECT_EQ(console.lines(),
+              (std::vector<std::string>{
+                  "Unable to set DTR=1", "Unable to set RTS=1", "Unable to write to Serial Port",
+                  "Serial Port " + named.path + ": Input/output error", "Serial Port " + named.path + " Opened OK",
+                  "Serial Port " + named.path + " working again after 1 failed exchanges, 1 commands dropped"}));
+    first.reset();
+}
+
+TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
+    Rig r;
+    r.link.setwait(5);
+    std::atomic<bool> answer{false};
+    std::vector<bool> changes;
+    std::mutex changesLock;
+    struct Watch : RecordingClient {
+        std::function<void(bool)> onSilence;
+        void LinkSilence(bool s) override { onSilence(s); }
+    };
+    Watch watch;
+    watch.onSilence = [&](bool s) {
+        std::lock_guard g(changesLock);
+        changes.push_back(s);
+    };
+    r.link.setclient(&watch);
+    Responder player(r.peer, [&](const std::string&) { return answer.load() ? std::string("0000100\r") : std::string(); });
+    r.link.start();
+    const auto t0 = std::chrono::steady_clock::now();
+    std::atomic<bool> polling{true};
+    std::thread poller([&] {
+        while (polling.load()) {
+            r.link.setd();
+            std::this_thread::sleep_for(std::chrono::milliseconds(33));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(r.link.silent()) << "a few empty polls are not silence yet";
+    {
+        auto c = watch.snap();
+        ASSERT_FALSE(c.tc.empty());
+        EXPECT_EQ(c.tc.back().numBytes, 0) << "an empty poll is decoded as such";
+        ASSERT_FALSE(c.indicate.empty());
+        EXPECT_TRUE(c.indicate.back());
+    }
+    ASSERT_TRUE(eventually([&] { return r.link.silent(); }, 3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(SerOutPort::silenceMs));
+    // The last indicator shown; a copy (a vector<bool> element is a proxy).
+    auto lastIndicate = [&]() -> bool {
+        const auto c = watch.snap();
+        return !c.indicate.empty() && c.indicate.back();
+    };
+    ASSERT_TRUE(eventually([&] { return !lastIndicate(); }));
+    const std::size_t decoded = watch.snap().tc.size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(watch.snap().tc.size(), decoded) << "a silent player's polls are not decoded";
+
+    answer.store(true);
+    ASSERT_TRUE(eventually([&] { return !r.link.silent(); }, 3000));
+    ASSERT_TRUE(eventually([&] { return lastIndicate(); }));
+    polling.store(false);
+    poller.join();
+    std::lock_guard g(changesLock);
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
 }
 
 TEST(SerOutPort, ManyLinksStartAndStopPromptly) {

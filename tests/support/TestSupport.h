@@ -3,6 +3,7 @@
 // display and one that keeps only its field texts.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -200,10 +201,13 @@ public:
     void setd() override { rec_->add("D"); }
     void start() override { rec_->add("START"); }
     bool hasSerialPort() const override { return hasPort_; }
+    bool silent() const override { return silent_.load(); }
+    void setSilent(bool on) { silent_.store(on); }
 
 private:
     std::shared_ptr<Recorder> rec_;
     bool hasPort_;
+    std::atomic<bool> silent_{false};
 };
 
 // Keeps field texts like a window would and records every display call:

@@ -112,6 +112,8 @@ struct Simulator::Impl {
     std::optional<Time> lastSlot;  // its nominal slot
     std::string inbuf;
     std::optional<Time> hangupAt;
+    std::optional<Time> replugAt;
+    std::atomic<int> replugCount{0};
     std::vector<LogEntry> fresh;  // entries made under mu, published after unlocking
     const Clock::duration byteTime;
 
@@ -161,11 +163,85 @@ struct Simulator::Impl {
 
     void doHangup(Time now) {
         hung = true;  // before the client can see the line go
+        hangupRequested = false;
+        hangupAt.reset();
         closeFd(master);
         closeFd(slaveFd);
         out.clear();
         inbuf.clear();
+        if (!opt.linkPath.empty()) ::unlink(opt.linkPath.c_str());
+        if (opt.replugAfterMs >= 0) replugAt = now + std::chrono::milliseconds(opt.replugAfterMs);
         record(LogEntry::Kind::Event, now, now, "hang-up");
+    }
+
+    // Opens a fresh pseudo-terminal pair in raw mode at 4800 bit/s and points the link at its
+    // slave. Throws std::system_error; on failure nothing stays open.
+    void openLine() {
+        int m = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m < 0) throwErrno("posix_openpt");
+        setCloexec(m);
+        char name[128];
+        if (::grantpt(m) != 0 || ::unlockpt(m) != 0 || ::ptsname_r(m, name, sizeof name) != 0) {
+            const int e = errno;
+            ::close(m);
+            errno = e;
+            throwErrno("grantpt/unlockpt/ptsname");
+        }
+        ::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK);
+
+        // Holding the slave open keeps the master quiet (no EIO/HUP) while no client has it open.
+        const int s = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (s < 0) {
+            const int e = errno;
+            ::close(m);
+            errno = e;
+            throwErrno(std::string("open ") + name);
+        }
+        termios tio{};
+        if (::tcgetattr(s, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::cfsetispeed(&tio, B4800);
+            ::cfsetospeed(&tio, B4800);
+            ::tcsetattr(s, TCSANOW, &tio);
+        }
+        if (!opt.linkPath.empty()) {
+            struct stat st {};
+            if (::lstat(opt.linkPath.c_str(), &st) == 0) {
+                if (!S_ISLNK(st.st_mode)) {
+                    ::close(s);
+                    ::close(m);
+                    errno = EEXIST;
+                    throwErrno("link " + opt.linkPath + " exists and is not a symlink");
+                }
+                ::unlink(opt.linkPath.c_str());
+            }
+            if (::symlink(name, opt.linkPath.c_str()) != 0) {
+                const int e = errno;
+                ::close(s);
+                ::close(m);
+                errno = e;
+                throwErrno("symlink " + opt.linkPath);
+            }
+        }
+        master = m;
+        slaveFd = s;
+        slave = name;
+    }
+
+    // Under mu: the replugged adapter comes back on a fresh terminal.
+    void doReplug(Time now) {
+        replugAt.reset();
+        try {
+            openLine();
+        } catch (const std::system_error& e) {
+            record(LogEntry::Kind::Event, now, now, std::string("replug failed: ") + e.what());
+            return;
+        }
+        lastByte.reset();
+        lastSlot.reset();
+        hung = false;
+        ++replugCount;
+        record(LogEntry::Kind::Event, now, now, "line open on " + slave);
     }
     // --- end under mu ---
 
@@ -274,9 +350,11 @@ struct Simulator::Impl {
             {
                 std::lock_guard lock(mu);
                 if (!hung && (hangupRequested || (hangupAt && now >= *hangupAt))) doHangup(now);
+                if (hung && replugAt && now >= *replugAt) doReplug(now);
                 completeJobs(now);
                 earliest(player.pendingDue());
                 if (!hung) earliest(hangupAt);
+                if (hung) earliest(replugAt);
             }
             earliest(sendDue(now));
             publish();
@@ -337,37 +415,11 @@ void Simulator::start() {
     if (d.started) throw std::logic_error("dvdsim: start() called twice");
     d.started = true;
 
-    d.master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (d.master < 0) throwErrno("posix_openpt");
-    setCloexec(d.master);
-    if (::grantpt(d.master) != 0 || ::unlockpt(d.master) != 0) throwErrno("grantpt/unlockpt");
-    char name[128];
-    if (::ptsname_r(d.master, name, sizeof name) != 0) throwErrno("ptsname");
-    ::fcntl(d.master, F_SETFL, ::fcntl(d.master, F_GETFL) | O_NONBLOCK);
-
-    // Holding the slave open keeps the master quiet (no EIO/HUP) while no client has it open.
-    d.slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (d.slaveFd < 0) throwErrno(std::string("open ") + name);
-    termios tio{};
-    if (::tcgetattr(d.slaveFd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B4800);
-        ::cfsetospeed(&tio, B4800);
-        ::tcsetattr(d.slaveFd, TCSANOW, &tio);
+    {
+        std::lock_guard lock(d.mu);
+        d.openLine();
     }
-
-    if (!d.opt.linkPath.empty()) {
-        struct stat st {};
-        if (::lstat(d.opt.linkPath.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                errno = EEXIST;
-                throwErrno("link " + d.opt.linkPath + " exists and is not a symlink");
-            }
-            ::unlink(d.opt.linkPath.c_str());
-        }
-        if (::symlink(name, d.opt.linkPath.c_str()) != 0) throwErrno("symlink " + d.opt.linkPath);
-        d.madeLink = true;
-    }
+    d.madeLink = !d.opt.linkPath.empty();
     if (!d.opt.logPath.empty()) {
         d.logFile = std::fopen(d.opt.logPath.c_str(), "we");
         if (!d.logFile) throwErrno("log " + d.opt.logPath);
@@ -380,8 +432,7 @@ void Simulator::start() {
     if (d.opt.hangupAfterMs >= 0) d.hangupAt = now + std::chrono::milliseconds(d.opt.hangupAfterMs);
     {
         std::lock_guard lock(d.mu);
-        d.slave = name;
-        d.record(LogEntry::Kind::Event, now, now, std::string("line open on ") + name);
+        d.record(LogEntry::Kind::Event, now, now, "line open on " + d.slave);
     }
     d.thread = std::thread([&d] { d.run(); });
 }
@@ -466,6 +517,7 @@ void Simulator::setLateMs(int ms) {
 void Simulator::hangUp() {
     {
         std::lock_guard lock(impl_->mu);
+        if (impl_->hung) return;  // already unplugged: nothing more to pull
         impl_->hangupRequested = true;
     }
     impl_->wake();
@@ -473,6 +525,10 @@ void Simulator::hangUp() {
 
 bool Simulator::hungUp() const {
     return impl_->hung;
+}
+
+int Simulator::replugs() const {
+    return impl_->replugCount.load();
 }
 
 Mode Simulator::mode() const {

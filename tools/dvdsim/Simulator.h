@@ -74,7 +74,8 @@ struct Faults {
 };
 
 struct Options {
-    std::string linkPath;  // symlink to the slave, made at start() and removed at stop()
+    std::string linkPath;  // symlink to the slave, made at start() (and at a replug), removed at a
+                           // hang-up and at stop()
     std::string logPath;   // text log, one line per entry, flushed per line
     int latencyMs = 5;     // carriage return to the first reply byte
     int bitRate = 4800;    // 10 bit times per byte (8N1)
@@ -83,6 +84,10 @@ struct Options {
     DiscLayout disc;
     Faults faults;
     int hangupAfterMs = -1;  // close the line this long after start(); negative: never
+    // After every hang-up, this long later: a fresh pseudo-terminal (a new slave path) with the
+    // link pointed at it, as a replugged adapter comes back; negative: the line stays gone.
+    // The link itself goes away at the hang-up, as an unplugged adapter's does.
+    int replugAfterMs = -1;
     unsigned seed = 0;       // garbage generator seed; 0 picks a random one
     std::function<void(const LogEntry&)> onLog;
 };
@@ -113,8 +118,9 @@ public:
     void setErrorReplies(bool on);
     void setGarbageRate(double rate);
     void setLateMs(int ms);
-    void hangUp();  // close the line now, as an unplugged adapter would
-    bool hungUp() const;
+    void hangUp();  // close the line now, as an unplugged adapter would (no-op while hung up)
+    bool hungUp() const;  // true from a hang-up until the replug (if any)
+    int replugs() const;  // fresh lines opened after hang-ups
 
     // The emulated player's state now.
     Mode mode() const;

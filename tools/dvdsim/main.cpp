@@ -1,8 +1,9 @@
 // dvdsim: an emulated DVD-V7400 on a pseudo-terminal.
 //
 // Prints the slave terminal's path as its first line of output, then serves commands until
-// SIGINT or SIGTERM, when it closes the line and removes its link. After a hang-up (a fault that
-// closes the line) it keeps running, lineless, until signalled.
+// SIGINT or SIGTERM, when it closes the line and removes its link. SIGUSR1 hangs the line up at
+// once, as pulling the cable would. After a hang-up it keeps running, lineless (or replugged with
+// --replug-after), until signalled.
 #include <pthread.h>
 #include <signal.h>
 
@@ -32,8 +33,11 @@ constexpr const char* kUsage =
     "  --error-replies    answer E04 to everything\n"
     "  --garbage RATE     replace that share (0..1) of reply bytes with random bytes\n"
     "  --late MS          add MS to every reply's latency\n"
-    "  --hangup-after S   close the line after S seconds\n"
-    "  --seed N           seed of the garbage generator\n";
+    "  --hangup-after S   close the line after S seconds (the link goes with it)\n"
+    "  --replug-after S   S seconds after a hang-up open a fresh terminal and point the\n"
+    "                     link at it, as a replugged adapter\n"
+    "  --seed N           seed of the garbage generator\n"
+    "SIGUSR1 hangs the line up at once.\n";
 
 [[noreturn]] void usage(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "dvdsim: %s\n", problem.c_str());
@@ -93,6 +97,8 @@ dvdsim::Options parse(int argc, char** argv) {
             o.faults.lateMs = integer(0, 600000);
         } else if (a == "--hangup-after") {
             o.hangupAfterMs = static_cast<int>(toNumber(a, value(), 0.0, 86400.0) * 1000.0);
+        } else if (a == "--replug-after") {
+            o.replugAfterMs = static_cast<int>(toNumber(a, value(), 0.0, 86400.0) * 1000.0);
         } else if (a == "--seed") {
             o.seed = static_cast<unsigned>(integer(0, 2147483647.0));
         } else if (a == "--help" || a == "-h") {
@@ -118,6 +124,7 @@ int main(int argc, char** argv) {
     sigemptyset(&ending);
     sigaddset(&ending, SIGINT);
     sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
 
     try {
@@ -126,7 +133,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", sim.slavePath().c_str());
         std::fflush(stdout);
         int sig = 0;
-        sigwait(&ending, &sig);
+        while (sigwait(&ending, &sig) == 0 && sig == SIGUSR1) sim.hangUp();
         sim.stop();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());

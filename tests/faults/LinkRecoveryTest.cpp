@@ -1,0 +1,149 @@
+// The real controller and player link against the simulator named by its
+// link, as an adapter is named by /dev/serial/by-id: what the operator sees
+// when the cable is pulled, when the player falls silent and when the cable
+// comes back, and how long an operator message stays readable.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "faults/LiveRig.h"
+
+using namespace morvia;
+using namespace morvia::faults;
+
+namespace {
+
+class LinkRecovery : public ::testing::Test {
+protected:
+    // A rig whose link opens the simulator's symlink; `replugMs` < 0: the
+    // line stays gone after a hang-up.
+    void bringUp(int replugMs) {
+        dvdsim::Options o = fastPlayer();
+        o.linkPath = linkDir.file("dvd-player");
+        o.replugAfterMs = replugMs;
+        rig = std::make_unique<LiveRig>(o, "recovery");
+        ASSERT_TRUE(rig->bringUp()) << rig->console.tail();
+    }
+    void TearDown() override {
+        if (rig) rig->shutDown();
+        rig.reset();
+    }
+
+    long simCount(const std::string& command) const {
+        const auto all = rig->simCommands();
+        const auto it = all.find(command);
+        return it == all.end() ? 0 : it->second;
+    }
+    std::string status() const { return rig->display.gettext(Field::statusfield); }
+
+    // Pulls the cable while the timecode runs; returns the seconds until the
+    // indicator showed red (negative when it did not within 3 s).
+    double hangUpAndTimeTheRedIndicator() {
+        EXPECT_TRUE(rig->timecodeMoves(3000));
+        EXPECT_TRUE(rig->display.indicateOk());
+        const auto t0 = Clock::now();
+        rig->sim.hangUp();
+        if (!eventually([&] { return !rig->display.indicateOk(); }, 3000)) return -1;
+        return secondsSince(t0);
+    }
+
+    // A click on "Play >" on the action thread, served at once.
+    void clickPlay() { ASSERT_GE(rig->probeAfter([this] { rig->vcr->play(); }, 5000), 0); }
+
+    test::TempDir linkDir{"recovery-link"};
+    std::unique_ptr<LiveRig> rig;
+};
+
+// A reply within the wait; a red indicator must follow the first failed poll.
+constexpr double kRedWithin = kSanitized ? 1.0 : 0.2;
+
+TEST_F(LinkRecovery, PulledCableShowsRedHoldsTheTimecodeAndPrintsOnce) {
+    bringUp(-1);
+    const long linesBefore = rig->console.count();
+    const double red = hangUpAndTimeTheRedIndicator();
+    ASSERT_GE(red, 0) << "the indicator never showed the dead line";
+    EXPECT_LE(red, kRedWithin);
+
+    // The display keeps the player's last timecode; nothing invents one.
+    const std::string held = rig->vcr->getTCString();
+    const long shown = rig->display.tcShown();
+    EXPECT_TRUE(eventually([&] { return status() == "No DVD Detected"; }, 1500)) << status();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(rig->vcr->getTCString(), held);
+    EXPECT_EQ(rig->display.gettext(Field::tcfield), held);
+    EXPECT_EQ(rig->display.tcShown(), shown) << "a dead line's polls were decoded";
+    EXPECT_FALSE(rig->display.indicateOk());
+
+    clickPlay();
+    EXPECT_TRUE(rig->sop->lineDown());
+    EXPECT_EQ(rig->sop->pending(), 0) << "a command for a dead line is not kept";
+    // The outage is two lines, however long it lasts.
+    std::this_thread::sleep_for(std::chrono::milliseconds(9000));
+    EXPECT_LE(rig->console.count() - linesBefore, 3) << rig->console.tail();
+    EXPECT_EQ(rig->console.writeFailures(), 1);
+}
+
+TEST_F(LinkRecovery, ReplugReopensTheLinkAndDropsWhatWasClickedMeanwhile) {
+    bringUp(2000);
+    const double red = hangUpAndTimeTheRedIndicator();
+    ASSERT_GE(red, 0);
+    EXPECT_LE(red, kRedWithin);
+    ASSERT_TRUE(eventually([&] { return rig->sop->lineDown(); }, 3000));
+
+    const long playsBefore = simCount("PL\r");
+    clickPlay();  // while unplugged
+    ASSERT_TRUE(eventually([&] { return rig->sim.replugs() == 1; }, 5000));
+    const auto back = Clock::now();
+    const long pollsBefore = simCount("?F\r");
+    ASSERT_TRUE(eventually([&] { return !rig->sop->lineDown(); }, 3000)) << rig->console.tail();
+    ASSERT_TRUE(eventually([&] { return simCount("?F\r") > pollsBefore; }, 3000));
+    EXPECT_LE(secondsSince(back), 3.0);
+    EXPECT_NE(rig->console.tail().find("Serial Port " + linkDir.file("dvd-player") + " Opened OK"), std::string::npos)
+        << rig->console.tail();
+    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, 3000));
+    EXPECT_TRUE(eventually([&] { return status() != "No DVD Detected"; }, 3000));
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(simCount("PL\r"), playsBefore) << "the click made while unplugged came out after the replug";
+    rig->vcr->pause();
+    ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Still; }, 3000));
+    clickPlay();
+    EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, 3000));
+    EXPECT_EQ(simCount("PL\r"), playsBefore + 1);
+    EXPECT_TRUE(rig->timecodeMoves(3000));
+    EXPECT_NE(rig->console.tail().find("working again after "), std::string::npos) << rig->console.tail();
+}
+
+TEST_F(LinkRecovery, SilentPlayerShowsNoDvdDetectedUntilItAnswersAgain) {
+    bringUp(-1);
+    ASSERT_TRUE(rig->display.indicateOk());
+    const auto t0 = Clock::now();
+    rig->sim.setSilent(true);
+    ASSERT_TRUE(eventually([&] { return !rig->display.indicateOk() && status() == "No DVD Detected"; }, 3000))
+        << status();
+    EXPECT_LE(secondsSince(t0), kSanitized ? 2.5 : 1.5);
+    EXPECT_EQ(rig->console.writeFailures(), 0) << "silence is not a write failure";
+
+    rig->sim.setSilent(false);
+    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk() && status() != "No DVD Detected"; }, 3000))
+        << status();
+}
+
+TEST_F(LinkRecovery, OperatorMessageStaysTwoSecondsWhileTheTimecodeRuns) {
+    bringUp(-1);
+    const long refreshes = rig->display.refreshes();
+    const std::string tc = rig->vcr->getTCString();
+    const auto t0 = Clock::now();
+    rig->vcr->ShowStat("Cued");
+    ASSERT_TRUE(eventually([&] { return status() != "Cued"; }, 6000)) << "the periodic status never came back";
+    const double shown = secondsSince(t0);
+    EXPECT_GE(shown, LocalVCR::kStatusHoldMs / 1000.0);
+    EXPECT_EQ(status(), "Play ");
+    EXPECT_GE(rig->display.refreshes(), refreshes + 4) << "the highlights stopped following the player meanwhile";
+    EXPECT_NE(rig->vcr->getTCString(), tc) << "the timecode stopped meanwhile";
+}
+
+} // namespace
