@@ -57,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             MORVIA_FUZZ_CHECK(e.line() == line);
             MORVIA_FUZZ_CHECK(line.size() >= 4 && e.argument() == line.substr(4));
             MORVIA_FUZZ_CHECK(!ParseDecimal(e.argument()));
+        } catch (const TimecodeFormatError& e) {
+            // A "TC1"/"TC2" point that is not a timecode: the line did nothing.
+            MORVIA_FUZZ_CHECK(e.line() == line);
         } catch (const TimecodeError&) {
             // A controller operation met a field that is no timecode.
         }

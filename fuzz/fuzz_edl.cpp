@@ -11,6 +11,7 @@
 
 #include "FuzzSupport.h"
 #include "logger/Edl.h"
+#include "startup/TextFiles.h"
 
 using namespace morvia;
 
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const EdlEvent& e = loaded[i];
         MORVIA_FUZZ_CHECK(e.entry >= 0 && e.entry < EdlEntryCount);
         if (i > 0) MORVIA_FUZZ_CHECK(e.entry > loaded[i - 1].entry);
-        MORVIA_FUZZ_CHECK(e.clip.size() == 8 && e.in.size() == 11 && e.out.size() == 11);
+        // The clip name is eight ISO 8859-1 characters of the file, handed on as UTF-8.
+        MORVIA_FUZZ_CHECK(text::utf8ToLatin1(e.clip).size() == 8 && e.in.size() == 11 && e.out.size() == 11);
     }
     if (size == 0 || data[0] != 'T') {
         MORVIA_FUZZ_CHECK(loaded.empty());
