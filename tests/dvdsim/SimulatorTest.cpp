@@ -306,7 +306,7 @@ TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
     ASSERT_NE(::mkdtemp(dir), nullptr);
     Options o = fast();
     o.linkPath = std::string(dir) + "/player";
-    o.replugAfterMs = 1000;
+    o.replugAfterMs = 2000;
     Line l(o);
     l.spinUp();
     const std::string before = l.sim.slavePath();
@@ -314,7 +314,11 @@ TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
     const auto gone = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
     while (!l.sim.hungUp() && std::chrono::steady_clock::now() < gone) std::this_thread::sleep_for(milliseconds(1));
     ASSERT_TRUE(l.sim.hungUp());
+    // The link goes with the line, a moment after it (a slow build widens
+    // the moment); the replug is two seconds away.
     struct stat st {};
+    while (::lstat(o.linkPath.c_str(), &st) == 0 && std::chrono::steady_clock::now() < gone + milliseconds(900))
+        std::this_thread::sleep_for(milliseconds(1));
     EXPECT_NE(::lstat(o.linkPath.c_str(), &st), 0) << "the link goes with the line";
     EXPECT_TRUE(l.client->read(milliseconds(3000)).hangup);
 
