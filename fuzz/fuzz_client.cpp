@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -69,7 +71,23 @@ std::string talk(int port, const std::uint8_t* data, std::size_t size) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) fuzz::fail("connect");
+    // The client closes last (it half-closes first), so every input leaves a
+    // TIME_WAIT entry for a minute. Tens of thousands of inputs would use up
+    // one source address's ephemeral ports and the next connect would fail,
+    // so the source address walks through 127.0.0.0/8; each has ports of its
+    // own.
+    static std::uint32_t source = 0;
+    source = source % 65000 + 1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK + source);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) fuzz::fail("bind");
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
+        fuzz::fail("connect");
+    }
     std::size_t sent = 0;
     while (sent < size) {
         const ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
