@@ -6,6 +6,7 @@
 // run directly on a second controller.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -85,8 +86,20 @@ std::string talk(int port, const std::uint8_t* data, std::size_t size) {
     ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) fuzz::fail("bind");
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
-        fuzz::fail("connect");
+        int err = errno;
+        if (err == EINTR) {
+            // libFuzzer's timer signal cut the call short; the connection
+            // goes on by itself and its outcome is read once it is writable.
+            pollfd ready{fd, POLLOUT, 0};
+            while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+            }
+            socklen_t len = sizeof err;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        }
+        if (err != 0) {
+            std::fprintf(stderr, "connect: %s\n", std::strerror(err));
+            fuzz::fail("connect");
+        }
     }
     std::size_t sent = 0;
     while (sent < size) {
