@@ -16,13 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "logger/LoggerWindow.h"
+#include "loggerwindow/LoggerWindow.h"
 #include "player/LocalVCR.h"
 #include "player/SerOutPort.h"
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
-#include "ui/GuiQueue.h"
+#include "window/GuiQueue.h"
 #include "ui/LocalGUI.h"
 #include "ui/PaintStats.h"
 
@@ -138,7 +138,7 @@ int runApp(int argc, char** argv) {
         LocalVCR::StartHooks startHooks;
         LocalVCR& vcr = *parts.vcr;
         startHooks.makeLogger = [&vcr, &gui, &actions] {
-            return makeLoggerWindow(vcr, gui, [&actions](std::function<void()> job) { actions.post(std::move(job)); });
+            return makeLoggerWindow(vcr, gui, gui.guiQueue(), [&actions](std::function<void()> job) { actions.post(std::move(job)); });
         };
         parts.vcr->startup(startHooks);
     };

@@ -32,7 +32,7 @@
 #include "player/LocalVCR.h"
 #include "player/SerOutPort.h"
 #include "player/TCThread.h"
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 #include "support/TestSupport.h"

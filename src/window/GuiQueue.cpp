@@ -1,4 +1,4 @@
-#include "ui/GuiQueue.h"
+#include "window/GuiQueue.h"
 
 #include <QSocketNotifier>
 

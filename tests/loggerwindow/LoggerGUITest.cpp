@@ -21,10 +21,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "logger/LoggerGUI.h"
+#include "loggerwindow/LoggerGUI.h"
 #include "logger/LoggerTestUtil.h"
-#include "logger/LoggerWindow.h"
-#include "startup/ActionQueue.h"
+#include "loggerwindow/LoggerWindow.h"
+#include "window/ActionQueue.h"
+#include "window/GuiQueue.h"
 #include "startup/Quenta.h"
 #include "support/QtKeys.h"
 #include "support/TestSupport.h"
@@ -88,7 +89,7 @@ protected:
     // Listeners run at once on the Qt thread unless a poster is given.
     void open(Poster poster = {}) {
         handle = makeLoggerWindow(
-            display, [this] { rec->add("REVIEW"); }, [this] { closes.fetch_add(1); }, std::move(poster),
+            qt, display, [this] { rec->add("REVIEW"); }, [this] { closes.fetch_add(1); }, std::move(poster),
             [this](const std::string& title, int mode) {
                 rec->add("DIALOG:" + title + ":" + std::to_string(mode));
                 return chosen;
@@ -99,6 +100,7 @@ protected:
     std::string text(int r, int c) const { return w->TFArray[r][c]->text().toStdString(); }
     std::array<std::string, 4> row(int r) const { return {text(r, 0), text(r, 1), text(r, 2), text(r, 3)}; }
 
+    GuiQueue qt;  // made on the Qt thread with the fixture; outlives the window
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
     RecordingDisplay display{rec};
     std::atomic<int> closes{0};
@@ -488,16 +490,17 @@ TEST(LoggerFileDialog, TitleModeAndPresetName) {
         if (accept) dialog->accept(); else dialog->reject();
     });
     poll.start(10);
-    EXPECT_EQ(qtFileDialog("Save Standard EDL", 1), "/EDL.txt");
+    GuiQueue qt;
+    EXPECT_EQ(qtFileDialog(qt, "Save Standard EDL", 1), "/EDL.txt");
     EXPECT_EQ(seen.title, "Save Standard EDL");
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
     EXPECT_EQ(seen.dir, "/");
     EXPECT_EQ(seen.selected, QStringList{"/EDL.txt"});
-    EXPECT_EQ(qtExportDialog("Export", "EDL.ale"), "/EDL.ale");
+    EXPECT_EQ(qtExportDialog(qt, "Export", "EDL.ale"), "/EDL.ale");
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
     EXPECT_EQ(seen.selected, QStringList{"/EDL.ale"});
     accept = false;
-    EXPECT_EQ(qtFileDialog("Load Standard EDL", 0), "");
+    EXPECT_EQ(qtFileDialog(qt, "Load Standard EDL", 0), "");
     EXPECT_EQ(seen.title, "Load Standard EDL");
     EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
 }

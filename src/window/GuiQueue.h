@@ -42,14 +42,17 @@ public:
 
     // Runs fn on the Qt thread and returns its result; the calling thread
     // waits. On the Qt thread it runs fn directly. The caller must not hold a
-    // lock that a Qt-thread job may need.
+    // lock that a Qt-thread job may need. What fn throws reaches the caller;
+    // a job that never runs (the queue went away first) ends the wait with
+    // std::future_error instead of leaving the caller blocked.
     template <class F>
     auto call(F fn) -> std::invoke_result_t<F&> {
         using R = std::invoke_result_t<F&>;
         if (onGuiThread()) return fn();
-        std::packaged_task<R()> task(std::move(fn));
-        auto result = task.get_future();
-        post([&task] { task(); });
+        // Owned by the job: dropping the job unblocks the waiter.
+        auto task = std::make_shared<std::packaged_task<R()>>(std::move(fn));
+        auto result = task->get_future();
+        post([task] { (*task)(); });
         return result.get();
     }
 
