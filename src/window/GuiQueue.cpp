@@ -62,6 +62,11 @@ void GuiQueue::post(std::function<void()> job) {
     }
 }
 
+std::size_t GuiQueue::pending() const {
+    std::lock_guard g(lock_);
+    return jobs_.size();
+}
+
 void GuiQueue::onWake() {
     std::uint64_t count = 0;
     [[maybe_unused]] auto n = ::read(fd_, &count, sizeof count);

@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <future>
@@ -39,6 +40,8 @@ public:
     void flush();
 
     bool onGuiThread() const { return std::this_thread::get_id() == guiThread_; }
+    // Jobs posted and not yet run. Any thread.
+    std::size_t pending() const;
 
     // Runs fn on the Qt thread and returns its result; the calling thread
     // waits. On the Qt thread it runs fn directly. The caller must not hold a
@@ -49,10 +52,11 @@ public:
     auto call(F fn) -> std::invoke_result_t<F&> {
         using R = std::invoke_result_t<F&>;
         if (onGuiThread()) return fn();
-        // Owned by the job: dropping the job unblocks the waiter.
+        // Owned by the job alone: dropping the job breaks the promise, which
+        // unblocks the waiter.
         auto task = std::make_shared<std::packaged_task<R()>>(std::move(fn));
         auto result = task->get_future();
-        post([task] { (*task)(); });
+        post([task = std::move(task)] { (*task)(); });
         return result.get();
     }
 
@@ -62,7 +66,7 @@ private:
     const std::thread::id guiThread_;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;  // child of this object
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::deque<std::function<void()>> jobs_;
 };
 
