@@ -27,6 +27,7 @@
 #include "window/ActionQueue.h"
 #include "window/GuiQueue.h"
 #include "startup/Quenta.h"
+#include "support/QtEnvironment.h"
 #include "support/QtKeys.h"
 #include "support/TestSupport.h"
 
@@ -47,23 +48,9 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    static inline int argc_ = 1;
-    static inline char name_[] = "logger_tests";
-    static inline char* argv_[] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
 // gtest owns registered environments.
-::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new morvia::test::QtEnvironment("logger_tests"));
 
 void settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();

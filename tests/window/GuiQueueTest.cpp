@@ -13,26 +13,15 @@
 #include <vector>
 
 #include "serial/PtyPeer.h"
+#include "support/QtEnvironment.h"
 #include "support/TestSupport.h"
 #include "window/GuiQueue.h"
 
 namespace morvia::test {
 namespace {
 
-// One application object for the whole program, made on the main thread.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-private:
-    static inline int argc_ = 1;
-    static inline char name_[] = "window_tests";
-    static inline char* argv_[] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> app_;
-};
-
-::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+// gtest owns registered environments.
+::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment("window_tests"));
 
 TEST(GuiQueue, RunsJobsOnTheQtThreadInOrderAndHandsResultsBack) {
     GuiQueue q;
