@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "player/LocalVCR.h"
+#include "player/PlayerSystem.h"
 #include "player/SerOutPort.h"
-#include "player/TCThread.h"
 #include "remote/CommandLanguage.h"
 #include "startup/Utils.h"
 #include "support/ChildProcess.h"
@@ -202,11 +202,10 @@ int main(int argc, char** argv) {
         const std::string port = startSim(sim, dir, "sim-a", {"--spinup", "300"});
         SimLog log(dir / "sim-a.log");
         NullDisplay display;
-        auto sop = std::make_unique<SerOutPort>(port);
-        if (sop->bad) return 1;
-        sop->setwait(30);
-        auto vcr = std::make_unique<LocalVCR>(sop.get(), display, 0);
-        sop->setclient(vcr.get());
+        PlayerSystem system;
+        if (!system.build(port, display)) return 1;
+        SerOutPort* sop = system.port();
+        LocalVCR* vcr = system.controller();
         sop->start();
         vcr->CommandB0(LocalVCR::bsstart);
         sleepMs(1000);
@@ -260,12 +259,7 @@ int main(int argc, char** argv) {
                         "a poll exchange under way (<= 40 ms) + one 30 ms cycle + 3 bytes at 4800 bit/s (6 ms)",
                         p99 <= 75 && lost == 0});
 
-        if (TCThread* t = vcr->gettcthread()) {
-            t->stopme();
-            t->join();
-        }
-        sop.reset();
-        vcr.reset();
+        system.stop();
         sim->end(SIGTERM, std::chrono::milliseconds(5000));
         Utils::setConsoleSink(nullptr);
     }

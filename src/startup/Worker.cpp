@@ -22,7 +22,9 @@ void Worker::start(Body body) {
     require(!started_, name_.c_str(), "started twice");
     started_ = true;
     running_.store(true);
+    std::lock_guard<std::mutex> storing(startLock_);
     thread_ = std::jthread([this, body = std::move(body)](std::stop_token token) {
+        { std::lock_guard<std::mutex> stored(startLock_); }
         const std::string shortName = name_.substr(0, 15);
         pthread_setname_np(pthread_self(), shortName.c_str());
         body(token);

@@ -74,6 +74,9 @@ private:
     bool started_ = false;  // owner only
     std::mutex sleepLock_;
     std::condition_variable_any sleepCv_;
+    // Held by start() while it stores the thread; the body waits for it, so
+    // that the body's own onThread()/stop() see the stored thread.
+    std::mutex startLock_;
     std::jthread thread_;
 };
 

@@ -17,15 +17,15 @@
 #include <optional>
 #include <string_view>
 
-#include "logger/WidgetStack.h"
-#include "logger/WindowKeys.h"
+#include "window/WidgetStack.h"
+#include "window/WindowKeys.h"
 #include "player/LocalVCR.h"
 #include "player/StatusText.h"
 #include "remote/ScriptRunner.h"
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
-#include "ui/GuiQueue.h"
+#include "window/GuiQueue.h"
 
 namespace morvia {
 namespace {

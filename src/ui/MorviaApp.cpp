@@ -16,13 +16,14 @@
 #include <string>
 #include <thread>
 
-#include "logger/LoggerWindow.h"
+#include "loggerwindow/LoggerWindow.h"
 #include "player/LocalVCR.h"
+#include "player/PlayerSystem.h"
 #include "player/SerOutPort.h"
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
-#include "ui/GuiQueue.h"
+#include "window/GuiQueue.h"
 #include "ui/LocalGUI.h"
 #include "ui/PaintStats.h"
 
@@ -70,12 +71,6 @@ void writeShownStamp(const std::string& path) {
     }
 }
 
-// What start-up builds; it lives until the process ends.
-struct Parts {
-    std::unique_ptr<SerOutPort> sop;
-    std::unique_ptr<LocalVCR> vcr;
-};
-
 } // namespace
 
 int runApp(int argc, char** argv) {
@@ -105,7 +100,8 @@ int runApp(int argc, char** argv) {
     ActionQueue actions;
     actions.start();
     LocalGUI gui(actions);
-    Parts parts;
+    // What start-up builds; it lives until the process ends.
+    PlayerSystem parts;
 
     std::unique_ptr<QSocketNotifier> closer;
     if (signalPipe[0] >= 0) {
@@ -119,28 +115,21 @@ int runApp(int argc, char** argv) {
     }
 
     Quenta::Hooks hooks;
-    hooks.makeSerial = [&parts](const std::string& port) {
-        parts.sop = std::make_unique<SerOutPort>(port);
-        return !parts.sop->bad;
-    };
-    hooks.setwait = [&parts](int ms) {
-        if (parts.sop) parts.sop->setwait(ms);
-    };
+    hooks.makeSerial = [&parts](const std::string& port) { return parts.openPort(port); };
+    hooks.setwait = [&parts](int ms) { parts.setwait(ms); };
     hooks.makeController = [&parts, &gui, &actions, &shownStamp] {
-        parts.vcr = std::make_unique<LocalVCR>(parts.sop.get(), gui, Quenta::getsocketport());
-        if (parts.sop) parts.sop->setclient(parts.vcr.get());
-        gui.setController(parts.vcr.get());
+        LocalVCR& vcr = parts.buildController(gui, Quenta::getsocketport());
+        gui.setController(&vcr);
         gui.setIdentity(Quenta::name, Quenta::note);
         gui.guiQueue().post([&gui, &shownStamp] {
             gui.show();
             if (!shownStamp.empty()) writeShownStamp(shownStamp);
         });
         LocalVCR::StartHooks startHooks;
-        LocalVCR& vcr = *parts.vcr;
         startHooks.makeLogger = [&vcr, &gui, &actions] {
-            return makeLoggerWindow(vcr, gui, [&actions](std::function<void()> job) { actions.post(std::move(job)); });
+            return makeLoggerWindow(vcr, gui, gui.guiQueue(), [&actions](std::function<void()> job) { actions.post(std::move(job)); });
         };
-        parts.vcr->startup(startHooks);
+        vcr.startup(startHooks);
     };
 
     std::thread startup([&] {
@@ -163,7 +152,7 @@ int runApp(int argc, char** argv) {
                 // Queued behind the script: the close is asked for once the
                 // script has ended, as an operator watching it would.
                 gui.actions().post([&gui, &parts, letLinkFinish] {
-                    if (letLinkFinish && parts.sop) parts.sop->waitIdle(2000);
+                    if (letLinkFinish && parts.port()) parts.port()->waitIdle(2000);
                     gui.guiQueue().post([&gui] { gui.close(); });
                 });
             });

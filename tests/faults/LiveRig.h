@@ -30,9 +30,10 @@
 #include "dvdsim/Simulator.h"
 #include "logger/Edl.h"
 #include "player/LocalVCR.h"
+#include "player/PlayerSystem.h"
 #include "player/SerOutPort.h"
 #include "player/TCThread.h"
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 #include "support/TestSupport.h"
@@ -253,8 +254,8 @@ struct SettingsRestore {
     }
 };
 
-// Simulator + SerOutPort + LocalVCR + action thread, with an EDL saved at
-// bring-up whose bytes the tests compare at the end.
+// Simulator + the controller on its link (PlayerSystem) + action thread,
+// with an EDL saved at bring-up whose bytes the tests compare at the end.
 class LiveRig {
 public:
     explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig")
@@ -265,11 +266,11 @@ public:
         sim.start();
         // Through the simulator's link when it has one, as an adapter is
         // named by its /dev/serial/by-id link.
-        sop = std::make_unique<SerOutPort>(linkPath_.empty() ? sim.slavePath() : linkPath_);
-        sop->setwait(30);
+        system.openPort(linkPath_.empty() ? sim.slavePath() : linkPath_);
+        system.setwait(PlayerSystem::kCycleWaitMs);
+        sop = system.port();
         link = std::make_unique<CountingLink>(*sop);
-        vcr = std::make_unique<LocalVCR>(link.get(), display, 0);
-        sop->setclient(vcr.get());
+        vcr = &system.buildController(display, 0, link.get());
         actions.start();
         edlPath = dir.file("EDL.txt");
         if (!SaveEDL(edlPath, "Morvia", sampleEntries(5, "Before"))) throw std::runtime_error("no EDL saved");
@@ -329,15 +330,10 @@ public:
     double shutDown() {
         const auto t0 = Clock::now();
         actions.stop();
-        if (vcr) {
-            if (TCThread* t = vcr->gettcthread()) {
-                t->stopme();
-                t->join();
-            }
-        }
-        sop.reset();  // joins the link thread: no more callbacks into the controller
-        vcr.reset();
-        link.reset();
+        system.stop();
+        sop = nullptr;
+        vcr = nullptr;
+        link.reset();  // after the controller: it queues through this link to the end
         sim.stop();
         return secondsSince(t0);
     }
@@ -360,9 +356,10 @@ public:
     TempDir dir;
     QuietDisplay display;
     dvdsim::Simulator sim;
-    std::unique_ptr<SerOutPort> sop;
-    std::unique_ptr<CountingLink> link;
-    std::unique_ptr<LocalVCR> vcr;
+    std::unique_ptr<CountingLink> link;  // outlives the controller in `system`
+    PlayerSystem system;
+    SerOutPort* sop = nullptr;  // the parts in `system`
+    LocalVCR* vcr = nullptr;
     ActionQueue actions;
     std::string edlPath;
     std::string edlBytes;

@@ -12,8 +12,7 @@
 
 #include "dvdsim/Simulator.h"
 #include "player/LocalVCR.h"
-#include "player/SerOutPort.h"
-#include "player/TCThread.h"
+#include "player/PlayerSystem.h"
 #include "player/VcrTestSupport.h"
 #include "serial/PtyPeer.h"
 #include "startup/Quenta.h"
@@ -25,24 +24,6 @@ using morvia::test::eventually;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The link and the controller, torn down so that no link callback can reach
-// a controller that is gone: polling stops, the link thread ends, then the
-// controller goes.
-struct LiveController {
-    std::unique_ptr<SerOutPort> sop;
-    std::unique_ptr<LocalVCR> vcr;
-    ~LiveController() {
-        if (vcr) {
-            if (TCThread* t = vcr->gettcthread()) {
-                t->stopme();
-                t->join();
-            }
-        }
-        sop.reset();
-        vcr.reset();
-    }
-};
 
 bool contains(const std::vector<std::string>& v, const std::string& s) {
     return std::find(v.begin(), v.end(), s) != v.end();
@@ -66,13 +47,10 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
     Quenta::useclipboard = false;
     Quenta::mcs = false;
 
-    LiveController live;
-    live.sop = std::make_unique<SerOutPort>(sim.slavePath());
-    ASSERT_FALSE(live.sop->bad);
-    live.sop->setwait(30);
-    live.vcr = std::make_unique<LocalVCR>(live.sop.get(), display, 0);
-    live.sop->setclient(live.vcr.get());
-    LocalVCR& vcr = *live.vcr;
+    // Torn down before the display and the simulator.
+    PlayerSystem live;
+    ASSERT_TRUE(live.build(sim.slavePath(), display));
+    LocalVCR& vcr = *live.controller();
 
     // Start-up with real waits: spin-up, mode checks, start title, play.
     const auto t0 = Clock::now();

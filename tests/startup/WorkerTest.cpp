@@ -67,6 +67,19 @@ TEST(Worker, ABodyThatSeesNoStopEndsOnItsOwnAndAWorkerNeverStartedIsHarmless) {
 
 using WorkerDeathTest = ::testing::Test;
 
+TEST(Worker, TheBodyKnowsItsOwnThreadFromItsFirstLine) {
+    // Before the start-up ordering the body could run before start() had
+    // stored the thread, so its very first onThread() answered false.
+    for (int i = 0; i < 200; ++i) {
+        std::atomic<bool> own{false};
+        Worker w("own");
+        w.start([&](std::stop_token) { own = w.onThread(); });
+        w.stop();
+        ASSERT_TRUE(own.load()) << "round " << i;
+        EXPECT_FALSE(w.onThread());
+    }
+}
+
 TEST(WorkerDeathTest, StoppingFromItsOwnThreadOrStartingTwiceEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(

@@ -17,7 +17,7 @@
 #include <map>
 
 #include "ActionsFixture.h"
-#include "logger/LoggerWindow.h"
+#include "loggerwindow/LoggerWindow.h"
 #include "player/LocalVCR.h"
 #include "player/VcrTestSupport.h"
 #include "startup/Quenta.h"
@@ -233,7 +233,7 @@ TEST_F(Actions, LoggerButtonOpensOneWindowAtATime) {
 TEST_F(Actions, LoggerButtonOpensTheLoggerWindow) {
     LocalVCR::StartHooks hooks;
     hooks.makeLogger = [this] {
-        return makeLoggerWindow(*vcr, *gui, [this](std::function<void()> job) { actions->post(std::move(job)); });
+        return makeLoggerWindow(*vcr, *gui, gui->guiQueue(), [this](std::function<void()> job) { actions->post(std::move(job)); });
     };
     vcr->setStartHooks(hooks);
     auto loggers = [] {

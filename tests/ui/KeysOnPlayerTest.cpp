@@ -47,11 +47,11 @@ StepLog operate(bool byKeys) {
     ActionQueue actions;
     actions.start();
     LocalGUI gui(actions);
-    auto sop = std::make_unique<SerOutPort>(sim.slavePath());
-    sop->setwait(30);
-    auto vcr = std::make_unique<LocalVCR>(sop.get(), gui, 0);
-    sop->setclient(vcr.get());
-    gui.setController(vcr.get());
+    PlayerSystem system;
+    system.build(sim.slavePath(), gui);
+    LocalVCR* vcr = system.controller();
+    SerOutPort* sop = system.port();
+    gui.setController(vcr);
     gui.show();
     gui.activateWindow();
     sop->start();
@@ -90,9 +90,8 @@ StepLog operate(bool byKeys) {
         }
     }
     actions.stop();
-    sop.reset();  // joins the link thread: no more calls into the controller
     gui.setController(nullptr);
-    vcr.reset();
+    system.stop();  // the link thread ends before the controller goes
     sim.stop();
     return log;
 }

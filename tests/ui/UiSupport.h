@@ -16,9 +16,9 @@
 #include <memory>
 #include <string>
 
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "support/QtKeys.h"
-#include "ui/GuiQueue.h"
+#include "window/GuiQueue.h"
 #include "ui/LocalGUI.h"
 
 namespace morvia::test {

@@ -1,4 +1,4 @@
-#include "logger/LoggerGUI.h"
+#include "loggerwindow/LoggerGUI.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,190 +9,19 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSocketNotifier>
-#include <QThread>
 
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <mutex>
+#include <future>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include "logger/LoggerWindow.h"
-#include "logger/WindowKeys.h"
-#include "logger/WidgetStack.h"
+#include "loggerwindow/LoggerWindow.h"
+#include "window/GuiQueue.h"
+#include "window/WindowKeys.h"
+#include "window/WidgetStack.h"
 
 namespace morvia {
-namespace {
 
-bool onQtThread() {
-    auto* app = QCoreApplication::instance();
-    return app != nullptr && QThread::currentThread() == app->thread();
-}
-
-// Runs jobs on the Qt thread, in order, from any thread. The jobs pass
-// through our own locked queue; an eventfd watched by a QSocketNotifier wakes
-// the Qt thread. One per application, a child of it, made on the Qt thread.
-class QtThreadRunner : public QObject {
-public:
-    using Job = std::function<void()>;
-
-    explicit QtThreadRunner(QObject* parent) : QObject(parent) {
-        fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (fd_ >= 0) {
-            notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-            QObject::connect(notifier_, &QSocketNotifier::activated, this, [this] { runPending(); });
-        }
-    }
-    ~QtThreadRunner() override;
-    QtThreadRunner(const QtThreadRunner&) = delete;
-    QtThreadRunner& operator=(const QtThreadRunner&) = delete;
-
-    bool usable() const { return fd_ >= 0; }
-
-    void post(Job job) {
-        {
-            std::lock_guard g(lock_);
-            jobs_.push_back(std::move(job));
-        }
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto n = ::write(fd_, &one, sizeof one);
-    }
-
-    // Drops what has not run (waiters see it as not run).
-    void dropPending() {
-        std::deque<Job> left;
-        {
-            std::lock_guard g(lock_);
-            left.swap(jobs_);
-        }
-    }
-
-private:
-    void runPending() {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const auto n = ::read(fd_, &count, sizeof count);
-        std::deque<Job> jobs;
-        {
-            std::lock_guard g(lock_);
-            jobs.swap(jobs_);
-        }
-        while (!jobs.empty()) {
-            Job job = std::move(jobs.front());
-            jobs.pop_front();
-            try {
-                job();
-            } catch (...) {
-                // A job must not unwind into the event loop.
-            }
-        }
-    }
-
-    int fd_ = -1;
-    QSocketNotifier* notifier_ = nullptr;  // child of this object
-    std::mutex lock_;
-    std::deque<Job> jobs_;
-};
-
-std::mutex& runnerLock() {
-    static std::mutex m;
-    return m;
-}
-
-QtThreadRunner*& currentRunner() {
-    static QtThreadRunner* runner = nullptr;  // guarded by runnerLock()
-    return runner;
-}
-
-QtThreadRunner::~QtThreadRunner() {
-    {
-        std::lock_guard g(runnerLock());
-        if (currentRunner() == this) currentRunner() = nullptr;
-    }
-    dropPending();
-    if (notifier_ != nullptr) notifier_->setEnabled(false);
-    if (fd_ >= 0) ::close(fd_);
-}
-
-// On the Qt thread: makes the application's runner if it has none.
-void ensureRunner() {
-    auto* app = QCoreApplication::instance();
-    if (app == nullptr || !onQtThread()) return;
-    {
-        std::lock_guard g(runnerLock());
-        if (currentRunner() != nullptr) return;
-    }
-    auto* runner = new QtThreadRunner(app);  // owned by the application object
-    if (!runner->usable()) {
-        runner->deleteLater();
-        return;
-    }
-    std::lock_guard g(runnerLock());
-    currentRunner() = runner;
-}
-
-// Made when the application object is built, so that other threads find it.
-void makeRunnerAtStartup() { ensureRunner(); }
-
-// Queues a job for the Qt thread; false when there is no runner.
-bool postToQtThread(std::function<void()> job) {
-    std::lock_guard g(runnerLock());
-    if (currentRunner() == nullptr) return false;
-    currentRunner()->post(std::move(job));
-    return true;
-}
-
-Q_COREAPP_STARTUP_FUNCTION(makeRunnerAtStartup)
-
-} // namespace
-
-bool runOnQtThread(const std::function<void()>& fn) {
-    auto* app = QCoreApplication::instance();
-    if (app == nullptr) return false;
-    if (onQtThread()) {
-        ensureRunner();
-        fn();
-        return true;
-    }
-    struct State {
-        std::mutex lock;
-        std::condition_variable cv;
-        bool done = false;
-        bool ran = false;
-    };
-    // Signals the waiter when the job is gone, run or dropped.
-    struct Done {
-        explicit Done(std::shared_ptr<State> s) : state(std::move(s)) {}
-        Done(const Done&) = delete;
-        Done& operator=(const Done&) = delete;
-        ~Done() {
-            std::lock_guard g(state->lock);
-            state->done = true;
-            state->cv.notify_all();
-        }
-        std::shared_ptr<State> state;
-    };
-    auto state = std::make_shared<State>();
-    auto done = std::make_shared<Done>(state);
-    const bool posted = postToQtThread([done, &fn] {
-        fn();
-        std::lock_guard g(done->state->lock);
-        done->state->ran = true;
-    });
-    done.reset();
-    if (!posted) {
-        // No runner (not made at start-up): Qt's own blocking hand-over.
-        return QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
-    }
-    std::unique_lock lk(state->lock);
-    state->cv.wait(lk, [&] { return state->done; });
-    return state->ran;
-}
-
-LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), core_(std::move(core)), poster_(std::move(poster)), onClose_(std::move(onClose)) {
+LoggerGUI::LoggerGUI(GuiQueue& qt, std::shared_ptr<LoggerCore> core, Poster poster, std::function<void()> onClose,
+                     QWidget* parent)
+    : QWidget(parent), qt_(qt), core_(std::move(core)), poster_(std::move(poster)), onClose_(std::move(onClose)) {
     // Header buttons; the column captions and "Repeat" exist but are not
     // placed.
     LoadButton = new QPushButton(QStringLiteral("Load EDL"), this);
@@ -278,15 +107,13 @@ LoggerGUI::LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::funct
     QObject::connect(vsb, &QScrollBar::valueChanged, this, [this, core_ptr](int v) { post([core_ptr, v] { core_ptr->scrolled(v); }); });
 
     // Row texts come back from any thread as one queued refresh at a time.
-    ensureRunner();
     ref_->widget = this;
     core_->setViewListener([this, ref = ref_] {
         // The window lives while this runs: its destructor clears the listener first.
         if (refreshPending_.exchange(true)) return;
-        auto job = [ref] {
+        qt_.post([ref] {
             if (ref->widget != nullptr) ref->widget->applyView();
-        };
-        if (!postToQtThread(job)) QMetaObject::invokeMethod(this, job, Qt::QueuedConnection);
+        });
     });
     buildExportMenu();
     core_->ReState(0);
@@ -348,8 +175,9 @@ void LoggerGUI::closeEvent(QCloseEvent* event) {
 
 // --- handle and factory ---
 
-LoggerWindow::LoggerWindow(std::shared_ptr<LoggerCore> core, LoggerGUI* widget, std::shared_ptr<LoggerGUIRef> ref)
-    : core_(std::move(core)), widget_(widget), ref_(std::move(ref)) {}
+LoggerWindow::LoggerWindow(GuiQueue& qt, std::shared_ptr<LoggerCore> core, LoggerGUI* widget,
+                           std::shared_ptr<LoggerGUIRef> ref)
+    : qt_(qt), core_(std::move(core)), widget_(widget), ref_(std::move(ref)) {}
 
 LoggerWindow::~LoggerWindow() {
     if (!ref_) return;
@@ -357,34 +185,30 @@ LoggerWindow::~LoggerWindow() {
     auto job = [ref = ref_] {
         if (ref->widget != nullptr) ref->widget->deleteLater();
     };
-    if (onQtThread()) {
+    if (qt_.onGuiThread()) {
         job();
-    } else if (!postToQtThread(job)) {
-        if (auto* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, job, Qt::QueuedConnection);
+    } else {
+        qt_.post(std::move(job));
     }
 }
 
-std::shared_ptr<LoggerWindow> makeLoggerWindow(Display& display, std::function<void()> review, std::function<void()> onClose,
-                                               Poster poster, FileDialogFn dialog) {
+std::shared_ptr<LoggerWindow> makeLoggerWindow(GuiQueue& qt, Display& display, std::function<void()> review,
+                                               std::function<void()> onClose, Poster poster, FileDialogFn dialog) {
     const bool qtDialogs = !dialog;
-    if (!dialog) dialog = qtFileDialog;
+    if (!dialog) dialog = [&qt](const std::string& title, int loadOrSave) { return qtFileDialog(qt, title, loadOrSave); };
     auto core = std::make_shared<LoggerCore>(display, std::move(review), std::move(dialog));
-    if (qtDialogs) core->setExportDialog(qtExportDialog);
-    LoggerGUI* widget = nullptr;
-    std::shared_ptr<LoggerGUIRef> ref;
+    if (qtDialogs) {
+        core->setExportDialog(
+            [&qt](const std::string& title, const std::string& presetName) { return qtExportDialog(qt, title, presetName); });
+    }
     // A top-level window: owned by the returned handle, deleted through deleteLater.
-    runOnQtThread([&] {
-        widget = new LoggerGUI(core, std::move(poster), std::move(onClose));
-        ref = widget->ref();
-    });
-    return std::make_shared<LoggerWindow>(core, widget, std::move(ref));
+    LoggerGUI* widget = qt.call([&] { return new LoggerGUI(qt, core, std::move(poster), std::move(onClose)); });
+    return std::make_shared<LoggerWindow>(qt, core, widget, widget->ref());
 }
 
 namespace {
 
-std::string runFileDialog(const std::string& title, int loadOrSave, const std::string& presetName) {
-    auto* app = QCoreApplication::instance();
-    if (app == nullptr) return {};
+std::string runFileDialog(GuiQueue& qt, const std::string& title, int loadOrSave, const std::string& presetName) {
     std::string result;
     auto run = [&] {
         // No parent: a dialog of its own, modal for the application.
@@ -399,16 +223,23 @@ std::string runFileDialog(const std::string& title, int loadOrSave, const std::s
             if (!files.isEmpty()) result = files.first().toStdString();
         }
     };
-    runOnQtThread(run);
+    try {
+        qt.call(run);
+    } catch (const std::future_error&) {
+        // The Qt thread's queue went away before the dialog ran: nothing chosen.
+        return {};
+    }
     return result;
 }
 
 } // namespace
 
-std::string qtFileDialog(const std::string& title, int loadOrSave) { return runFileDialog(title, loadOrSave, "EDL.txt"); }
+std::string qtFileDialog(GuiQueue& qt, const std::string& title, int loadOrSave) {
+    return runFileDialog(qt, title, loadOrSave, "EDL.txt");
+}
 
-std::string qtExportDialog(const std::string& title, const std::string& presetName) {
-    return runFileDialog(title, 1, presetName);
+std::string qtExportDialog(GuiQueue& qt, const std::string& title, const std::string& presetName) {
+    return runFileDialog(qt, title, 1, presetName);
 }
 
 } // namespace morvia

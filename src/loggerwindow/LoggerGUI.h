@@ -6,8 +6,9 @@
 // listener bodies (LoggerCore) to the action thread; the core's row texts come
 // back as a job on the Qt thread. setin/setout may be called from any thread.
 //
-// Jobs for the Qt thread go through our own locked queue, woken by an
-// eventfd, so every hand-over between threads is visible to ThreadSanitizer.
+// Jobs for the Qt thread go through the GuiQueue the window is given (the
+// main window's), so every hand-over between threads is visible to
+// ThreadSanitizer. That queue must outlive the window.
 #pragma once
 
 #include <QColor>
@@ -32,6 +33,7 @@ class QCloseEvent;
 
 namespace morvia {
 
+class GuiQueue;
 class LoggerGUI;
 
 // Names a logger window for jobs that reach the Qt thread later: `widget` is
@@ -47,10 +49,10 @@ public:
     static inline const QColor backgroundcol{80, 150, 245};
     static constexpr int NumRows = LoggerModel::NumRows;
 
-    // Builds and shows the window. `poster` runs listener bodies on the
-    // action thread (empty: at once); `onClose` is posted when the operator
-    // closes the window.
-    LoggerGUI(std::shared_ptr<LoggerCore> core, Poster poster, std::function<void()> onClose,
+    // Builds and shows the window (Qt thread). `qt` carries its row refreshes
+    // to the Qt thread; `poster` runs listener bodies on the action thread
+    // (empty: at once); `onClose` is posted when the operator closes the window.
+    LoggerGUI(GuiQueue& qt, std::shared_ptr<LoggerCore> core, Poster poster, std::function<void()> onClose,
               QWidget* parent = nullptr);
     ~LoggerGUI() override;
 
@@ -113,6 +115,7 @@ private:
     // Ctrl+S, Ctrl+O, Ctrl+R for the three buttons; F9 / F10 mark in / out.
     void installShortcuts();
 
+    GuiQueue& qt_;
     const std::shared_ptr<LoggerCore> core_;
     const std::shared_ptr<LoggerGUIRef> ref_ = std::make_shared<LoggerGUIRef>();
     Poster poster_;

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 #include "support/TestSupport.h"
 
 namespace morvia::test {

@@ -1,4 +1,4 @@
-#include "startup/ActionQueue.h"
+#include "window/ActionQueue.h"
 
 #include <stdexcept>
 #include <string>

@@ -21,11 +21,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "logger/LoggerGUI.h"
+#include "loggerwindow/LoggerGUI.h"
 #include "logger/LoggerTestUtil.h"
-#include "logger/LoggerWindow.h"
-#include "startup/ActionQueue.h"
+#include "loggerwindow/LoggerWindow.h"
+#include "window/ActionQueue.h"
+#include "window/GuiQueue.h"
 #include "startup/Quenta.h"
+#include "support/QtEnvironment.h"
 #include "support/QtKeys.h"
 #include "support/TestSupport.h"
 
@@ -33,36 +35,11 @@ using namespace morvia;
 using morvia::test::Recorder;
 using morvia::test::RecordingDisplay;
 
-#if defined(__SANITIZE_THREAD__)
-// Qt is not built with ThreadSanitizer: its image code hands buffers to its
-// own pool threads (the 480 x 525 window is large enough for that) through
-// synchronisation the tool cannot see. Ignore only the allocator and memcpy
-// calls made from inside the Qt libraries; our own code stays checked.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libQt6Gui.so.6\n";
-}
-#endif
-
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    static inline int argc_ = 1;
-    static inline char name_[] = "logger_tests";
-    static inline char* argv_[] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
 // gtest owns registered environments.
-::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new morvia::test::QtEnvironment("logger_tests"));
 
 void settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
@@ -88,7 +65,7 @@ protected:
     // Listeners run at once on the Qt thread unless a poster is given.
     void open(Poster poster = {}) {
         handle = makeLoggerWindow(
-            display, [this] { rec->add("REVIEW"); }, [this] { closes.fetch_add(1); }, std::move(poster),
+            qt, display, [this] { rec->add("REVIEW"); }, [this] { closes.fetch_add(1); }, std::move(poster),
             [this](const std::string& title, int mode) {
                 rec->add("DIALOG:" + title + ":" + std::to_string(mode));
                 return chosen;
@@ -99,6 +76,7 @@ protected:
     std::string text(int r, int c) const { return w->TFArray[r][c]->text().toStdString(); }
     std::array<std::string, 4> row(int r) const { return {text(r, 0), text(r, 1), text(r, 2), text(r, 3)}; }
 
+    GuiQueue qt;  // made on the Qt thread with the fixture; outlives the window
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
     RecordingDisplay display{rec};
     std::atomic<int> closes{0};
@@ -488,16 +466,17 @@ TEST(LoggerFileDialog, TitleModeAndPresetName) {
         if (accept) dialog->accept(); else dialog->reject();
     });
     poll.start(10);
-    EXPECT_EQ(qtFileDialog("Save Standard EDL", 1), "/EDL.txt");
+    GuiQueue qt;
+    EXPECT_EQ(qtFileDialog(qt, "Save Standard EDL", 1), "/EDL.txt");
     EXPECT_EQ(seen.title, "Save Standard EDL");
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
     EXPECT_EQ(seen.dir, "/");
     EXPECT_EQ(seen.selected, QStringList{"/EDL.txt"});
-    EXPECT_EQ(qtExportDialog("Export", "EDL.ale"), "/EDL.ale");
+    EXPECT_EQ(qtExportDialog(qt, "Export", "EDL.ale"), "/EDL.ale");
     EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
     EXPECT_EQ(seen.selected, QStringList{"/EDL.ale"});
     accept = false;
-    EXPECT_EQ(qtFileDialog("Load Standard EDL", 0), "");
+    EXPECT_EQ(qtFileDialog(qt, "Load Standard EDL", 0), "");
     EXPECT_EQ(seen.title, "Load Standard EDL");
     EXPECT_EQ(seen.mode, QFileDialog::AcceptOpen);
 }

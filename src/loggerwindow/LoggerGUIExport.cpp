@@ -5,7 +5,7 @@
 #include <QMenu>
 #include <QPushButton>
 
-#include "logger/LoggerGUI.h"
+#include "loggerwindow/LoggerGUI.h"
 
 namespace morvia {
 

@@ -1,4 +1,4 @@
-#include "ui/GuiQueue.h"
+#include "window/GuiQueue.h"
 
 #include <QSocketNotifier>
 
@@ -60,6 +60,11 @@ void GuiQueue::post(std::function<void()> job) {
         // A full counter (never in practice) already means "wake up".
         [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
     }
+}
+
+std::size_t GuiQueue::pending() const {
+    std::lock_guard g(lock_);
+    return jobs_.size();
 }
 
 void GuiQueue::onWake() {

@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <future>
@@ -39,17 +40,23 @@ public:
     void flush();
 
     bool onGuiThread() const { return std::this_thread::get_id() == guiThread_; }
+    // Jobs posted and not yet run. Any thread.
+    std::size_t pending() const;
 
     // Runs fn on the Qt thread and returns its result; the calling thread
     // waits. On the Qt thread it runs fn directly. The caller must not hold a
-    // lock that a Qt-thread job may need.
+    // lock that a Qt-thread job may need. What fn throws reaches the caller;
+    // a job that never runs (the queue went away first) ends the wait with
+    // std::future_error instead of leaving the caller blocked.
     template <class F>
     auto call(F fn) -> std::invoke_result_t<F&> {
         using R = std::invoke_result_t<F&>;
         if (onGuiThread()) return fn();
-        std::packaged_task<R()> task(std::move(fn));
-        auto result = task.get_future();
-        post([&task] { task(); });
+        // Owned by the job alone: dropping the job breaks the promise, which
+        // unblocks the waiter.
+        auto task = std::make_shared<std::packaged_task<R()>>(std::move(fn));
+        auto result = task->get_future();
+        post([task = std::move(task)] { (*task)(); });
         return result.get();
     }
 
@@ -59,7 +66,7 @@ private:
     const std::thread::id guiThread_;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;  // child of this object
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::deque<std::function<void()>> jobs_;
 };
 
