@@ -642,6 +642,7 @@ const std::vector<std::string>& LocalGUI::actionCommands() {
 }
 
 void LocalGUI::actionPerformed(const std::string& command) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;  // start-up has not built the controller yet
     ShowStatus(command);
@@ -667,6 +668,7 @@ void LocalGUI::runScript(LocalVCR& vcr) {
 }
 
 void LocalGUI::inPointEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;
     v->setCueString(text);
@@ -674,6 +676,7 @@ void LocalGUI::inPointEntered(const std::string& text) {
 }
 
 void LocalGUI::outPointEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;
     v->setEndString(text);
@@ -681,6 +684,7 @@ void LocalGUI::outPointEntered(const std::string& text) {
 }
 
 void LocalGUI::titleEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     int n = 0;
     if (!v || !parseNumber(text, n)) return;
@@ -689,6 +693,7 @@ void LocalGUI::titleEntered(const std::string& text) {
 }
 
 void LocalGUI::chapterEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     int n = 0;
     if (!v || !parseNumber(text, n)) return;
@@ -697,6 +702,7 @@ void LocalGUI::chapterEntered(const std::string& text) {
 }
 
 void LocalGUI::shuttleChanged(int value) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;
     if (value >= 48) {
@@ -707,6 +713,7 @@ void LocalGUI::shuttleChanged(int value) {
 }
 
 void LocalGUI::loggerPressed() {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     if (LocalVCR* v = controller()) v->CommandBLogger();
 }
 
