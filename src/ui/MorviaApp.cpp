@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "logger/LoggerWindow.h"
 #include "player/LocalVCR.h"
@@ -22,6 +21,7 @@
 #include "startup/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "startup/Worker.h"
 #include "ui/GuiQueue.h"
 #include "ui/LocalGUI.h"
 #include "ui/PaintStats.h"
@@ -143,7 +143,8 @@ int runApp(int argc, char** argv) {
         parts.vcr->startup(startHooks);
     };
 
-    std::thread startup([&] {
+    Worker startup("start-up");
+    startup.start([&](std::stop_token) {
         try {
             Quenta::start(hooks);
         } catch (const std::exception& e) {
@@ -169,7 +170,7 @@ int runApp(int argc, char** argv) {
             });
         }
         // The Qt thread owns this thread and joins it once its work is done.
-        gui.guiQueue().post([&startup] { startup.join(); });
+        gui.guiQueue().post([&startup] { startup.stop(); });
     });
 
     const int rc = QApplication::exec();
