@@ -228,6 +228,7 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
 }
 
 void ClientSocket::run() {
+    worker_.requireOnThread("the connection's read state belongs to its own thread");
     try {
         a.store(false);
         ShowStat("Awaiting Client Connection");

@@ -25,6 +25,7 @@
 #include "startup/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "startup/Worker.h"
 #include "ui/GuiQueue.h"
 
 namespace morvia {
@@ -734,6 +735,7 @@ void LocalGUI::closeEvent(QCloseEvent* event) {
 }
 
 void LocalGUI::press(const std::string& command) {
+    require(queue_->onGuiThread(), "LocalGUI", "press() clicks a widget: Qt thread only");
     for (auto* b : findChildren<QPushButton*>()) {
         if (b->property("actionCommand").toString().toStdString() == command) {
             b->click();
