@@ -127,14 +127,6 @@ TEST(ActionQueueDeathTest, StoppingFromAJobOrActingOffTheActionThreadEndsTheProc
             q.requireOnWorker("listeners run on the action thread");
         },
         "action thread: listeners run on the action thread");
-    ActionQueue q;
-    q.start();
-    std::promise<void> checked;
-    q.post([&] {
-        q.requireOnWorker("listeners run on the action thread");
-        checked.set_value();
-    });
-    checked.get_future().wait();  // a job passes the check
 }
 
 } // namespace
