@@ -36,15 +36,19 @@ ClientSocket::~ClientSocket() { stop(); }
 
 void ClientSocket::start() {
     std::lock_guard g(threadLock_);
-    if (thread_.joinable() || done_.load()) return;
-    thread_ = std::thread([this] { run(); });
+    if (started_) return;
+    started_ = true;
+    worker_.start([this](std::stop_token token) {
+        // The thread waits in poll(): a stop reaches it through the eventfd.
+        std::stop_callback onStop(token, [this] { wake(); });
+        run();
+    });
 }
 
 void ClientSocket::stop() {
-    stopping_.store(true);
-    wake();
     std::lock_guard g(threadLock_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    started_ = true;  // a stopped connection never starts
+    worker_.stop();
 }
 
 std::shared_ptr<UniqueFd> ClientSocket::connection() const {
@@ -126,7 +130,7 @@ UniqueFd ClientSocket::acceptClient(bool& failed) {
             failed = true;
             return {};
         }
-        if (stopping_.load() || (fds[1].revents & POLLIN)) return {};
+        if (worker_.stopRequested() || (fds[1].revents & POLLIN)) return {};
         if (fds[0].revents & POLLNVAL) {
             failed = true;
             return {};
@@ -202,7 +206,7 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
             std::uint64_t count = 0;
             [[maybe_unused]] auto n = ::read(wake_.get(), &count, sizeof count);
         }
-        if (stopping_.load()) return ReadResult::stopped;
+        if (worker_.stopRequested()) return ReadResult::stopped;
         if (fds[0].revents & POLLNVAL) return ReadResult::error;
         if (fds[0].revents & POLLOUT) {
             std::lock_guard g(outLock_);
@@ -224,6 +228,7 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
 }
 
 void ClientSocket::run() {
+    worker_.requireOnThread("the connection's read state belongs to its own thread");
     try {
         a.store(false);
         ShowStat("Awaiting Client Connection");

@@ -15,10 +15,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "player/Seams.h"
 #include "remote/Socket.h"
+#include "startup/Worker.h"
 
 namespace morvia {
 
@@ -35,8 +35,10 @@ bool OpenServerSocket(LocalVCR& vcr, int port, std::shared_ptr<ServerSocket>& ss
 // next ClientSocket.
 //
 // Thread-safety: Send, Close, ShowStat and stop may be called from any
-// thread. The object must not be destroyed on its own connection thread
-// (for instance by dropping the last reference from inside a command).
+// thread except the connection thread itself for stop. The object must not
+// be stopped or destroyed on its own connection thread (for instance by
+// dropping the last reference from inside a command): that would wait for
+// itself, and ends the process with a message.
 class ClientSocket : public ClientSeam {
 public:
     // Lines longer than this (without the line end) close the connection.
@@ -55,7 +57,8 @@ public:
     ClientSocket(const ClientSocket&) = delete;
     ClientSocket& operator=(const ClientSocket&) = delete;
 
-    // Starts the connection thread; a second call does nothing.
+    // Starts the connection thread; a second call, or one after stop, does
+    // nothing.
     void start();
     // Ends the connection thread in order (waiting for a client or reading
     // lines; a command in progress completes first) and joins it. The end
@@ -107,14 +110,14 @@ private:
     bool skipLF_ = false;  // the last line ended with CR: drop a following LF
     bool eof_ = false;
 
-    UniqueFd wake_;  // eventfd: written by stop() and Send() to wake poll()
+    UniqueFd wake_;  // eventfd: written by a stop and by Send() to wake poll()
     // Since when answers have waited without the socket taking any
     // (connection thread only).
     std::optional<std::chrono::steady_clock::time_point> stalledSince_;
-    std::atomic<bool> stopping_{false};
     std::atomic<bool> done_{false};
-    std::mutex threadLock_;
-    std::thread thread_;
+    std::mutex threadLock_;  // start and stop, from any thread
+    bool started_ = false;   // under threadLock_
+    Worker worker_{"client connection"};
 };
 
 } // namespace morvia

@@ -65,32 +65,25 @@ SerInPort::~SerInPort() {
 
 void SerInPort::start() {
     std::lock_guard g(threadLock_);
-    if (thread_.joinable()) return;
-    thread_ = std::thread([this] { run(); });
+    if (started_) return;
+    started_ = true;
+    worker_.start([this](std::stop_token) { run(); });
 }
 
 void SerInPort::stopme() {
-    {
-        std::lock_guard g(sleepLock_);
-        stopRequested_ = true;
-    }
     a.store(false);
-    wake_.notify_all();
     std::lock_guard g(threadLock_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    started_ = true;  // a stopped port never starts polling
+    worker_.stop();
 }
 
 void SerInPort::run() {
+    worker_.requireOnThread("the poll loop runs on the edit port's own thread");
     b.store(3);
     Utils::OutLine("B= " + std::to_string(b.load()));
     a.store(true);
     for (;;) {
-        {
-            std::unique_lock g(sleepLock_);
-            wake_.wait_for(g, std::chrono::milliseconds(std::max(0, sleeptime.load())),
-                           [this] { return stopRequested_; });
-            if (stopRequested_) break;
-        }
+        if (!worker_.sleepFor(std::chrono::milliseconds(std::max(0, sleeptime.load())))) break;
         if (!a.load()) break;
         try {
             readpart1();

@@ -19,15 +19,14 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "player/Seams.h"
 #include "serial/SerialConfig.h"
+#include "startup/Worker.h"
 
 namespace morvia {
 
@@ -58,13 +57,15 @@ public:
     void setwait(int ms) override { wait.store(ms); }
     void setsleeptime(int ms) override { sleeptime.store(ms); }
     // Starts the port thread (also when the port did not open: it then
-    // polls harmlessly). A second call does nothing.
+    // polls harmlessly). A second call, or one after stopme, does nothing.
     void start() override;
-    // Ends the poll loop after the current pass and joins the thread.
+    // Ends the poll loop after the current pass (a sleep between polls is cut
+    // short) and joins the thread. Never from the port thread itself: that
+    // would wait for itself, and ends the process with a message.
     void stopme() override;
 
     // The port thread's body: prints "B= 3", then sleeps `sleeptime` ms and
-    // polls, until stopped.
+    // polls, until stopped. Runs on the port thread only (checked).
     void run();
     // One poll: takes at most one message into the buffer (three bytes once
     // three are waiting, then its n data bytes only once all n are waiting)
@@ -118,11 +119,9 @@ private:
     std::unique_ptr<SerOutputStream> SerialOutStream2;
     std::unique_ptr<SerInputStream> SerialInStream2;
 
-    std::mutex sleepLock_;  // with wake_: the poll sleep that stopme cuts short
-    std::condition_variable wake_;
-    bool stopRequested_ = false;  // under sleepLock_
-    std::mutex threadLock_;       // guards thread_
-    std::thread thread_;
+    std::mutex threadLock_;  // start and stopme, from any thread
+    bool started_ = false;   // under threadLock_
+    Worker worker_{"edit port"};
 };
 
 // Builds the edit-controller port for the controller's start-up hook.

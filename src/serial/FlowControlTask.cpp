@@ -16,15 +16,12 @@ FlowControlTask::FlowControlTask(SerialPortLocal& sp) : sp_(sp), portNum_(sp.get
 FlowControlTask::~FlowControlTask() { stop(); }
 
 void FlowControlTask::start() {
-    if (thread_.joinable()) return;
-    stop_.store(false);
-    thread_ = std::thread([this] { run(); });
+    if (started_) return;
+    started_ = true;
+    worker_.start([this](std::stop_token token) { run(token); });
 }
 
-void FlowControlTask::stop() noexcept {
-    stop_.store(true);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-}
+void FlowControlTask::stop() noexcept { worker_.stop(); }
 
 void FlowControlTask::setFlowPriority(int priority) {
     priority_.store(priority);
@@ -32,14 +29,14 @@ void FlowControlTask::setFlowPriority(int priority) {
     if (tid != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), priority);  // refusal keeps the old one
 }
 
-void FlowControlTask::run() {
+void FlowControlTask::run(std::stop_token token) {
     int tid = static_cast<int>(::syscall(SYS_gettid));
     tid_.store(tid);
     // One step more urgent than the thread that started it, where allowed.
     int base = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), base - 1) == 0) priority_.store(base - 1);
     else priority_.store(base);
-    while (!stop_.load()) sp_.library().SerFlowTask(portNum_);
+    while (!token.stop_requested()) sp_.library().SerFlowTask(portNum_);
 }
 
 } // namespace morvia

@@ -2,12 +2,14 @@
 // task (one platform only): calls the library's flow task for the port over
 // and over until stopped.
 //
-// Thread-safety: start/stop/join belong to the owning port object; the
-// priority accessors may be called from any thread.
+// Thread-safety: start/stop belong to the owning port object (never the
+// task's own thread: that ends the process with a message); the priority
+// accessors may be called from any thread.
 #pragma once
 
 #include <atomic>
-#include <thread>
+
+#include "startup/Worker.h"
 
 namespace morvia {
 
@@ -21,10 +23,11 @@ public:
     FlowControlTask(const FlowControlTask&) = delete;
     FlowControlTask& operator=(const FlowControlTask&) = delete;
 
+    // Starts the task's thread; a second call does nothing.
     void start();
     // Ends the loop after the current pass and joins the thread.
     void stop() noexcept;
-    bool running() const { return thread_.joinable(); }
+    bool running() const { return worker_.running(); }
 
     // Nice value of the task's thread (lower is more urgent); applied when
     // the thread runs and the system allows it.
@@ -32,14 +35,14 @@ public:
     int getFlowPriority() const { return priority_.load(); }
 
 private:
-    void run();
+    void run(std::stop_token token);
 
     SerialPortLocal& sp_;
     int portNum_;
-    std::atomic<bool> stop_{false};
     std::atomic<int> priority_{0};
     std::atomic<int> tid_{0};
-    std::thread thread_;
+    bool started_ = false;  // owner only
+    Worker worker_{"flow control"};
 };
 
 } // namespace morvia

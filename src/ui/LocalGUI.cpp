@@ -25,6 +25,7 @@
 #include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "startup/Worker.h"
 #include "window/GuiQueue.h"
 
 namespace morvia {
@@ -642,6 +643,7 @@ const std::vector<std::string>& LocalGUI::actionCommands() {
 }
 
 void LocalGUI::actionPerformed(const std::string& command) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;  // start-up has not built the controller yet
     ShowStatus(command);
@@ -667,6 +669,7 @@ void LocalGUI::runScript(LocalVCR& vcr) {
 }
 
 void LocalGUI::inPointEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;
     v->setCueString(text);
@@ -674,6 +677,7 @@ void LocalGUI::inPointEntered(const std::string& text) {
 }
 
 void LocalGUI::outPointEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;
     v->setEndString(text);
@@ -681,6 +685,7 @@ void LocalGUI::outPointEntered(const std::string& text) {
 }
 
 void LocalGUI::titleEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     int n = 0;
     if (!v || !parseNumber(text, n)) return;
@@ -689,6 +694,7 @@ void LocalGUI::titleEntered(const std::string& text) {
 }
 
 void LocalGUI::chapterEntered(const std::string& text) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     int n = 0;
     if (!v || !parseNumber(text, n)) return;
@@ -697,6 +703,7 @@ void LocalGUI::chapterEntered(const std::string& text) {
 }
 
 void LocalGUI::shuttleChanged(int value) {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     LocalVCR* v = controller();
     if (!v) return;
     if (value >= 48) {
@@ -707,6 +714,7 @@ void LocalGUI::shuttleChanged(int value) {
 }
 
 void LocalGUI::loggerPressed() {
+    actions_.requireOnWorker("a window listener runs on the action thread");
     if (LocalVCR* v = controller()) v->CommandBLogger();
 }
 
@@ -727,6 +735,7 @@ void LocalGUI::closeEvent(QCloseEvent* event) {
 }
 
 void LocalGUI::press(const std::string& command) {
+    require(queue_->onGuiThread(), "LocalGUI", "press() clicks a widget: Qt thread only");
     for (auto* b : findChildren<QPushButton*>()) {
         if (b->property("actionCommand").toString().toStdString() == command) {
             b->click();

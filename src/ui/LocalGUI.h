@@ -102,7 +102,9 @@ public:
     void setcue();
     void setreview();
 
-    // --- listeners; each runs on the action thread ---
+    // --- listeners; each runs on the action thread (checked: a call from any
+    // other thread ends the process with a message), except windowClosing,
+    // which the Qt thread also calls when the event loop returns ---
     // Shared command listener: status line, verbose echo, dispatch.
     void actionPerformed(const std::string& command);
     void inPointEntered(const std::string& text);

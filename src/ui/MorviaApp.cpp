@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "loggerwindow/LoggerWindow.h"
 #include "player/LocalVCR.h"
@@ -23,6 +22,7 @@
 #include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "startup/Worker.h"
 #include "window/GuiQueue.h"
 #include "ui/LocalGUI.h"
 #include "ui/PaintStats.h"
@@ -132,7 +132,8 @@ int runApp(int argc, char** argv) {
         vcr.startup(startHooks);
     };
 
-    std::thread startup([&] {
+    Worker startup("start-up");
+    startup.start([&](std::stop_token) {
         try {
             Quenta::start(hooks);
         } catch (const std::exception& e) {
@@ -158,7 +159,7 @@ int runApp(int argc, char** argv) {
             });
         }
         // The Qt thread owns this thread and joins it once its work is done.
-        gui.guiQueue().post([&startup] { startup.join(); });
+        gui.guiQueue().post([&startup] { startup.stop(); });
     });
 
     const int rc = QApplication::exec();

@@ -21,22 +21,21 @@ void ActionQueue::start() {
     std::lock_guard g(lock_);
     if (started_ || stopping_) return;
     started_ = true;
-    worker_ = std::thread([this] { run(); });
-    workerId_ = worker_.get_id();
+    worker_.start([this](std::stop_token) { run(); });
 }
 
 void ActionQueue::stop() {
     {
         std::lock_guard g(lock_);
-        if (std::this_thread::get_id() == workerId_) return;
+        require(!worker_.onThread(), worker_.name().c_str(), "stopped from one of its own jobs (it would wait for itself)");
         stopping_ = true;
         if (!started_) {
             jobs_.clear();
             return;
         }
     }
-    wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    // The stop wakes the worker; it still runs every job already queued.
+    worker_.stop();
 }
 
 bool ActionQueue::post(Job job) {
@@ -52,14 +51,16 @@ bool ActionQueue::post(Job job) {
 
 void ActionQueue::drain() {
     std::unique_lock g(lock_);
-    if (!started_ || std::this_thread::get_id() == workerId_) return;
+    if (!started_ || worker_.onThread()) return;
     idle_.wait(g, [this] { return (jobs_.empty() && !busy_) || finished_; });
 }
 
 bool ActionQueue::onWorker() const {
     std::lock_guard g(lock_);
-    return started_ && std::this_thread::get_id() == workerId_;
+    return started_ && worker_.onThread();
 }
+
+void ActionQueue::requireOnWorker(const char* why) const { require(onWorker(), worker_.name().c_str(), why); }
 
 std::size_t ActionQueue::pending() const {
     std::lock_guard g(lock_);
@@ -79,7 +80,8 @@ void ActionQueue::setErrorHandler(std::function<void(std::exception_ptr)> handle
 void ActionQueue::run() {
     std::unique_lock g(lock_);
     for (;;) {
-        wake_.wait(g, [this] { return !jobs_.empty() || stopping_; });
+        // A stop ends the wait; what is queued still runs before the loop ends.
+        worker_.waitFor(wake_, g, [this] { return !jobs_.empty() || stopping_; });
         if (jobs_.empty()) break;  // stopping and nothing left
         Job job = std::move(jobs_.front());
         jobs_.pop_front();

@@ -5,7 +5,8 @@
 //
 // Thread-safety: post() may be called from any thread, also from a job.
 // start(), stop() and the destructor belong to the owner, which calls them
-// from one thread (never from a job of this queue).
+// from one thread; calling stop() from a job of this queue (it would wait for
+// itself) is a programming fault that ends the process with a message.
 #pragma once
 
 #include <condition_variable>
@@ -14,7 +15,8 @@
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <thread>
+
+#include "startup/Worker.h"
 
 namespace morvia {
 
@@ -31,7 +33,7 @@ public:
     void start();
     // Refuses further jobs, lets the worker finish every job already queued,
     // then joins it. Does nothing when the worker never started or already
-    // stopped; ignored when called from a job (it would wait for itself).
+    // stopped. Never from a job (see the thread rule above).
     void stop();
 
     // Appends a job. False (job dropped) once stop() has begun.
@@ -43,6 +45,9 @@ public:
 
     // True on the worker thread.
     bool onWorker() const;
+    // The fault "action thread: <why>" unless the caller is a job of this
+    // queue. For code that belongs to the action thread.
+    void requireOnWorker(const char* why) const;
     // Jobs waiting (not counting the one that runs).
     std::size_t pending() const;
     // Nothing waits and nothing runs.
@@ -56,7 +61,7 @@ private:
     void run();
 
     mutable std::mutex lock_;
-    std::condition_variable wake_;   // worker: a job arrived or stop
+    std::condition_variable_any wake_;  // worker: a job arrived or stop
     std::condition_variable idle_;   // drain(): queue empty and nothing runs
     std::deque<Job> jobs_;
     bool started_ = false;
@@ -64,8 +69,7 @@ private:
     bool busy_ = false;
     bool finished_ = false;  // the worker left its loop
     std::function<void(std::exception_ptr)> onError_;
-    std::thread::id workerId_;
-    std::thread worker_;
+    Worker worker_{"action thread"};
 };
 
 } // namespace morvia

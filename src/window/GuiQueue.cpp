@@ -10,6 +10,7 @@
 #include <string>
 
 #include "startup/Utils.h"
+#include "startup/Worker.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define MORVIA_TSAN 1
@@ -74,6 +75,7 @@ void GuiQueue::onWake() {
 }
 
 void GuiQueue::flush() {
+    require(onGuiThread(), "GuiQueue", "jobs for the Qt thread run on the Qt thread only");
     std::deque<std::function<void()>> batch;
     {
         std::lock_guard g(lock_);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -343,6 +344,27 @@ TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
     l.sim.stop();
     EXPECT_NE(::lstat(o.linkPath.c_str(), &st), 0);
     ::rmdir(dir);
+}
+
+using DvdsimSimulatorDeathTest = ::testing::Test;
+
+// A log callback runs on the simulator's own thread; a stop from there would
+// wait for that thread to end and ends the process with a message instead.
+TEST(DvdsimSimulatorDeathTest, AStopFromTheLogCallbackEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            std::atomic<Simulator*> self{nullptr};
+            Options o = fast();
+            o.onLog = [&self](const LogEntry&) {
+                if (Simulator* s = self.load()) s->stop();
+            };
+            Simulator sim(o);
+            self = &sim;
+            sim.start();  // its "line open" event reaches the callback
+            std::this_thread::sleep_for(std::chrono::minutes(1));
+        },
+        "dvdsim: stopped from its own thread");
 }
 
 }  // namespace

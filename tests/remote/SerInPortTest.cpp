@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <random>
 
@@ -118,6 +120,19 @@ TEST_F(EditPort, TransportAndJogMessagesDriveTheController) {
         if (l.rfind("Jog", 0) == 0) jogs.push_back(l);
     EXPECT_EQ(jogs, (std::vector<std::string>{"JogF", "JogR", "JogR", "JogF", "JogR"}));
     port_->stopme();
+}
+
+TEST_F(EditPort, AStopCutsTheSleepBetweenPollsShortAndAStoppedPortStaysStopped) {
+    port_->setsleeptime(10 * 60 * 1000);  // only a stop ends this sleep in time
+    port_->start();
+    ASSERT_TRUE(eventually([&] { return contains(console.lines(), "B= 3"); }));
+    const auto before = std::chrono::steady_clock::now();
+    port_->stopme();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::minutes(1)) << "the stop waited for the sleep";
+    port_->start();  // a stopped port does not poll again
+    port_->stopme();
+    const auto lines = console.lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "B= 3"), 1);
 }
 
 TEST_F(EditPort, MarksReachOnlyAnOpenLogger) {

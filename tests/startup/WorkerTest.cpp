@@ -44,6 +44,16 @@ TEST(Worker, AStopCutsALongSleepAndAWaitAndRunningFollowsTheBody) {
     EXPECT_FALSE(result.get_future().get());
     waiter.stop();
 
+    // The body sees its own worker from its first line, even when the new
+    // thread runs before start() has returned.
+    for (int i = 0; i < 200; ++i) {
+        Worker w("early");
+        std::atomic<bool> onOwn{false};
+        w.start([&](std::stop_token) { onOwn = w.onThread(); });
+        w.stop();
+        ASSERT_TRUE(onOwn.load()) << "start " << i;
+    }
+
     Worker quick("quick");
     quick.start([](std::stop_token) {});
     while (quick.running()) std::this_thread::yield();

@@ -73,12 +73,6 @@ TEST(ActionQueue, StopFinishesQueuedJobsAndRefusesNewOnes) {
         q.stop();  // again: nothing
     }
     EXPECT_EQ(ran.load(), 10);
-    // A job that stops its own queue does not wait for itself.
-    ActionQueue q2;
-    q2.start();
-    q2.post([&] { q2.stop(); ran.fetch_add(1); });
-    q2.drain();
-    EXPECT_EQ(ran.load(), 11);
     // Never started: stop and destruction return at once.
     ActionQueue idle;
     idle.post([] {});
@@ -109,6 +103,30 @@ TEST(ActionQueue, AFailingJobDoesNotStopTheWorker) {
     q.drain();
     EXPECT_EQ(statuses, std::vector<int>{3});
     EXPECT_EQ(console.lines().back(), "Action failed");
+}
+
+using ActionQueueDeathTest = ::testing::Test;
+
+// A job that stops its own queue would wait for itself, and code that belongs
+// to the action thread run anywhere else breaks the one-at-a-time rule: both
+// end the process with a message instead of hanging or racing.
+TEST(ActionQueueDeathTest, StoppingFromAJobOrActingOffTheActionThreadEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            ActionQueue q;
+            q.start();
+            q.post([&] { q.stop(); });
+            q.drain();
+        },
+        "action thread: stopped from one of its own jobs");
+    EXPECT_DEATH(
+        {
+            ActionQueue q;
+            q.start();
+            q.requireOnWorker("listeners run on the action thread");
+        },
+        "action thread: listeners run on the action thread");
 }
 
 } // namespace

@@ -16,8 +16,10 @@
 #include <deque>
 #include <mutex>
 #include <random>
+#include <stop_token>
 #include <system_error>
-#include <thread>
+
+#include "startup/Worker.h"
 
 namespace dvdsim {
 
@@ -91,7 +93,6 @@ struct Simulator::Impl {
     std::string slave;
     bool hangupRequested = false;
 
-    std::atomic<bool> stopping{false};
     std::atomic<bool> hung{false};
 
     // Lifecycle (start/stop), guarded by lifeMu.
@@ -99,7 +100,7 @@ struct Simulator::Impl {
     bool started = false;
     bool stopped = false;
     bool madeLink = false;
-    std::thread thread;
+    morvia::Worker worker{"dvdsim"};
 
     // Owned by the thread once it runs (set up by start() before it).
     int master = -1;
@@ -338,10 +339,10 @@ struct Simulator::Impl {
         }
     }
 
-    void run() {
+    void run(const std::stop_token& token) {
         ::prctl(PR_SET_TIMERSLACK, 10'000UL);  // 10 us: keeps the byte pacing close to nominal
         bool masterQuiet = false;  // set: leave the master out of the next 20 ms of polling
-        while (!stopping) {
+        while (!token.stop_requested()) {
             Time now = Clock::now();
             std::optional<Time> next;
             auto earliest = [&](std::optional<Time> t) {
@@ -434,7 +435,11 @@ void Simulator::start() {
         std::lock_guard lock(d.mu);
         d.record(LogEntry::Kind::Event, now, now, "line open on " + d.slave);
     }
-    d.thread = std::thread([&d] { d.run(); });
+    d.worker.start([&d](std::stop_token token) {
+        // The thread waits in ppoll(): a stop reaches it through the eventfd.
+        std::stop_callback onStop(token, [&d] { d.wake(); });
+        d.run(token);
+    });
 }
 
 void Simulator::stop() {
@@ -442,9 +447,7 @@ void Simulator::stop() {
     std::lock_guard life(d.lifeMu);
     if (!d.started || d.stopped) return;
     d.stopped = true;
-    d.stopping = true;
-    d.wake();
-    if (d.thread.joinable()) d.thread.join();
+    d.worker.stop();
     {
         std::lock_guard lock(d.mu);
         closeFd(d.master);

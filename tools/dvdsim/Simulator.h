@@ -32,7 +32,8 @@
 // Thread-safety: every public member may be called from any thread once the object is built;
 // state is guarded by one internal mutex. The simulator runs one thread of its own, started by
 // start() and joined by stop() or the destructor. Options::onLog is called on that thread with
-// no lock held; it must not call stop() or destroy the simulator.
+// no lock held; it must not call stop() or destroy the simulator (a stop from the simulator's
+// own thread would wait for itself and ends the process with a message).
 #pragma once
 
 #include <chrono>
