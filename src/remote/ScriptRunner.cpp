@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "player/LocalVCR.h"
-#include "remote/Socket.h"
 #include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
@@ -27,7 +26,7 @@ void closingLines() {
 // file costs one chunk and one line of memory at a time.
 class ScriptLines {
 public:
-    explicit ScriptLines(int fd) : fd_(fd), splitter_(maxScriptLine) {}
+    explicit ScriptLines(UniqueFd fd) : fd_(std::move(fd)), splitter_(maxScriptLine) {}
 
     // False with `error` set when the file cannot be read at all.
     bool prime(std::string& error) {
@@ -74,7 +73,7 @@ private:
 void script(LocalVCR& vcr) {
     // An operator stop request from now on ends the run after the line under way.
     const unsigned since = vcr.stopGeneration();
-    const text::Opened opened = text::openRegular(scriptName);
+    text::Opened opened = text::openRegular(scriptName);
     if (opened.status != text::Opened::Status::ok) {
         if (opened.status == text::Opened::Status::missing)
             Utils::OutLine("No script file found!");
@@ -85,7 +84,7 @@ void script(LocalVCR& vcr) {
         Utils::DelayT(1000);
         return;
     }
-    ScriptLines reader(opened.fd);
+    ScriptLines reader(std::move(opened.fd));
     std::string error;
     if (!reader.prime(error)) {
         Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + error);

@@ -37,7 +37,7 @@ bool readWhole(const std::string& path, std::string& out, std::string& error) {
     char buf[65536];
     bool ok = true;
     while (true) {
-        const long n = text::readSome(opened.fd, buf, sizeof buf);
+        const long n = text::readSome(opened.fd.get(), buf, sizeof buf);
         if (n > 0) {
             out.append(buf, static_cast<std::size_t>(n));
         } else {
@@ -48,7 +48,7 @@ bool readWhole(const std::string& path, std::string& out, std::string& error) {
             break;
         }
     }
-    ::close(opened.fd);  // a failing close changes nothing that was read
+    // The descriptor closes here; a failing close changes nothing that was read.
     return ok;
 }
 

@@ -11,12 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "startup/Posix.h"
+
 namespace morvia::text {
 
 // What openRegular found.
 struct Opened {
     enum class Status { ok, missing, failed, notRegular };
-    int fd = -1;             // the open descriptor when ok; the caller closes it
+    UniqueFd fd;             // the open descriptor when ok
     Status status = Status::failed;
     std::string reason;      // failed: the system's reason
     bool directory = false;  // notRegular: it is a directory

@@ -18,6 +18,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "startup/Posix.h"
+
 class QSocketNotifier;
 
 namespace morvia {
@@ -57,7 +59,7 @@ private:
     void onWake();
 
     const std::thread::id guiThread_;
-    int fd_ = -1;
+    UniqueFd fd_;
     QSocketNotifier* notifier_ = nullptr;  // child of this object
     std::mutex lock_;
     std::deque<std::function<void()>> jobs_;

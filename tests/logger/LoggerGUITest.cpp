@@ -33,17 +33,6 @@ using namespace morvia;
 using morvia::test::Recorder;
 using morvia::test::RecordingDisplay;
 
-#if defined(__SANITIZE_THREAD__)
-// Qt is not built with ThreadSanitizer: its image code hands buffers to its
-// own pool threads (the 480 x 525 window is large enough for that) through
-// synchronisation the tool cannot see. Ignore only the allocator and memcpy
-// calls made from inside the Qt libraries; our own code stays checked.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so.6\n"
-           "called_from_lib:libQt6Gui.so.6\n";
-}
-#endif
-
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
