@@ -19,6 +19,7 @@
 
 #include "player/Seams.h"
 #include "remote/Socket.h"
+#include "startup/TextFiles.h"
 
 namespace morvia {
 
@@ -103,8 +104,7 @@ private:
     bool stuck_ = false;  // too much piled up: the connection thread closes
 
     // Bytes received past the last line handed out (connection thread only).
-    std::string pending_;
-    bool skipLF_ = false;  // the last line ended with CR: drop a following LF
+    text::LineQueue lines_{maxLine + 1};  // what arrived, cut into lines
     bool eof_ = false;
 
     UniqueFd wake_;  // eventfd: written by stop() and Send() to wake poll()

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <utility>
 
 #include "player/LocalVCR.h"
@@ -26,7 +25,7 @@ void closingLines() {
 // file costs one chunk and one line of memory at a time.
 class ScriptLines {
 public:
-    explicit ScriptLines(UniqueFd fd) : fd_(std::move(fd)), splitter_(maxScriptLine) {}
+    explicit ScriptLines(UniqueFd fd) : fd_(std::move(fd)), lines_(maxScriptLine) {}
 
     // False with `error` set when the file cannot be read at all.
     bool prime(std::string& error) {
@@ -39,31 +38,25 @@ public:
     // error later on ends the input like the end of the file).
     bool next(std::string& line, std::size_t& fullLength) {
         while (lines_.empty() && !end_) fill();
-        if (lines_.empty()) return false;
-        line = std::move(lines_.front().first);
-        fullLength = lines_.front().second;
-        lines_.pop_front();
-        return true;
+        return lines_.take(line, fullLength);
     }
 
 private:
     bool fill() {
         char buf[4096];
-        const auto sink = [this](std::string_view kept, std::size_t full) { lines_.emplace_back(kept, full); };
         const long n = text::readSome(fd_.get(), buf, sizeof buf);
         if (n > 0) {
-            splitter_.feed(buf, static_cast<std::size_t>(n), sink);
+            lines_.feed(buf, static_cast<std::size_t>(n));
             return true;
         }
         if (n < 0) error_ = std::strerror(errno);
-        splitter_.finish(sink);
+        lines_.finish();
         end_ = true;
         return n == 0;
     }
 
     UniqueFd fd_;
-    text::LineSplitter splitter_;
-    std::deque<std::pair<std::string, std::size_t>> lines_;
+    text::LineQueue lines_;
     bool end_ = false;
     std::string error_;
 };

@@ -131,4 +131,22 @@ void LineSplitter::flush(const Sink& sink) {
     length_ = 0;
 }
 
+void LineQueue::add(std::string_view kept, std::size_t fullLength) { lines_.emplace_back(kept, fullLength); }
+
+void LineQueue::feed(const char* data, std::size_t n) {
+    splitter_.feed(data, n, [this](std::string_view kept, std::size_t full) { add(kept, full); });
+}
+
+void LineQueue::finish() {
+    splitter_.finish([this](std::string_view kept, std::size_t full) { add(kept, full); });
+}
+
+bool LineQueue::take(std::string& line, std::size_t& fullLength) {
+    if (lines_.empty()) return false;
+    line = std::move(lines_.front().first);
+    fullLength = lines_.front().second;
+    lines_.pop_front();
+    return true;
+}
+
 } // namespace morvia::text
