@@ -21,6 +21,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "startup/Decimal.h"
 #include "startup/Posix.h"
 
 namespace morvia {
@@ -396,12 +397,8 @@ std::unique_ptr<SerialLibrary> SerialLibrary::makeNative(SerialDriver& driver) {
 std::string serialDevicePath(const std::string& name) {
     if (!name.empty() && name[0] == '/') return name.find('\0') == std::string::npos ? name : std::string();
     if (name.size() > 3 && name.compare(0, 3, "COM") == 0 && name.size() <= 6) {
-        int n = 0;
-        for (std::size_t i = 3; i < name.size(); ++i) {
-            if (name[i] < '0' || name[i] > '9') return {};
-            n = n * 10 + (name[i] - '0');
-        }
-        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+        const std::optional<int> n = ParseDecimal(std::string_view(name).substr(3), DecimalSign::none);
+        if (n && *n >= 1) return "/dev/ttyS" + std::to_string(*n - 1);
     }
     return {};
 }
