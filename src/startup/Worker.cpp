@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 namespace morvia {
 
@@ -22,12 +23,18 @@ void Worker::start(Body body) {
     require(!started_, name_.c_str(), "started twice");
     started_ = true;
     running_.store(true);
-    thread_ = std::jthread([this, body = std::move(body)](std::stop_token token) {
+    // The body may use thread_ at once (sleepFor, onThread, a stop from its
+    // own thread): it waits until the assignment below has finished.
+    std::promise<void> assigned;
+    std::shared_future<void> ready = assigned.get_future().share();
+    thread_ = std::jthread([this, ready, body = std::move(body)](std::stop_token token) {
+        ready.wait();
         const std::string shortName = name_.substr(0, 15);
         pthread_setname_np(pthread_self(), shortName.c_str());
         body(token);
         running_.store(false);
     });
+    assigned.set_value();
 }
 
 void Worker::requestStop() {
