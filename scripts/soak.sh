@@ -22,7 +22,7 @@ scripts/setup.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target soak_tests
 if [ "$preset" = tsan ]; then
-  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 fi
 export QT_QPA_PLATFORM=offscreen
 export MORVIA_SOAK_SEED=${MORVIA_SOAK_SEED:-$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')}

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "startup/Posix.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -133,11 +134,8 @@ std::string describe(const std::string& path, int err) {
 bool writeAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const ssize_t n = retryEintr([&] { return ::write(fd, text.data() + done, text.size() - done); });
+        if (n < 0) return false;
         if (n == 0) {
             errno = EIO;
             return false;
@@ -147,9 +145,9 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
-// Creates a new file next to `target` that no one else uses; -1 and errno on
-// failure.
-int createTemp(const std::filesystem::path& target, std::filesystem::path& tempPath) {
+// Creates a new file next to `target` that no one else uses; none held and
+// errno set on failure.
+UniqueFd createTemp(const std::filesystem::path& target, std::filesystem::path& tempPath) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
@@ -157,20 +155,18 @@ int createTemp(const std::filesystem::path& target, std::filesystem::path& tempP
     const std::string base = target.filename().string().substr(0, 180);
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = dir / ("." + base + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter++));
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        UniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd || errno != EEXIST) return fd;
     }
     errno = EEXIST;
-    return -1;
+    return UniqueFd();
 }
 
 void syncDirectory(const std::filesystem::path& target) {
     std::filesystem::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);  // best effort: the rename itself has already happened
-    ::close(fd);
+    const UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) ::fsync(fd.get());  // best effort: the rename itself has already happened
 }
 
 // Follows symbolic links from `p` to the name that holds the data; a dangling
@@ -196,19 +192,19 @@ bool resolveLinks(std::filesystem::path& p) {
 // and the file's identity stay. Space is reserved first, so a full disk is
 // found before the old text is touched.
 bool saveInPlace(const std::string& fileName, const std::filesystem::path& target, const std::string& text) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    UniqueFd owned(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!owned) {
         Utils::OutLine("FileStreamError: " + describe(fileName, errno));
         return false;
     }
+    const int fd = owned.get();
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
         Utils::OutLine("FileStreamError: " + fileName + ": not a regular file");
         return false;
     }
     auto fail = [&](int err, const char* step) {
-        ::close(fd);
+        owned.reset();
         Utils::OutLine("FileIOError: " + describe(fileName, err) + step);
         return false;
     };
@@ -222,7 +218,7 @@ bool saveInPlace(const std::string& fileName, const std::filesystem::path& targe
         errno != ENOSYS)
         return fail(errno, " 1");
     if (!writeAll(fd, text) || ::ftruncate(fd, size) != 0 || ::fsync(fd) != 0) return fail(errno, " 1");
-    if (::close(fd) != 0) {
+    if (owned.close() != 0) {
         Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
         return false;
     }
@@ -237,12 +233,13 @@ bool saveInPlace(const std::string& fileName, const std::filesystem::path& targe
 bool saveByRename(const std::string& fileName, const std::filesystem::path& target, const std::string& text,
                   const struct stat* old, bool& folderRefused) {
     std::filesystem::path temp;
-    const int fd = createTemp(target, temp);
-    if (fd < 0) {
+    UniqueFd owned = createTemp(target, temp);
+    if (!owned) {
         folderRefused = errno == EACCES || errno == EPERM || errno == EROFS;
         if (!(folderRefused && old)) Utils::OutLine("FileStreamError: " + describe(fileName, errno));
         return false;
     }
+    const int fd = owned.get();
     if (old) {
         // Owner and group where we may (root, or a group we belong to); the
         // permissions after them, since a change of owner clears set-id bits.
@@ -256,12 +253,12 @@ bool saveByRename(const std::string& fileName, const std::filesystem::path& targ
 
     if (!writeAll(fd, text) || ::fsync(fd) != 0) {
         const int err = errno;
-        ::close(fd);
+        owned.reset();
         ::unlink(temp.c_str());
         Utils::OutLine("FileIOError: " + describe(fileName, err) + " 1");
         return false;
     }
-    if (::close(fd) != 0) {
+    if (owned.close() != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
         Utils::OutLine("FileIOError: " + describe(fileName, err) + " 2");
@@ -319,25 +316,26 @@ bool SaveText(const std::string& fileName, const std::string& text) {
 std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
     // Only regular files are read, without blocking on the open: a FIFO
     // without a writer would hang us, a device like /dev/zero never ends.
-    const text::Opened opened = text::openRegular(fileName);
+    text::Opened opened = text::openRegular(fileName);
     if (opened.status != text::Opened::Status::ok) {
         Utils::OutLine("FileStreamError: " + fileName + ": " + (opened.directory ? "is a directory" : opened.reason));
         return {};
     }
-    const int fd = opened.fd;
+    UniqueFd owned = std::move(opened.fd);
+    const int fd = owned.get();
     auto readSome = [fd](char* buf, std::size_t n) { return text::readSome(fd, buf, n); };
 
     char first = 0;
     const ssize_t r0 = readSome(&first, 1);
     if (r0 <= 0) {
         const int err = r0 == 0 ? 0 : errno;
-        ::close(fd);
+        owned.reset();
         Utils::OutLine("FileIOError: " + (err ? describe(fileName, err) : fileName + ": file is empty") + " 1");
         return {};
     }
     Utils::OutLine(std::to_string(static_cast<int>(static_cast<signed char>(first))));
     if (first != 'T') {
-        if (::close(fd) != 0) Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
+        if (owned.close() != 0) Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
         return {};
     }
     Utils::OutLine("Reading EDL");
@@ -354,7 +352,7 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
         const ssize_t n = readSome(buf.data(), buf.size());
         if (n < 0) {
             const int err = errno;
-            ::close(fd);
+            owned.reset();
             Utils::OutLine("FileIOError: " + describe(fileName, err) + " 1");
             return parser.takeEvents();  // what was read before the failure stays
         }
@@ -368,7 +366,7 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
     }
     if (!restUnread) splitter.finish(sink);
     parser.finish(restUnread);
-    if (::close(fd) != 0) Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
+    if (owned.close() != 0) Utils::OutLine("FileIOError: " + describe(fileName, errno) + " 2");
     return parser.takeEvents();
 }
 

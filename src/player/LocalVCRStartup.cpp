@@ -30,12 +30,8 @@ LocalVCR::LocalVCR(PlayerLink* link, Display& gui, int port)
     useclipboard = Quenta::getuseclipboard();
     // The offset is taken quietly here so that a controller that never runs
     // start-up still converts timecodes; start-up reports a bad setting.
-    try {
-        OSString = Quenta::getoffset();
-        offset.store(timecode::TCFrames(OSString));
-    } catch (const TimecodeError&) {
-        offset.store(0);
-    }
+    OSString = Quenta::getoffset();
+    offset.store(timecode::TCFrames(OSString).value_or(0));
 }
 
 LocalVCR::~LocalVCR() {

@@ -9,23 +9,22 @@
 
 namespace morvia {
 
-int LocalVCR::TCFrames(const std::string& tc) { return timecode::TCFrames(tc); }
+int LocalVCR::TCFrames(const std::string& tc) {
+    if (const std::optional<int> frames = timecode::TCFrames(tc)) return *frames;
+    throw TimecodeError("not a timecode: \"" + tc + "\"");
+}
 
 int LocalVCR::MakeFRString(const std::string& tc, std::array<int, 7>& fr) const {
-    const long long n = static_cast<long long>(timecode::TCFrames(tc)) - offset.load();
+    const long long n = static_cast<long long>(TCFrames(tc)) - offset.load();
     fr = timecode::FrameDigits(n);  // throws FrameRangeError before touching fr
     return static_cast<int>(n);
 }
 
 void LocalVCR::MakeOffset() {
     const std::string text = Quenta::getoffset();
-    int frames = 0;
-    bool valid = true;
-    try {
-        frames = timecode::TCFrames(text);
-    } catch (const TimecodeError&) {
-        valid = false;
-    }
+    const std::optional<int> parsed = timecode::TCFrames(text);
+    const bool valid = parsed.has_value();
+    const int frames = parsed.value_or(0);
     {
         std::lock_guard g(textLock);
         OSString = text;

@@ -1,15 +1,14 @@
 #include "player/Timecode.h"
 
+#include <utility>
 
 namespace morvia::timecode {
 namespace {
 
+// The digit at `pos`, or -1 for any other character.
 int digitAt(std::string_view tc, std::size_t pos) {
-    char c = tc[pos];
-    if (c < '0' || c > '9') {
-        throw TimecodeError("not a timecode: \"" + std::string(tc) + "\"");
-    }
-    return c - '0';
+    const char c = tc[pos];
+    return c < '0' || c > '9' ? -1 : c - '0';
 }
 
 void put2(std::string& out, long long v) {
@@ -19,11 +18,18 @@ void put2(std::string& out, long long v) {
 
 } // namespace
 
-int TCFrames(std::string_view tc) {
-    if (tc.size() < 11) throw TimecodeError("not a timecode: \"" + std::string(tc) + "\"");
-    return digitAt(tc, 0) * 1080000 + digitAt(tc, 1) * 108000 + digitAt(tc, 3) * 18000 +
-           digitAt(tc, 4) * 1800 + digitAt(tc, 6) * 300 + digitAt(tc, 7) * 30 +
-           digitAt(tc, 9) * 10 + digitAt(tc, 10);
+std::optional<int> TCFrames(std::string_view tc) {
+    if (tc.size() < 11) return std::nullopt;
+    // Weight of the digit at each position; the separators carry none.
+    static constexpr std::array<std::pair<std::size_t, int>, 8> weights{
+        {{0, 1080000}, {1, 108000}, {3, 18000}, {4, 1800}, {6, 300}, {7, 30}, {9, 10}, {10, 1}}};
+    int frames = 0;
+    for (const auto& [pos, weight] : weights) {
+        const int d = digitAt(tc, pos);
+        if (d < 0) return std::nullopt;
+        frames += d * weight;
+    }
+    return frames;
 }
 
 std::array<int, 7> FrameDigits(long long n) {

@@ -15,7 +15,7 @@
 namespace morvia {
 
 // A text that is not a timecode (shorter than 11 characters, or a non-digit
-// where a digit belongs).
+// where a digit belongs), where the controller's operations need one.
 class TimecodeError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -37,8 +37,9 @@ inline constexpr int kMaxPlayerFrame = 9999999;
 
 // Frame count of a timecode text. Reads the digits at positions 0,1,3,4,6,7,9
 // and 10; the separators are not examined and minutes/seconds are not range
-// checked (00:75:00:00 counts 75 minutes). Throws TimecodeError.
-int TCFrames(std::string_view tc);
+// checked (00:75:00:00 counts 75 minutes). Empty when the text is not a
+// timecode (shorter than 11 characters, or a non-digit where a digit belongs).
+std::optional<int> TCFrames(std::string_view tc);
 
 // True when n has a seven-digit player form.
 constexpr bool InPlayerRange(long long n) { return n >= 0 && n <= kMaxPlayerFrame; }

@@ -81,8 +81,8 @@ void ClientSocket::Send(const std::string& line) {
 bool ClientSocket::flushLocked(int fd) {
     std::size_t sent = 0;
     while (sent < outbox_.size()) {
-        const ssize_t n = ::send(fd, outbox_.data() + sent, outbox_.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = retryEintr(
+            [&] { return ::send(fd, outbox_.data() + sent, outbox_.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT); });
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         if (n <= 0) {
             outbox_.clear();  // gone: the reader finds out and ends the connection
@@ -124,9 +124,7 @@ UniqueFd ClientSocket::acceptClient(bool& failed) {
     if (failed) return {};
     for (;;) {
         pollfd fds[2] = {{ss->fd(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-        int r = ::poll(fds, 2, -1);
-        if (r < 0) {
-            if (errno == EINTR) continue;
+        if (retryEintr([&] { return ::poll(fds, 2, -1); }) < 0) {
             failed = true;
             return {};
         }
@@ -137,7 +135,7 @@ UniqueFd ClientSocket::acceptClient(bool& failed) {
         }
         if (fds[0].revents == 0) continue;
         // Readable, or an error/hang-up that accept will name.
-        int fd = ::accept4(ss->fd(), nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = retryEintr([&] { return ::accept4(ss->fd(), nullptr, nullptr, SOCK_CLOEXEC); });
         if (fd >= 0) {
             // Answers are short lines: a modest socket buffer (no growth by
             // the kernel's tuning) lets a client that does not read show up
@@ -147,7 +145,7 @@ UniqueFd ClientSocket::acceptClient(bool& failed) {
             return UniqueFd(fd);
         }
         // Another connection took the client, or it gave up before we got it.
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED) continue;
         failed = true;
         return {};
     }
@@ -156,24 +154,13 @@ UniqueFd ClientSocket::acceptClient(bool& failed) {
 ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
     for (;;) {
         // Hand out a complete line from what has arrived.
-        if (skipLF_ && !pending_.empty()) {
-            if (pending_[0] == '\n') pending_.erase(0, 1);
-            skipLF_ = false;
-        }
-        std::size_t end = pending_.find_first_of("\r\n");
-        if (end != std::string::npos) {
-            if (end > maxLine) return ReadResult::tooLong;
-            out.assign(pending_, 0, end);
-            skipLF_ = pending_[end] == '\r';
-            pending_.erase(0, end + 1);
-            return ReadResult::line;
-        }
-        if (pending_.size() > maxLine) return ReadResult::tooLong;
+        std::size_t fullLength = 0;
+        if (lines_.take(out, fullLength)) return fullLength > maxLine ? ReadResult::tooLong : ReadResult::line;
+        if (lines_.pendingLength() > maxLine) return ReadResult::tooLong;
         if (eof_) {
-            if (pending_.empty()) return ReadResult::end;
-            out = std::move(pending_);  // a last line without its line end
-            pending_.clear();
-            return ReadResult::line;
+            lines_.finish();  // a last line without its line end
+            if (lines_.take(out, fullLength)) return ReadResult::line;
+            return ReadResult::end;
         }
 
         // While answers wait to go out, wait for room in the socket too, but
@@ -215,15 +202,15 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
 
         char buf[4096];
-        ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = retryEintr([&] { return ::recv(fd, buf, sizeof buf, MSG_DONTWAIT); });
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
             return ReadResult::error;
         }
         if (n == 0)
             eof_ = true;
         else
-            pending_.append(buf, static_cast<std::size_t>(n));
+            lines_.feed(buf, static_cast<std::size_t>(n));
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include "player/Seams.h"
 #include "remote/Socket.h"
+#include "startup/TextFiles.h"
 #include "startup/Worker.h"
 
 namespace morvia {
@@ -106,8 +107,7 @@ private:
     bool stuck_ = false;  // too much piled up: the connection thread closes
 
     // Bytes received past the last line handed out (connection thread only).
-    std::string pending_;
-    bool skipLF_ = false;  // the last line ended with CR: drop a following LF
+    text::LineQueue lines_{maxLine + 1};  // what arrived, cut into lines
     bool eof_ = false;
 
     UniqueFd wake_;  // eventfd: written by a stop and by Send() to wake poll()

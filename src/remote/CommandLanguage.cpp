@@ -21,30 +21,6 @@ NumberFormatError::NumberFormatError(std::string argument, std::string line)
 TimecodeFormatError::TimecodeFormatError(std::string argument, std::string line)
     : LineArgumentError("not a timecode", std::move(argument), std::move(line)) {}
 
-std::optional<int> ParseDecimal(std::string_view text) {
-    bool negative = false;
-    std::size_t i = 0;
-    if (!text.empty() && text[0] == '-') {
-        negative = true;
-        i = 1;
-    }
-    if (i == text.size()) return std::nullopt;  // "" or a lone "-"
-    // Accumulate as a negative number so that INT32_MIN fits too.
-    constexpr std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 - (c - '0');
-        if (value < lowest) return std::nullopt;
-    }
-    if (!negative) {
-        value = -value;
-        if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-    }
-    return static_cast<int>(value);
-}
-
 namespace {
 
 struct WholeWord {
@@ -142,12 +118,8 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
     if (prefix3 == "TC1" || prefix3 == "TC2") {
         const Field f = prefix3 == "TC1" ? Field::cuefield : Field::endfield;
         std::string point = s.substr(3);
-        try {
-            timecode::TCFrames(point);
-        } catch (const TimecodeError&) {
-            // Going on would leave the old point in place for the next Review or Cue.
-            throw TimecodeFormatError(std::move(point), s);
-        }
+        // Going on would leave the old point in place for the next Review or Cue.
+        if (!timecode::TCFrames(point)) throw TimecodeFormatError(std::move(point), s);
         Display& gui = vcr.gui();
         gui.settcfield(point, f);
         // The field may normalise what it was given: take back what it shows.

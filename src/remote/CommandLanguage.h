@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "startup/Decimal.h"  // ParseDecimal reads the numbers of a line
+
 namespace morvia {
 
 class LocalVCR;
@@ -43,12 +45,6 @@ public:
     TimecodeFormatError(std::string argument, std::string line);
     std::string problem() const override { return "bad timecode"; }
 };
-
-// Reads `text` as a 32-bit signed decimal whole number: an optional leading
-// minus sign followed by one or more digits 0-9 and nothing else (no blanks,
-// no plus sign). Leading zeros are allowed. nullopt for anything else,
-// including values outside the 32-bit range.
-std::optional<int> ParseDecimal(std::string_view text);
 
 // Performs the command on one line (without its line end) through the
 // controller and reports whether the line was understood:

@@ -2,11 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <utility>
 
 #include "player/LocalVCR.h"
-#include "remote/Socket.h"
 #include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
@@ -27,7 +25,7 @@ void closingLines() {
 // file costs one chunk and one line of memory at a time.
 class ScriptLines {
 public:
-    explicit ScriptLines(int fd) : fd_(fd), splitter_(maxScriptLine) {}
+    explicit ScriptLines(UniqueFd fd) : fd_(std::move(fd)), lines_(maxScriptLine) {}
 
     // False with `error` set when the file cannot be read at all.
     bool prime(std::string& error) {
@@ -40,31 +38,25 @@ public:
     // error later on ends the input like the end of the file).
     bool next(std::string& line, std::size_t& fullLength) {
         while (lines_.empty() && !end_) fill();
-        if (lines_.empty()) return false;
-        line = std::move(lines_.front().first);
-        fullLength = lines_.front().second;
-        lines_.pop_front();
-        return true;
+        return lines_.take(line, fullLength);
     }
 
 private:
     bool fill() {
         char buf[4096];
-        const auto sink = [this](std::string_view kept, std::size_t full) { lines_.emplace_back(kept, full); };
         const long n = text::readSome(fd_.get(), buf, sizeof buf);
         if (n > 0) {
-            splitter_.feed(buf, static_cast<std::size_t>(n), sink);
+            lines_.feed(buf, static_cast<std::size_t>(n));
             return true;
         }
         if (n < 0) error_ = std::strerror(errno);
-        splitter_.finish(sink);
+        lines_.finish();
         end_ = true;
         return n == 0;
     }
 
     UniqueFd fd_;
-    text::LineSplitter splitter_;
-    std::deque<std::pair<std::string, std::size_t>> lines_;
+    text::LineQueue lines_;
     bool end_ = false;
     std::string error_;
 };
@@ -74,7 +66,7 @@ private:
 void script(LocalVCR& vcr) {
     // An operator stop request from now on ends the run after the line under way.
     const unsigned since = vcr.stopGeneration();
-    const text::Opened opened = text::openRegular(scriptName);
+    text::Opened opened = text::openRegular(scriptName);
     if (opened.status != text::Opened::Status::ok) {
         if (opened.status == text::Opened::Status::missing)
             Utils::OutLine("No script file found!");
@@ -85,7 +77,7 @@ void script(LocalVCR& vcr) {
         Utils::DelayT(1000);
         return;
     }
-    ScriptLines reader(opened.fd);
+    ScriptLines reader(std::move(opened.fd));
     std::string error;
     if (!reader.prime(error)) {
         Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + error);

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -13,11 +12,6 @@ namespace morvia {
 
 SocketError::SocketError(const std::string& what, int err)
     : std::runtime_error(what + ": " + std::strerror(err)), code_(err) {}
-
-void UniqueFd::reset(int fd) noexcept {
-    if (fd_ >= 0) ::close(fd_);  // a failing close has nothing left to undo
-    fd_ = fd;
-}
 
 ServerSocket ServerSocket::open(int port, const std::string& address) {
     const std::string where = address + ":" + std::to_string(port);

@@ -1,6 +1,6 @@
 // Small owners of POSIX sockets for the TCP control server.
 //
-// Thread-safety: a UniqueFd or ServerSocket object is not synchronised; share
+// Thread-safety: a ServerSocket object is not synchronised; share
 // one between threads only for calls that do not change it (get, accept
 // through the descriptor). Several threads may accept on one listening
 // socket at once: it is non-blocking, so a thread that loses the race polls
@@ -9,6 +9,8 @@
 
 #include <stdexcept>
 #include <string>
+
+#include "startup/Posix.h"
 
 namespace morvia {
 
@@ -20,34 +22,6 @@ public:
 
 private:
     int code_;
-};
-
-// Owns one file descriptor and closes it when it goes. Move-only.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& o) noexcept : fd_(o.release()) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept {
-        if (this != &o) reset(o.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    int release() noexcept {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closes the descriptor held (errors ignored) and takes `fd`.
-    void reset(int fd = -1) noexcept;
-
-private:
-    int fd_ = -1;
 };
 
 // A listening TCP socket (IPv4). Move-only; closes on destruction.

@@ -21,6 +21,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "startup/Decimal.h"
+#include "startup/Posix.h"
+
 namespace morvia {
 namespace {
 
@@ -32,7 +35,7 @@ std::string trimZeros(std::string s) {
 }
 
 struct OpenPort {
-    int fd = -1;
+    UniqueFd fd;  // closing it also releases the lock taken at open
     std::string path;
     dev_t rdev = 0;
     std::atomic<int> rxTimeout{0};
@@ -41,10 +44,6 @@ struct OpenPort {
     std::mutex countLock;           // guards `last`
     serial_icounter_struct last{};
     bool haveLast = false;
-
-    ~OpenPort() {
-        if (fd >= 0) ::close(fd);  // also releases the lock taken at open
-    }
 
     // Records why a call failed; returns -1 for the caller to pass on.
     int fail(int err) {
@@ -108,10 +107,7 @@ public:
         for (const auto& p : table_)
             if (p && p->path == path) return ERR_ALREADY_OPEN;
 
-        int fd;
-        do {
-            fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
+        const int fd = retryEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
         if (fd < 0) {
             switch (errno) {
             case ENOENT: case ENXIO: case ENODEV: case ENOTDIR: case EISDIR: case ENAMETOOLONG: case ELOOP:
@@ -123,7 +119,7 @@ public:
             }
         }
         auto port = std::make_shared<OpenPort>();
-        port->fd = fd;
+        port->fd.reset(fd);
         port->path = path;
         if (!::isatty(fd)) return ERR_NOT_VALID;  // port's destructor closes fd
         struct stat st {};
@@ -159,7 +155,7 @@ public:
         if (hs == SerialConfig::HS_DSRDTR) return EINVAL;  // termios has no DSR/DTR flow control
 
         termios t {};
-        if (::tcgetattr(p->fd, &t) != 0) {
+        if (::tcgetattr(p->fd.get(), &t) != 0) {
             p->fail(errno);
             return errno ? errno : -1;
         }
@@ -181,7 +177,7 @@ public:
         t.c_cc[VTIME] = 0;
         ::cfsetispeed(&t, speeds[br]);
         ::cfsetospeed(&t, speeds[br]);
-        if (::tcsetattr(p->fd, TCSANOW, &t) != 0) {
+        if (::tcsetattr(p->fd.get(), TCSANOW, &t) != 0) {
             p->fail(errno);
             return errno ? errno : -1;
         }
@@ -195,7 +191,7 @@ public:
             if (port < 0 || static_cast<std::size_t>(port) >= table_.size() || !table_[port]) return -1;
             p = std::move(table_[port]);
         }
-        (void)::ioctl(p->fd, TIOCNXCL);  // the next user of the device may open it
+        (void)::ioctl(p->fd.get(), TIOCNXCL);  // the next user of the device may open it
         return 0;  // the descriptor closes when the last caller lets go of it
     }
 
@@ -211,19 +207,18 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
         int sent = 0;
         while (sent < count) {
-            ssize_t n = ::write(p->fd, data + sent, static_cast<std::size_t>(count - sent));
+            const ssize_t n = retryEintr([&] { return ::write(p->fd.get(), data + sent, static_cast<std::size_t>(count - sent)); });
             if (n > 0) {
                 sent += static_cast<int>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
                 if (left <= 0) {
                     p->fail(ETIMEDOUT);
                     break;
                 }
-                pollfd pf{p->fd, POLLOUT, 0};
+                pollfd pf{p->fd.get(), POLLOUT, 0};
                 int r = ::poll(&pf, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
                 if (r < 0 && errno == EINTR) continue;
                 if (r < 0) {
@@ -251,17 +246,11 @@ public:
         if (!p) return -1;
         int t = p->rxTimeout.load();
         if (t > 0) {
-            pollfd pf{p->fd, POLLIN, 0};
-            int r;
-            do {
-                r = ::poll(&pf, 1, t);
-            } while (r < 0 && errno == EINTR);
+            pollfd pf{p->fd.get(), POLLIN, 0};
+            retryEintr([&] { return ::poll(&pf, 1, t); });
         }
         std::uint8_t b = 0;
-        ssize_t n;
-        do {
-            n = ::read(p->fd, &b, 1);
-        } while (n < 0 && errno == EINTR);
+        const ssize_t n = retryEintr([&] { return ::read(p->fd.get(), &b, 1); });
         return n == 1 ? b : -1;
     }
 
@@ -269,10 +258,7 @@ public:
         auto p = get(port);
         if (!p || data == nullptr) return -1;
         if (count <= 0) return 0;
-        ssize_t n;
-        do {
-            n = ::read(p->fd, data, static_cast<std::size_t>(count));
-        } while (n < 0 && errno == EINTR);
+        const ssize_t n = retryEintr([&] { return ::read(p->fd.get(), data, static_cast<std::size_t>(count)); });
         if (n >= 0) return static_cast<int>(n);
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : p->fail(errno);
     }
@@ -350,14 +336,14 @@ private:
     int withFd(int port, F f) {
         auto p = get(port);
         if (!p) return -1;
-        return f(p->fd) == 0 ? 0 : p->fail(errno);
+        return f(p->fd.get()) == 0 ? 0 : p->fail(errno);
     }
 
     int count(int port, unsigned long request) {
         auto p = get(port);
         if (!p) return -1;
         int n = 0;
-        if (::ioctl(p->fd, request, &n) != 0) return p->fail(errno);
+        if (::ioctl(p->fd.get(), request, &n) != 0) return p->fail(errno);
         return n;
     }
 
@@ -365,14 +351,14 @@ private:
         auto p = get(port);
         if (!p) return -1;
         int status = 0;
-        if (::ioctl(p->fd, TIOCMGET, &status) != 0) return -1;  // a pseudo-terminal has no modem lines
+        if (::ioctl(p->fd.get(), TIOCMGET, &status) != 0) return -1;  // a pseudo-terminal has no modem lines
         return (status & bit) ? 1 : 0;
     }
 
     int modemSet(int port, int bit, bool on) {
         auto p = get(port);
         if (!p) return -1;
-        return ::ioctl(p->fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : -1;
+        return ::ioctl(p->fd.get(), on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : -1;
     }
 
     // 1 when the driver's error counter has grown since the last call.
@@ -380,7 +366,7 @@ private:
         auto p = get(port);
         if (!p) return -1;
         serial_icounter_struct now {};
-        if (::ioctl(p->fd, TIOCGICOUNT, &now) != 0) return -1;
+        if (::ioctl(p->fd.get(), TIOCGICOUNT, &now) != 0) return -1;
         std::lock_guard g(p->countLock);
         bool grew = p->haveLast && now.*field != p->last.*field;
         p->last = now;
@@ -411,12 +397,8 @@ std::unique_ptr<SerialLibrary> SerialLibrary::makeNative(SerialDriver& driver) {
 std::string serialDevicePath(const std::string& name) {
     if (!name.empty() && name[0] == '/') return name.find('\0') == std::string::npos ? name : std::string();
     if (name.size() > 3 && name.compare(0, 3, "COM") == 0 && name.size() <= 6) {
-        int n = 0;
-        for (std::size_t i = 3; i < name.size(); ++i) {
-            if (name[i] < '0' || name[i] > '9') return {};
-            n = n * 10 + (name[i] - '0');
-        }
-        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+        const std::optional<int> n = ParseDecimal(std::string_view(name).substr(3), DecimalSign::none);
+        if (n && *n >= 1) return "/dev/ttyS" + std::to_string(*n - 1);
     }
     return {};
 }

@@ -1,7 +1,6 @@
 #include "startup/Quenta.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -9,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "startup/Decimal.h"
 #include "startup/SettingsReader.h"
 #include "startup/TextFiles.h"
 #include "startup/Utils.h"
@@ -22,7 +22,7 @@ std::mutex& passwordLock() {
 }
 
 std::string& passwordValue() {
-    static std::string p = "KWJ";
+    static std::string p = SettingDefaults::password;
     return p;
 }
 
@@ -37,7 +37,7 @@ bool readWhole(const std::string& path, std::string& out, std::string& error) {
     char buf[65536];
     bool ok = true;
     while (true) {
-        const long n = text::readSome(opened.fd, buf, sizeof buf);
+        const long n = text::readSome(opened.fd.get(), buf, sizeof buf);
         if (n > 0) {
             out.append(buf, static_cast<std::size_t>(n));
         } else {
@@ -48,26 +48,8 @@ bool readWhole(const std::string& path, std::string& out, std::string& error) {
             break;
         }
     }
-    ::close(opened.fd);  // a failing close changes nothing that was read
+    // The descriptor closes here; a failing close changes nothing that was read.
     return ok;
-}
-
-// A decimal whole number, optionally signed, that fits 32 bits.
-bool parseWhole(const std::string& text, int& value) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > static_cast<long long>(INT_MAX) + 1) return false;
-    }
-    if (negative) v = -v;
-    if (v > INT_MAX || v < INT_MIN) return false;
-    value = static_cast<int>(v);
-    return true;
 }
 
 // The value of `key`, or null after one console line naming the missing key.
@@ -92,29 +74,29 @@ void Quenta::setpassword(const std::string& p) {
 }
 
 void Quenta::resetDefaults() {
-    propsfilename = "Settings.txt";
+    propsfilename = D::propsfilename;
     props.clear();
-    verbo = "NO";
-    verbose = false;
-    note = "Morvia";
-    comport1 = "COM1";
-    comport2 = "COM2";
+    verbo = D::verbo;
+    verbose = D::verbose;
+    note = D::note;
+    comport1 = D::comport1;
+    comport2 = D::comport2;
     VCRType.reset();
-    OSString = "00:00:00:00";
-    startingtitle = "1";
-    starttitle = 1;
+    OSString = D::OSString;
+    startingtitle = D::startingtitle;
+    starttitle = D::starttitle;
     UseClipboard.reset();
-    useclipboard = false;
+    useclipboard = D::useclipboard;
     StopOnExit.reset();
-    stoponexit = false;
-    socketport = 2001;
-    repeatval.store(2);
-    mcs = false;
-    width = 320;
-    fontheight = 13;
-    autoenable = false;
+    stoponexit = D::stoponexit;
+    socketport = D::socketport;
+    repeatval.store(D::repeatval);
+    mcs = D::mcs;
+    width = D::width;
+    fontheight = D::fontheight;
+    autoenable = D::autoenable;
     name.clear();
-    setpassword("KWJ");
+    setpassword(D::password);
 }
 
 void Quenta::GetProps() {
@@ -132,11 +114,12 @@ void Quenta::GetProps() {
     }
     props = SettingsReader::parse(bytes);
 
-    socketport = 2001;
-    note = "Morvia";
-    mcs = false;
-    repeatval.store(2);
-    verbose = false;
+    // These start from their built-in values on every read.
+    socketport = D::socketport;
+    note = D::note;
+    mcs = D::mcs;
+    repeatval.store(D::repeatval);
+    verbose = D::verbose;
 
     if (const std::string* v = lookup("Verbose")) {
         verbo = *v;
@@ -149,16 +132,17 @@ void Quenta::GetProps() {
     VCRType = "DVD V7400";
     if (const std::string* v = lookup("TCOffset")) OSString = *v;
     if (const std::string* v = lookup("StartTitle")) {
-        int n = 0;
-        if (!parseWhole(*v, n)) {
+        const std::optional<int> parsed = ParseDecimal(*v, DecimalSign::plusOrMinus);
+        if (!parsed) {
             Utils::OutLine("Setting StartTitle is not a whole number: " + *v);
             Utils::FailAndExit(5000, 1);
         }
+        const int n = *parsed;
         startingtitle = *v;
         starttitle = n;
         if (n < 1) {
-            starttitle = 1;
-            startingtitle = "1";
+            starttitle = D::starttitle;
+            startingtitle = D::startingtitle;
         }
     }
     if (const std::string* v = lookup("UseClipboard")) {

@@ -14,30 +14,54 @@
 
 namespace morvia {
 
+// The built-in value of each setting: what a setting holds before the
+// settings file is read, after a reset, and when the file lacks its key.
+struct SettingDefaults {
+    static constexpr const char* propsfilename = "Settings.txt";
+    static constexpr const char* verbo = "NO";
+    static constexpr bool verbose = false;
+    static constexpr const char* note = "Morvia";
+    static constexpr const char* comport1 = "COM1";
+    static constexpr const char* comport2 = "COM2";
+    static constexpr const char* OSString = "00:00:00:00";
+    static constexpr const char* startingtitle = "1";
+    static constexpr int starttitle = 1;
+    static constexpr bool useclipboard = false;
+    static constexpr bool stoponexit = false;
+    static constexpr int socketport = 2001;
+    static constexpr int repeatval = 2;
+    static constexpr bool mcs = false;
+    static constexpr int width = 320;
+    static constexpr int fontheight = 13;
+    static constexpr bool autoenable = false;
+    static constexpr const char* password = "KWJ";
+};
+
 class Quenta {
 public:
     // --- settings (class-wide) ---
-    static inline std::string propsfilename = "Settings.txt";
+    using D = SettingDefaults;
+    static inline std::string propsfilename = D::propsfilename;
     static inline std::map<std::string, std::string> props;
-    static inline std::string verbo = "NO";
-    static inline bool verbose = false;
-    static inline std::string note = "Morvia";
-    static inline std::string comport1 = "COM1";
-    static inline std::string comport2 = "COM2";
+    static inline std::string verbo = D::verbo;
+    static inline bool verbose = D::verbose;
+    static inline std::string note = D::note;
+    static inline std::string comport1 = D::comport1;
+    static inline std::string comport2 = D::comport2;
     static inline std::optional<std::string> VCRType;        // absent prints "null"
-    static inline std::string OSString = "00:00:00:00";
-    static inline std::string startingtitle = "1";
-    static inline int starttitle = 1;
+    static inline std::string OSString = D::OSString;
+    static inline std::string startingtitle = D::startingtitle;
+    static inline int starttitle = D::starttitle;
     static inline std::optional<std::string> UseClipboard;
-    static inline bool useclipboard = false;
+    static inline bool useclipboard = D::useclipboard;
     static inline std::optional<std::string> StopOnExit;
-    static inline bool stoponexit = false;
-    static inline int socketport = 2001;
-    static inline std::atomic<int> repeatval{2};
-    static inline bool mcs = false;
-    static inline int width = 320;
-    static inline int fontheight = 13;
-    static inline bool autoenable = false;
+    static inline bool stoponexit = D::stoponexit;
+    static inline int socketport = D::socketport;
+    static inline std::atomic<int> repeatval{D::repeatval};
+    static inline bool mcs = D::mcs;
+    static inline int width = D::width;
+    static inline int fontheight = D::fontheight;
+    static inline bool autoenable = D::autoenable;
     static inline std::string name;  // edition title, "Morvia" after start-up
 
     // --- accessors ---

@@ -2,7 +2,6 @@
 
 #include "startup/TextFiles.h"
 
-#include <vector>
 
 namespace morvia {
 namespace {
@@ -114,66 +113,37 @@ void storeLine(std::string_view line, SettingsReader::Table& table) {
 
 SettingsReader::Table SettingsReader::parse(std::string_view s) {
     Table table;
-    std::string line;  // the logical line, continuation backslashes removed
-    std::size_t pos = 0;
-    const std::size_t n = s.size();
-
-    bool skipBlanks = true;      // at the start of a physical line
-    bool newLogical = true;      // next character starts a logical line
-    bool appendedLine = false;   // inside a continuation line's leading blanks
-    bool comment = false;
-    bool backslash = false;      // odd number of backslashes just seen
-    bool skipLF = false;         // a CR ended a continued line
-
-    while (pos < n) {
-        char c = s[pos++];
-        if (skipLF) {
-            skipLF = false;
-            if (c == '\n') continue;
-        }
-        if (skipBlanks) {
-            if (isBlank(c)) continue;
-            if (!appendedLine && (c == '\r' || c == '\n')) continue;
-            skipBlanks = false;
-            appendedLine = false;
-        }
-        if (newLogical) {
-            newLogical = false;
-            if (c == '#' || c == '!') comment = true;
-        }
-        if (c != '\n' && c != '\r') {
-            if (!comment) {
-                line.push_back(c);
-                backslash = (c == '\\') ? !backslash : false;
-            }
-            continue;
-        }
-        // End of a physical line.
-        if (comment || line.empty()) {
-            comment = false;
-            newLogical = true;
-            skipBlanks = true;
-            backslash = false;
-            line.clear();
-            continue;
-        }
-        if (backslash) {
+    std::string line;        // the logical line, continuation backslashes removed
+    bool continuing = false; // the previous physical line ended in a continuation
+    // Each physical line: leading blanks go; outside a continuation a blank
+    // line or a comment is skipped; a line ending in an odd number of
+    // backslashes goes on in the next one.
+    const auto physical = [&](std::string_view p, std::size_t) {
+        std::size_t i = 0;
+        while (i < p.size() && isBlank(p[i])) ++i;
+        const std::string_view rest = p.substr(i);
+        if (!continuing && (rest.empty() || rest[0] == '#' || rest[0] == '!')) return;
+        line += rest;
+        std::size_t backslashes = 0;
+        while (backslashes < rest.size() && rest[rest.size() - 1 - backslashes] == '\\') ++backslashes;
+        continuing = backslashes % 2 == 1;
+        if (continuing) {
             line.pop_back();
-            skipBlanks = true;
-            appendedLine = true;
-            backslash = false;
-            if (c == '\r') skipLF = true;
-            continue;
+            return;
         }
-        storeLine(line, table);
+        if (!line.empty()) storeLine(line, table);
         line.clear();
-        newLogical = true;
-        skipBlanks = true;
-    }
-    if (!comment && !line.empty()) {
-        if (backslash) line.pop_back();
-        storeLine(line, table);
-    }
+    };
+    text::LineSplitter splitter(std::string::npos);
+    splitter.feed(s.data(), s.size(), physical);
+    bool unended = false;  // the input's last line has no line end
+    splitter.finish([&](std::string_view p, std::size_t n) {
+        unended = true;
+        physical(p, n);
+    });
+    // The input ended inside a continuation: what was gathered is a line (a
+    // lone backslash at the very end too).
+    if (continuing && (unended || !line.empty())) storeLine(line, table);
     return table;
 }
 

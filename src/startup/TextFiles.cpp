@@ -6,16 +6,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace morvia::text {
 
 Opened openRegular(const std::string& path) {
     Opened r;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    UniqueFd fd(retryEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
+    if (!fd) {
         const int err = errno;
         struct stat ls {};
         r.status = err == ENOENT && ::lstat(path.c_str(), &ls) != 0 ? Opened::Status::missing : Opened::Status::failed;
@@ -23,19 +21,17 @@ Opened openRegular(const std::string& path) {
         return r;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd.get(), &st) != 0) {
         r.reason = std::strerror(errno);
-        ::close(fd);
         return r;
     }
     if (!S_ISREG(st.st_mode)) {
         r.status = Opened::Status::notRegular;
         r.directory = S_ISDIR(st.st_mode);
         r.reason = "not a regular file";
-        ::close(fd);
         return r;
     }
-    r.fd = fd;
+    r.fd = std::move(fd);
     r.status = Opened::Status::ok;
     return r;
 }
@@ -93,10 +89,7 @@ std::string utf8ToLatin1(std::string_view text) {
 }
 
 long readSome(int fd, char* buf, std::size_t n) {
-    for (;;) {
-        const ssize_t r = ::read(fd, buf, n);
-        if (r >= 0 || errno != EINTR) return static_cast<long>(r);
-    }
+    return static_cast<long>(retryEintr([&] { return ::read(fd, buf, n); }));
 }
 
 std::string printable(std::string_view line) {
@@ -136,6 +129,24 @@ void LineSplitter::flush(const Sink& sink) {
     sink(line_, length_);
     line_.clear();
     length_ = 0;
+}
+
+void LineQueue::add(std::string_view kept, std::size_t fullLength) { lines_.emplace_back(kept, fullLength); }
+
+void LineQueue::feed(const char* data, std::size_t n) {
+    splitter_.feed(data, n, [this](std::string_view kept, std::size_t full) { add(kept, full); });
+}
+
+void LineQueue::finish() {
+    splitter_.finish([this](std::string_view kept, std::size_t full) { add(kept, full); });
+}
+
+bool LineQueue::take(std::string& line, std::size_t& fullLength) {
+    if (lines_.empty()) return false;
+    line = std::move(lines_.front().first);
+    fullLength = lines_.front().second;
+    lines_.pop_front();
+    return true;
 }
 
 } // namespace morvia::text

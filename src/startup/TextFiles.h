@@ -7,16 +7,20 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "startup/Posix.h"
 
 namespace morvia::text {
 
 // What openRegular found.
 struct Opened {
     enum class Status { ok, missing, failed, notRegular };
-    int fd = -1;             // the open descriptor when ok; the caller closes it
+    UniqueFd fd;             // the open descriptor when ok
     Status status = Status::failed;
     std::string reason;      // failed: the system's reason
     bool directory = false;  // notRegular: it is a directory
@@ -53,6 +57,8 @@ public:
     explicit LineSplitter(std::size_t keep = 4096) : keep_(keep) {}
     void feed(const char* data, std::size_t n, const Sink& sink);
     void finish(const Sink& sink);
+    // Full length of the line under way (not yet ended).
+    std::size_t pendingLength() const { return length_; }
 
 private:
     void flush(const Sink& sink);
@@ -60,6 +66,27 @@ private:
     std::string line_;
     std::size_t length_ = 0;
     bool pendingCR_ = false;  // last byte was CR: a following LF belongs to it
+};
+
+// A LineSplitter that keeps the lines it found until they are taken, for
+// readers that fill from a descriptor in chunks and hand out one line at a
+// time.
+class LineQueue {
+public:
+    explicit LineQueue(std::size_t keep = 4096) : splitter_(keep) {}
+    void feed(const char* data, std::size_t n);
+    // The input ended: a last line without an ending becomes a line.
+    void finish();
+    bool empty() const { return lines_.empty(); }
+    // The oldest line (kept characters) and its full length; false when
+    // there is none.
+    bool take(std::string& line, std::size_t& fullLength);
+    std::size_t pendingLength() const { return splitter_.pendingLength(); }
+
+private:
+    void add(std::string_view kept, std::size_t fullLength);
+    LineSplitter splitter_;
+    std::deque<std::pair<std::string, std::size_t>> lines_;
 };
 
 } // namespace morvia::text

@@ -12,41 +12,17 @@
 #include "startup/Utils.h"
 #include "startup/Worker.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define MORVIA_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define MORVIA_TSAN 1
-#endif
-#endif
-
-#ifdef MORVIA_TSAN
-// Qt's own worker threads (the GUI thread pool that splits large fills and
-// image scaling) synchronise inside the Qt libraries, which are not built
-// for ThreadSanitizer, so their allocations and condition variables look
-// unordered. Interceptor calls made from inside Qt are ignored; every access
-// our own code makes is still checked.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so\n"
-           "called_from_lib:libQt6Gui.so\n"
-           "called_from_lib:libQt6Widgets.so\n"
-           "called_from_lib:libqoffscreen.so\n"
-           "called_from_lib:libQt6XcbQpa.so\n";
-}
-#endif
-
 namespace morvia {
 
 GuiQueue::GuiQueue(QObject* parent) : QObject(parent), guiThread_(std::this_thread::get_id()) {
-    fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd_ < 0) throw std::runtime_error("eventfd failed");
-    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!fd_) throw std::runtime_error("eventfd failed");
+    notifier_ = new QSocketNotifier(fd_.get(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { onWake(); });
 }
 
 GuiQueue::~GuiQueue() {
-    notifier_->setEnabled(false);
-    ::close(fd_);
+    notifier_->setEnabled(false);  // before the descriptor it watches closes
 }
 
 void GuiQueue::post(std::function<void()> job) {
@@ -59,7 +35,7 @@ void GuiQueue::post(std::function<void()> job) {
     if (wasEmpty) {
         std::uint64_t one = 1;
         // A full counter (never in practice) already means "wake up".
-        [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+        [[maybe_unused]] auto n = ::write(fd_.get(), &one, sizeof one);
     }
 }
 
@@ -70,7 +46,7 @@ std::size_t GuiQueue::pending() const {
 
 void GuiQueue::onWake() {
     std::uint64_t count = 0;
-    [[maybe_unused]] auto n = ::read(fd_, &count, sizeof count);
+    [[maybe_unused]] auto n = ::read(fd_.get(), &count, sizeof count);
     flush();
 }
 

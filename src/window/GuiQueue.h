@@ -19,6 +19,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "startup/Posix.h"
+
 class QSocketNotifier;
 
 namespace morvia {
@@ -64,7 +66,7 @@ private:
     void onWake();
 
     const std::thread::id guiThread_;
-    int fd_ = -1;
+    UniqueFd fd_;
     QSocketNotifier* notifier_ = nullptr;  // child of this object
     mutable std::mutex lock_;
     std::deque<std::function<void()>> jobs_;

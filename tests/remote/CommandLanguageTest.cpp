@@ -12,19 +12,6 @@ namespace {
 
 class CommandLanguage : public RemoteFixture {};
 
-TEST(ParseDecimal, AcceptsOnlyPlainSignedDecimals) {
-    EXPECT_EQ(ParseDecimal("7"), 7);
-    EXPECT_EQ(ParseDecimal("07"), 7);
-    EXPECT_EQ(ParseDecimal("-3"), -3);
-    EXPECT_EQ(ParseDecimal("-0"), 0);
-    EXPECT_EQ(ParseDecimal("2147483647"), INT_MAX);
-    EXPECT_EQ(ParseDecimal("-2147483648"), INT_MIN);
-    EXPECT_EQ(ParseDecimal("0000000000000000000012"), 12);
-    for (const char* bad : {"", "-", "+5", " 5", "5 ", "x", "5x", "--5", "2147483648", "-2147483649",
-                            "99999999999999999999999", "1.5", "0x10"})
-        EXPECT_FALSE(ParseDecimal(bad).has_value()) << '"' << bad << '"';
-}
-
 TEST_F(CommandLanguage, EveryWholeWordReachesItsOperation) {
     // Transport words: one command each.
     const std::vector<std::pair<std::string, std::string>> transport = {

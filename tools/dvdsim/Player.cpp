@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "startup/Decimal.h"
+
 namespace dvdsim {
 
 namespace {
@@ -39,8 +41,8 @@ bool takesArgument(std::string_view code) {
 
 // Parses an argument of at most `maxDigits` digits.
 std::optional<int> number(const std::string& digits, std::size_t maxDigits) {
-    if (digits.empty() || digits.size() > maxDigits) return std::nullopt;
-    return std::stoi(digits);
+    if (digits.size() > maxDigits) return std::nullopt;
+    return morvia::ParseDecimal(digits, morvia::DecimalSign::none);
 }
 
 std::string digitsReply(int value, int width) {

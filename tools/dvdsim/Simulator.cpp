@@ -21,6 +21,8 @@
 
 #include "startup/Worker.h"
 
+#include "startup/Posix.h"
+
 namespace dvdsim {
 
 namespace {
@@ -29,11 +31,6 @@ constexpr std::size_t kMaxLine = 64;
 
 [[noreturn]] void throwErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), "dvdsim: " + what);
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
 }
 
 void setCloexec(int fd) {
@@ -103,8 +100,8 @@ struct Simulator::Impl {
     morvia::Worker worker{"dvdsim"};
 
     // Owned by the thread once it runs (set up by start() before it).
-    int master = -1;
-    int slaveFd = -1;
+    morvia::UniqueFd master;
+    morvia::UniqueFd slaveFd;
     std::atomic<int> wakeFd{-1};  // closed by ~Impl, so hangUp() may always use it
     std::FILE* logFile = nullptr;
     std::mt19937 rng;
@@ -166,8 +163,8 @@ struct Simulator::Impl {
         hung = true;  // before the client can see the line go
         hangupRequested = false;
         hangupAt.reset();
-        closeFd(master);
-        closeFd(slaveFd);
+        master.reset();
+        slaveFd.reset();
         out.clear();
         inbuf.clear();
         if (!opt.linkPath.empty()) ::unlink(opt.linkPath.c_str());
@@ -178,26 +175,19 @@ struct Simulator::Impl {
     // Opens a fresh pseudo-terminal pair in raw mode at 4800 bit/s and points the link at its
     // slave. Throws std::system_error; on failure nothing stays open.
     void openLine() {
-        int m = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m < 0) throwErrno("posix_openpt");
+        morvia::UniqueFd mOwned(::posix_openpt(O_RDWR | O_NOCTTY));
+        if (!mOwned) throwErrno("posix_openpt");
+        const int m = mOwned.get();
         setCloexec(m);
         char name[128];
-        if (::grantpt(m) != 0 || ::unlockpt(m) != 0 || ::ptsname_r(m, name, sizeof name) != 0) {
-            const int e = errno;
-            ::close(m);
-            errno = e;
+        if (::grantpt(m) != 0 || ::unlockpt(m) != 0 || ::ptsname_r(m, name, sizeof name) != 0)
             throwErrno("grantpt/unlockpt/ptsname");
-        }
         ::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK);
 
         // Holding the slave open keeps the master quiet (no EIO/HUP) while no client has it open.
-        const int s = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (s < 0) {
-            const int e = errno;
-            ::close(m);
-            errno = e;
-            throwErrno(std::string("open ") + name);
-        }
+        morvia::UniqueFd sOwned(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!sOwned) throwErrno(std::string("open ") + name);
+        const int s = sOwned.get();
         termios tio{};
         if (::tcgetattr(s, &tio) == 0) {
             ::cfmakeraw(&tio);
@@ -209,23 +199,15 @@ struct Simulator::Impl {
             struct stat st {};
             if (::lstat(opt.linkPath.c_str(), &st) == 0) {
                 if (!S_ISLNK(st.st_mode)) {
-                    ::close(s);
-                    ::close(m);
                     errno = EEXIST;
                     throwErrno("link " + opt.linkPath + " exists and is not a symlink");
                 }
                 ::unlink(opt.linkPath.c_str());
             }
-            if (::symlink(name, opt.linkPath.c_str()) != 0) {
-                const int e = errno;
-                ::close(s);
-                ::close(m);
-                errno = e;
-                throwErrno("symlink " + opt.linkPath);
-            }
+            if (::symlink(name, opt.linkPath.c_str()) != 0) throwErrno("symlink " + opt.linkPath);
         }
-        master = m;
-        slaveFd = s;
+        master = std::move(mOwned);
+        slaveFd = std::move(sOwned);
         slave = name;
     }
 
@@ -284,7 +266,7 @@ struct Simulator::Impl {
     // Writes the next reply byte if it is due; returns when the following one is due.
     std::optional<Time> sendDue(Time now) {
         std::lock_guard lock(mu);
-        if (out.empty() || master < 0) return std::nullopt;
+        if (out.empty() || !master) return std::nullopt;
         Outgoing& o = out.front();
         const Time due = dueOf(o);
         if (due > now) return due;
@@ -297,7 +279,7 @@ struct Simulator::Impl {
                                               std::uniform_int_distribution<int>(0, 254)(rng));
             o.bytes[o.sent] = static_cast<char>(byte);
         }
-        const ssize_t n = ::write(master, &byte, 1);
+        const ssize_t n = ::write(master.get(), &byte, 1);
         const Time sentAt = Clock::now();
         if (n != 1) record(LogEntry::Kind::Event, sentAt, sentAt, "reply byte dropped");
         Time slot = o.sent == 0 ? sentAt : *lastSlot + byteTime;
@@ -319,7 +301,7 @@ struct Simulator::Impl {
         char buf[256];
         bool any = false;
         for (;;) {
-            const ssize_t n = ::read(master, buf, sizeof buf);
+            const ssize_t n = ::read(master.get(), buf, sizeof buf);
             if (n <= 0) return any;
             any = true;
             const Time now = Clock::now();
@@ -364,8 +346,8 @@ struct Simulator::Impl {
             nfds_t nfds = 1;
             {
                 std::lock_guard lock(mu);
-                if (master >= 0 && !masterQuiet) {
-                    fds[1] = {master, POLLIN, 0};
+                if (master && !masterQuiet) {
+                    fds[1] = {master.get(), POLLIN, 0};
                     nfds = 2;
                 }
             }
@@ -450,8 +432,8 @@ void Simulator::stop() {
     d.worker.stop();
     {
         std::lock_guard lock(d.mu);
-        closeFd(d.master);
-        closeFd(d.slaveFd);
+        d.master.reset();
+        d.slaveFd.reset();
     }
     if (d.madeLink) ::unlink(d.opt.linkPath.c_str());
     if (d.logFile) std::fclose(d.logFile);
