@@ -35,6 +35,7 @@
 #include "startup/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "support/Eventually.h"
 #include "support/TestSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -86,16 +87,7 @@ inline long residentBytes() {
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-// Polls `pred` every 5 ms until it holds or `ms` passed.
-template <class Pred>
-bool eventually(Pred pred, int ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using test::eventually;
 
 // True when `tc` has the shape hh:mm:ss:ff (hours may be longer).
 inline bool looksLikeTimecode(const std::string& tc) {
@@ -284,7 +276,7 @@ public:
     bool bringUp() {
         link->start();
         vcr->CommandB0(LocalVCR::bsstart);
-        if (!eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, 10000)) return false;
+        if (!eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(10))) return false;
         vcr->GetTC();
         vcr->play();
         return timecodeMoves(10000);
@@ -293,7 +285,7 @@ public:
     // True when the displayed timecode changes within `ms`.
     bool timecodeMoves(int ms) {
         const std::string first = vcr->getTCString();
-        return eventually([&] { return vcr->getTCString() != first; }, ms);
+        return eventually([&] { return vcr->getTCString() != first; }, std::chrono::milliseconds(ms));
     }
 
     // Runs `op` on the action thread followed by a probe job. Returns the
@@ -310,7 +302,7 @@ public:
             opEnd->store(secondsSince(base));
         });
         actions.post([=] { probe->store(secondsSince(base)); });
-        if (!eventually([&] { return probe->load() >= 0; }, limitMs)) return -1;
+        if (!eventually([&] { return probe->load() >= 0; }, std::chrono::milliseconds(limitMs))) return -1;
         if (opSeconds) *opSeconds = opEnd->load() - opStart->load();
         return probe->load() - opEnd->load();
     }
