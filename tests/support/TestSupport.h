@@ -216,6 +216,30 @@ private:
     std::shared_ptr<Recorder> rec_;
 };
 
+// A network client that records the answers it is sent.
+class RecordingClient : public ClientSeam {
+public:
+    void Send(const std::string& line) override {
+        std::lock_guard g(lock_);
+        lines_.push_back(line);
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard g(lock_);
+        return lines_;
+    }
+    // The answers as they go out on a connection, each ended by CR LF.
+    std::string text() const {
+        std::lock_guard g(lock_);
+        std::string out;
+        for (const auto& l : lines_) out += l + "\r\n";
+        return out;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
 // Records queued commands as "Q:<bytes>".
 class RecordingLink : public PlayerLink {
 public:
