@@ -74,6 +74,10 @@ SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& port
                        std::shared_ptr<LinkClock> clock)
     : portName_(portName), clock_(std::move(clock)), serialPort(std::move(port)) {
     lastByteAt_ = clock_->now();
+    if (!serialPort) {
+        bad = true;
+        return;
+    }
     attachLine();
 }
 
