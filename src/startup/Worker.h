@@ -72,8 +72,11 @@ private:
     const std::string name_;
     std::atomic<bool> running_{false};
     bool started_ = false;  // owner only
-    std::mutex sleepLock_;
-    std::condition_variable_any sleepCv_;
+    std::mutex startLock_;  // held by start until thread_ holds the new thread
+    // Bumped by requestStop; sleepFor waits on it (a futex), so a sleep costs
+    // one system call per wake-up, which matters at the link's cycle rate,
+    // and a stop still ends it at once.
+    std::atomic<int> wakeWord_{0};
     std::jthread thread_;
 };
 
