@@ -5,10 +5,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <ctime>
-
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace morvia {
 
@@ -27,13 +26,9 @@ void Worker::start(Body body) {
     require(!started_, name_.c_str(), "started twice");
     started_ = true;
     running_.store(true);
-    // The new thread may run before thread_ holds it; until then thread_
-    // still has the stop state and id of an empty jthread, so a sleepFor or
-    // onThread at the body's start would read the wrong one (and race with
-    // the assignment). The thread waits for the assignment under startLock_.
-    std::unique_lock<std::mutex> assigning(startLock_);
+    std::lock_guard<std::mutex> storing(startLock_);
     thread_ = std::jthread([this, body = std::move(body)](std::stop_token token) {
-        { std::lock_guard<std::mutex> assigned(startLock_); }
+        { std::lock_guard<std::mutex> stored(startLock_); }
         const std::string shortName = name_.substr(0, 15);
         pthread_setname_np(pthread_self(), shortName.c_str());
         body(token);

@@ -50,21 +50,6 @@ TEST(Worker, AStopCutsALongSleepAndAWaitAndRunningFollowsTheBody) {
     EXPECT_FALSE(quick.stopRequested());
 }
 
-// A body that sleeps as its very first step, many times over: the start
-// must be complete before the body runs, or the sleep waits on a stop that
-// never comes.
-TEST(Worker, ASleepAtTheBodysFirstStepIsCutByTheStop) {
-    for (int i = 0; i < 200; ++i) {
-        std::atomic<bool> cut{false};
-        {
-            Worker w("first-step");
-            w.start([&](std::stop_token) { cut = !w.sleepFor(2s) && w.onThread(); });
-            w.stop();
-        }
-        ASSERT_TRUE(cut.load()) << "round " << i;
-    }
-}
-
 TEST(Worker, ABodyThatSeesNoStopEndsOnItsOwnAndAWorkerNeverStartedIsHarmless) {
     std::atomic<int> turns{0};
     {
