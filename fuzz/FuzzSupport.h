@@ -1,6 +1,6 @@
 // Doubles and helpers shared by the fuzz targets: a console that drops every
 // line, a sleeper that returns at once, a player link that checks what it is
-// handed, a main-window double that only keeps field texts, and a private
+// handed, the tests' field-text window counting against the budget, and a private
 // temporary directory.
 //
 // Every target is deterministic: no real sleeps, no console traffic, no files
@@ -26,6 +26,7 @@
 #include "player/LocalVCR.h"
 #include "player/PlayerLink.h"
 #include "startup/Utils.h"
+#include "support/TestSupport.h"
 
 namespace morvia::fuzz {
 
@@ -114,49 +115,19 @@ private:
     std::mutex lock_;
 };
 
-// The main window reduced to its field texts.
-class FieldDisplay : public Display {
+// The main window reduced to its field texts, as a window starts; every
+// call but a read counts against the input's budget.
+class FieldDisplay : public test::FieldsDisplay {
 public:
-    FieldDisplay() { reset(); }
-    void reset() {
-        std::lock_guard g(lock_);
-        texts_.clear();
-        texts_[Field::tcfield] = "00:00:00:00";
-        texts_[Field::cuefield] = "00:00:00:00";
-        texts_[Field::endfield] = "00:00:10:00";
-        texts_[Field::osfield] = "00:00:00:00";
-        texts_[Field::prfield] = "00:00:00:00";
-    }
+    FieldDisplay()
+        : FieldsDisplay({{Field::tcfield, "00:00:00:00"},
+                         {Field::cuefield, "00:00:00:00"},
+                         {Field::endfield, "00:00:10:00"},
+                         {Field::osfield, "00:00:00:00"},
+                         {Field::prfield, "00:00:00:00"}}) {}
 
-    void TCIndicate(bool) override { spend(); }
-    void hilightinout(bool, bool) override { spend(); }
-    void hilight(Control) override { spend(); }
-    void clearbuttons() override { spend(); }
-    void settcfield(const std::string& text, Field f) override { set(f, text); }
-    std::string gettext(Field f) const override {
-        std::lock_guard g(lock_);
-        auto it = texts_.find(f);
-        return it == texts_.end() ? std::string() : it->second;
-    }
-    void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
-    void ShowTC(const std::string& tc) override { set(Field::tcfield, tc); }
-    void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
-    void ShowPlay(bool) override { spend(); }
-    void EnableConnect(bool) override { spend(); }
-    void setFieldBackground(Field, Shade) override { spend(); }
-    void EnableLogger(bool) override { spend(); }
-    void setClipboard(const std::string&) override { spend(); }
-
-private:
-    static void spend() { Budget::instance().spend(); }
-    void set(Field f, const std::string& text) {
-        spend();
-        std::lock_guard g(lock_);
-        texts_[f] = text;
-    }
-
-    mutable std::mutex lock_;
-    std::map<Field, std::string> texts_;
+protected:
+    void touched() override { Budget::instance().spend(); }
 };
 
 // A directory of this process under $TMPDIR (or /tmp), removed at normal exit.

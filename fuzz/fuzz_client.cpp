@@ -31,13 +31,6 @@ using namespace morvia;
 
 namespace {
 
-// Collects the answers a directly driven controller sends to its client.
-class AnswerLog : public ClientSeam {
-public:
-    void Send(const std::string& line) override { text += line + "\r\n"; }
-    std::string text;
-};
-
 // The lines the server hands to the command language, by the protocol's
 // rules: a line ends at LF, CR or CR LF; an empty line, "Close", "KILL", a
 // line longer than the limit or the end of the stream end the session; a last
@@ -153,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::CheckingLink link2;
     link2.keep = true;
     fuzz::FieldDisplay display2;
-    auto answers = std::make_shared<AnswerLog>();
+    auto answers = std::make_shared<test::RecordingClient>();
     {
         LocalVCR vcr(&link2, display2, 2001);
         fuzz::Budget::instance().reset(&vcr);
@@ -177,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MORVIA_FUZZ_CHECK(received.rfind("OK\r\n", 0) == 0);
     if (stoppedByBudget) return 0;
 
-    MORVIA_FUZZ_CHECK(received == "OK\r\n" + answers->text);
+    MORVIA_FUZZ_CHECK(received == "OK\r\n" + answers->text());
     MORVIA_FUZZ_CHECK(link.kept == link2.kept);
     return 0;
 }

@@ -31,14 +31,6 @@ namespace {
 
 constexpr std::size_t kMaxInput = 1024;  // well inside the terminal's input buffer
 
-class CountingLogger : public LoggerSeam {
-public:
-    void setin() override { ++ins; }
-    void setout() override { ++outs; }
-    int ins = 0;
-    int outs = 0;
-};
-
 struct Line {
     int master = -1;
     int peek = -1;  // the far end opened a second time, to count waiting bytes
@@ -139,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Budget::instance().reset(&vcr);
     // The marks need an open logger window; inputs of even length have one.
     const bool loggerOpen = size % 2 == 0;
-    auto logger = std::make_shared<CountingLogger>();
+    auto marks = std::make_shared<test::Recorder>();
+    auto logger = std::make_shared<test::FakeLogger>(marks);
     if (loggerOpen) {
         vcr.setStartHooks({[logger] { return logger; }, {}});
         vcr.CommandBLogger();
@@ -160,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Expected e = reference(data, size, loggerOpen);
     MORVIA_FUZZ_CHECK(link.kept == e.commands);
-    MORVIA_FUZZ_CHECK(logger->ins == e.ins && logger->outs == e.outs);
+    MORVIA_FUZZ_CHECK(marks->only("IN").size() == static_cast<std::size_t>(e.ins) &&
+                      marks->only("OUT").size() == static_cast<std::size_t>(e.outs));
 
     line.port->setlocalvcr(nullptr);
     line.port->setlocalgui(nullptr);

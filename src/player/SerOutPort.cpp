@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <system_error>
+#include <thread>
 
 #include <sys/stat.h>
 
 #include "serial/SerialErrors.h"
+#include "serial/SerialPortLocal.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -20,32 +22,66 @@ bool nodeExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+class SteadyLinkClock : public LinkClock {
+public:
+    time_point now() const override { return std::chrono::steady_clock::now(); }
+    bool sleep(Worker& worker, duration d) override {
+        if (worker.onThread()) return worker.sleepFor(d);
+        std::this_thread::sleep_for(d);
+        return true;
+    }
+};
+
 } // namespace
 
-SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), serCfg(portName) {
+std::shared_ptr<LinkClock> LinkClock::steady() {
+    static const auto clock = std::make_shared<SteadyLinkClock>();
+    return clock;
+}
+
+SerialConfig SerOutPort::playerConfig(const std::string& portName) {
+    SerialConfig cfg(portName);
     try {
-        serCfg.setHandshake(SerialConfig::HS_NONE);
-        serCfg.setDataBits(SerialConfig::LN_8BITS);
-        serCfg.setStopBits(SerialConfig::ST_1BITS);
-        serCfg.setHardFlow(false);
-        serCfg.setTxLen(txBuf);
-        serCfg.setRxLen(rxBuf);
-        serCfg.setBitRate(SerialConfig::BR_4800);
-        serCfg.setParity(SerialConfig::PY_NONE);
+        cfg.setHandshake(SerialConfig::HS_NONE);
+        cfg.setDataBits(SerialConfig::LN_8BITS);
+        cfg.setStopBits(SerialConfig::ST_1BITS);
+        cfg.setHardFlow(false);
+        cfg.setTxLen(txBuf);
+        cfg.setRxLen(rxBuf);
+        cfg.setBitRate(SerialConfig::BR_4800);
+        cfg.setParity(SerialConfig::PY_NONE);
     } catch (const SerialArgException& e) {
         // Fixed, valid values; kept so that construction never throws.
         OutLine(e.what());
     }
+    return cfg;
+}
 
+SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock_(LinkClock::steady()) {
     try {
-        serialPort = std::make_unique<SerialPortLocal>(serCfg);
-        lastByteAt_ = Clock::now();
+        serialPort = std::make_unique<SerialPortLocal>(playerConfig(portName));
+        lastByteAt_ = clock_->now();
     } catch (const SerialIOException&) {
         OutLine(" ");
         OutLine("Serial Port " + portName + " not available");
         bad = true;
         return;
     }
+    attachLine();
+}
+
+SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName,
+                       std::shared_ptr<LinkClock> clock)
+    : portName_(portName), clock_(std::move(clock)), serialPort(std::move(port)) {
+    lastByteAt_ = clock_->now();
+    if (!serialPort) {
+        bad = true;
+        return;
+    }
+    attachLine();
+}
+
+void SerOutPort::attachLine() {
     try {
         serialPort->setDTR(true);
     } catch (const SerialIOException&) {
@@ -68,18 +104,11 @@ SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), serCf
     }
 }
 
-SerOutPort::~SerOutPort() {
-    {
-        std::lock_guard g(storeLock_);
-        stop_ = true;
-    }
-    storeCv_.notify_all();
-    if (thread_.joinable()) thread_.join();
-}
+SerOutPort::~SerOutPort() { worker_.stop(); }
 
 void SerOutPort::start() {
-    if (bad || thread_.joinable()) return;
-    thread_ = std::thread([this] { run(); });
+    if (bad || worker_.running() || worker_.stopRequested()) return;
+    worker_.start([this](std::stop_token stop) { run(stop); });
 }
 
 void SerOutPort::queue(const std::string& command) {
@@ -143,19 +172,16 @@ int SerOutPort::dropWaiting() {
     return dropped;
 }
 
-void SerOutPort::run() {
-    a.store(true);
+void SerOutPort::run(std::stop_token stop) {
     int pause = 30;
     while (true) {
         std::string command;
         bool haveCommand = false;
-        // A plain sleep: a timed-out condition-variable wait costs a second
-        // system call, at the cycle rate. A stop is seen within the cycle.
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        // The cycle pause; a stop cuts it short and ends the thread.
+        if (!clock_->sleep(worker_, std::chrono::milliseconds(pause)) || stop.stop_requested()) return;
         pause = 30;
         {
             std::unique_lock g(storeLock_);
-            if (stop_) return;
             if (!down_.load() && b >= 1 && b <= maxWaiting) {
                 --b;
                 command = dequeue(b);
@@ -178,8 +204,8 @@ void SerOutPort::run() {
         if (haveCommand) {
             Reply reply = SendSerial(command);
             if (command.size() == 3 && command[0] == '?' && command[1] == 'A') decodeInfo(reply);
-        } else if (d.load() == 1) {
-            d.store(0);
+        } else if (d.exchange(0) == 1) {
+            // Read and cleared in one step, so a request is taken exactly once.
             Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
             finishPoll(reply, SEROK.load() && !silent_.load());
             // The 10 ms pause after a poll joins the next cycle's 30 ms: the
@@ -244,7 +270,8 @@ SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& w
         SEROK.store(false);
         return serin;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, wait.load())));
+    // Cut short by a stop; what arrived so far is still read.
+    clock_->sleep(worker_, std::chrono::milliseconds(std::max(0, wait.load())));
     readLocked();
     if (serin[0] == 'E') SEROK.store(false);
     return serin;
@@ -317,11 +344,11 @@ void SerOutPort::closeLineLocked() {
     }
     notifyIdleWaiters();
     silent_.store(true);
-    nextReopen_ = Clock::now() + std::chrono::milliseconds(reopenMs);
+    nextReopen_ = clock_->now() + std::chrono::milliseconds(reopenMs);
 }
 
 void SerOutPort::reopenLocked() {
-    const auto now = Clock::now();
+    const auto now = clock_->now();
     if (now < nextReopen_) return;
     nextReopen_ = now + std::chrono::milliseconds(reopenMs);
     try {
@@ -358,7 +385,7 @@ void SerOutPort::readLocked() {
     } catch (const SerialIOException&) {
         // What was read so far stays in the buffer.
     }
-    const auto now = Clock::now();
+    const auto now = clock_->now();
     if (total > 0) {
         lastByteAt_ = now;
         silent_.store(false);

@@ -10,7 +10,7 @@
 // so exchanges never interleave. Client callbacks run on the port thread
 // with no lock of this object held, so the client may call queue from them.
 // The thread is owned by the object: start() starts it, the destructor stops
-// and joins it (within one cycle).
+// and joins it; a stop cuts the cycle pause and the reply wait short.
 //
 // Failures: a write that fails is a failed exchange (SEROK cleared, the reply
 // not decoded). The first failure of an outage prints two console lines (the
@@ -30,14 +30,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "player/LinkClock.h"
 #include "player/PlayerLink.h"
 #include "serial/SerInputStream.h"
 #include "serial/SerOutputStream.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialPort.h"
-#include "serial/SerialPortLocal.h"
+#include "startup/Worker.h"
 
 namespace morvia {
 
@@ -60,6 +60,11 @@ public:
     // and makes the two streams. Never throws: failures are printed and a
     // port that does not open sets `bad`.
     explicit SerOutPort(const std::string& portName);
+    // A link over a port that is already open (a test's in-memory line), on
+    // `clock`. `portName` names the line in console lines and is the node
+    // whose disappearance after a failed write counts as an unplug.
+    SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName,
+               std::shared_ptr<LinkClock> clock = LinkClock::steady());
     ~SerOutPort() override;  // stops and joins the port thread
     SerOutPort(const SerOutPort&) = delete;
     SerOutPort& operator=(const SerOutPort&) = delete;
@@ -104,14 +109,19 @@ public:
     int pending() const;  // b: commands waiting
     int gettinumber() const { return tinumber.load(); }
     int getchnumber() const { return chnumber.load(); }
-    bool running() const { return a.load(); }
+    // True from start() until the port thread has ended.
+    bool running() const { return worker_.running(); }
     SerialPort* port() const { return serialPort.get(); }
 
     // Set when the port could not be opened; fixed after construction.
     bool bad = false;
 
 private:
-    void run();
+    // The player's line settings for the named port.
+    static SerialConfig playerConfig(const std::string& portName);
+    // Raises DTR and RTS on the open port and makes the two streams.
+    void attachLine();
+    void run(std::stop_token stop);
     // Tells the client when the silence state changed (no lock held).
     void reportSilence();
     void notifyIdleWaiters();  // wakes waitIdle callers, if any (one syscall saved per exchange otherwise)
@@ -129,9 +139,8 @@ private:
     void readLocked();
     void decodeInfo(const Reply& reply);
 
-    const int txBuf = 2048;
-    const int rxBuf = 4096;
-    std::atomic<bool> a{false};
+    static constexpr int txBuf = 2048;
+    static constexpr int rxBuf = 4096;
     std::atomic<int> d{0};
     std::atomic<int> wait{20};
     std::atomic<int> numBytes{0};
@@ -141,10 +150,10 @@ private:
     std::atomic<LinkClient*> client_{nullptr};
 
     const std::string portName_;
-    SerialConfig serCfg;
+    const std::shared_ptr<LinkClock> clock_;
     // Declared before the streams, which refer to it. Never replaced once made:
     // a hung-up line is closed and reopened through the same object.
-    std::unique_ptr<SerialPortLocal> serialPort;
+    std::unique_ptr<SerialPort> serialPort;
     std::unique_ptr<SerOutputStream> SerialOutStream;
     std::unique_ptr<SerInputStream> SerialInStream;
 
@@ -154,7 +163,6 @@ private:
     std::array<std::array<std::uint8_t, rowBytes>, storeRows> cmdset{};
     int b = 0;
     bool inFlight_ = false;  // a taken command not yet written
-    bool stop_ = false;
     long dropped_ = 0;       // commands refused while the line was down
     int idleWaiters_ = 0;    // callers inside waitIdle
 
@@ -162,17 +170,17 @@ private:
     std::atomic<bool> down_{false};
     std::atomic<bool> silent_{false};
 
-    using Clock = std::chrono::steady_clock;
     std::mutex lineLock_;  // one exchange at a time; guards serin and the outage state below
     Reply serin{};
     bool failing_ = false;   // an outage is under way (its lines printed)
     long failedExchanges_ = 0;
-    Clock::time_point lastByteAt_ = Clock::now();
-    Clock::time_point nextReopen_{};
+    LinkClock::time_point lastByteAt_{};
+    LinkClock::time_point nextReopen_{};
 
     bool reportedSilent_ = false;  // port thread only
 
-    std::thread thread_;
+    // Last member: the thread ends before anything it uses goes.
+    Worker worker_{"player link"};
 };
 
 } // namespace morvia

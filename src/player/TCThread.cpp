@@ -1,11 +1,6 @@
 #include "player/TCThread.h"
 
 #include <chrono>
-#include <ctime>
-
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "player/LocalVCR.h"
 
@@ -15,51 +10,39 @@ TCThread::TCThread(LocalVCR& vcr) : svcr(vcr) {}
 
 TCThread::~TCThread() {
     stopme();
-    join();
+    std::lock_guard g(threadLock);
+    worker.stop();
 }
 
 void TCThread::start() {
     std::lock_guard g(threadLock);
-    if (worker.joinable() || !a.load()) return;
-    worker = std::thread([this] { run(); });
+    if (worker.running() || worker.stopRequested() || !a.load()) return;
+    worker.start([this](std::stop_token stop) { run(stop); });
 }
 
 void TCThread::stopme() {
     a.store(false);
-    wakeWord.fetch_add(1);
-    ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
+    worker.requestStop();
 }
 
 void TCThread::join() {
-    std::lock_guard g(threadLock);
-    if (!worker.joinable()) return;
-    if (worker.get_id() == std::this_thread::get_id()) {
-        worker.detach();  // asked from its own body: it ends after this tick
-    } else {
-        worker.join();
+    if (worker.onThread()) {
+        // Asked from its own body: the loop ends after this tick, and the
+        // owner's join (at the latest the destructor's) waits for it.
+        stopme();
+        return;
     }
+    std::lock_guard g(threadLock);
+    worker.stop();
 }
 
 bool TCThread::sleepTick() {
-    int ms = sleeptime.load();
-    if (ms < 0) ms = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (true) {
-        // Read before checking the flag: a stopme() after the check changes
-        // the word, so the wait below returns at once instead of sleeping.
-        const int seen = wakeWord.load();
-        if (!a.load()) return false;
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return true;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-        ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord), FUTEX_WAIT_PRIVATE, seen, &ts, nullptr, 0);
-        // Woken, interrupted or timed out: the loop tells which.
-    }
+    const int ms = sleeptime.load();
+    return worker.sleepFor(std::chrono::milliseconds(ms < 0 ? 0 : ms)) && a.load();
 }
 
-void TCThread::run() {
-    while (a.load()) {
+void TCThread::run(std::stop_token stop) {
+    while (a.load() && !stop.stop_requested()) {
         if (!sleepTick()) continue;  // interrupted: the rest of the tick is skipped
         if (!pause.load()) svcr.setd();
         if (n == 0) svcr.CommandStatus();

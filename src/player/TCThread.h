@@ -5,11 +5,16 @@
 // Ownership: the controller creates at most one, starts it (GetTC) and stops
 // and joins it (window close, controller destruction). The flags are atomic
 // and may be set from any thread; stopme() wakes a sleeping tick at once.
+// join() from the polling thread itself (a tick's work closing the window)
+// only asks the loop to end; the owner's later join waits for it, so the
+// object is never freed while its thread still runs.
 #pragma once
 
 #include <atomic>
 #include <mutex>
-#include <thread>
+#include <stop_token>
+
+#include "startup/Worker.h"
 
 namespace morvia {
 
@@ -41,10 +46,9 @@ public:
     // Ticks completed so far (tests and diagnostics).
     long ticks() const { return tickCount.load(); }
 
-    // The thread body.
-    void run();
-
 private:
+    // The thread body.
+    void run(std::stop_token stop);
     // Sleeps one interval; false when stopme() cut it short.
     bool sleepTick();
 
@@ -55,11 +59,9 @@ private:
     int n = 0;  // touched only by the thread itself
     std::atomic<long> tickCount{0};
 
-    // Bumped by stopme(); a sleeping tick waits on it (a futex), so a tick
-    // costs one system call and stopme() still cuts it short.
-    std::atomic<int> wakeWord{0};
-    std::mutex threadLock;  // guards worker against concurrent start/join
-    std::thread worker;
+    std::mutex threadLock;  // start and join may come from different threads
+    // Last member: the thread ends before anything it uses goes.
+    Worker worker{"polling"};
 };
 
 } // namespace morvia

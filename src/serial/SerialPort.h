@@ -17,7 +17,12 @@ public:
     virtual void setConfig(const SerialConfig& cfg) = 0;
     virtual SerialConfig getConfig() const = 0;
     virtual void configure(const SerialConfig& cfg) = 0;
+    // Opens (or reopens after close) the port named in the settings, with them.
+    virtual void open() = 0;
     virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // The operating system's error number of the last failed call, 0 if none.
+    virtual int lastError() const = 0;
     virtual void putByte(std::uint8_t b) = 0;
     virtual void putString(const std::string& text) = 0;
     virtual void putData(std::span<const std::uint8_t> bytes) = 0;

@@ -30,12 +30,12 @@ public:
     SerialPortLocal(const SerialPortLocal&) = delete;
     SerialPortLocal& operator=(const SerialPortLocal&) = delete;
 
-    void open();
+    void open() override;
     void configure();
     void configure(const SerialConfig& cfg) override;
     void close() override;
     void reset();
-    bool isOpen() const { return isOpen_; }
+    bool isOpen() const override { return isOpen_; }
     bool isSupported(const std::string& feature) const;
 
     void setConfig(const SerialConfig& cfg) override { config = cfg; }
@@ -73,7 +73,7 @@ public:
     int getLibVer() override;
     // The operating system's error number behind the last failed operation
     // on the open port (0 when none failed or the port is closed).
-    int lastError() const;
+    int lastError() const override;
     int getPortNum() const override { return port; }
     void setName(const std::string& n) override { name = n; }
     std::string getName() const override { return name; }

@@ -1,9 +1,13 @@
 #include "startup/Worker.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace morvia {
 
@@ -34,13 +38,11 @@ void Worker::start(Body body) {
 
 void Worker::requestStop() {
     if (!thread_.get_stop_source().stop_possible()) return;
-    // Taking the sleep lock orders the stop against a sleeper that has
-    // checked its token but not yet begun to wait.
-    {
-        std::lock_guard<std::mutex> hold(sleepLock_);
-        thread_.request_stop();
-    }
-    sleepCv_.notify_all();
+    thread_.request_stop();
+    // After the stop is visible: a sleeper that read the word before its
+    // stop check sees it changed and does not wait.
+    wakeWord_.fetch_add(1);
+    ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord_), FUTEX_WAKE_PRIVATE, 1 << 30, nullptr, nullptr, 0);
 }
 
 void Worker::stop() {
@@ -57,10 +59,20 @@ bool Worker::onThread() const { return thread_.get_id() == std::this_thread::get
 void Worker::requireOnThread(const char* why) const { require(onThread(), name_.c_str(), why); }
 
 bool Worker::sleepFor(std::chrono::steady_clock::duration d) {
-    std::unique_lock<std::mutex> lock(sleepLock_);
-    const bool stopped = sleepCv_.wait_for(lock, thread_.get_stop_token(), d, [] { return false; });
-    (void)stopped;
-    return !thread_.get_stop_token().stop_requested();
+    const std::stop_token token = thread_.get_stop_token();
+    const auto deadline = std::chrono::steady_clock::now() + d;
+    while (true) {
+        // Read before the stop check: a stop after the check changes the
+        // word, so the wait below returns at once instead of sleeping.
+        const int seen = wakeWord_.load();
+        if (token.stop_requested()) return false;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord_), FUTEX_WAIT_PRIVATE, seen, &ts, nullptr, 0);
+        // Woken, interrupted or timed out: the loop tells which.
+    }
 }
 
 } // namespace morvia

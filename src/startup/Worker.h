@@ -72,8 +72,10 @@ private:
     const std::string name_;
     std::atomic<bool> running_{false};
     bool started_ = false;  // owner only
-    std::mutex sleepLock_;
-    std::condition_variable_any sleepCv_;
+    // Bumped by requestStop; sleepFor waits on it (a futex), so a sleep costs
+    // one system call per wake-up, which matters at the link's cycle rate,
+    // and a stop still ends it at once.
+    std::atomic<int> wakeWord_{0};
     // Held by start() while it stores the thread; the body waits for it, so
     // that the body's own onThread()/stop() see the stored thread.
     std::mutex startLock_;

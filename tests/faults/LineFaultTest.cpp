@@ -40,7 +40,7 @@ protected:
         TCThread* t = rig->vcr->gettcthread();
         if (!t || !t->isrunning()) return ::testing::AssertionFailure() << "no polling thread";
         const long before = t->ticks();
-        if (!eventually([&] { return t->ticks() >= before + 3; }, 3000))
+        if (!eventually([&] { return t->ticks() >= before + 3; }, std::chrono::seconds(3)))
             return ::testing::AssertionFailure() << "polling thread stopped ticking";
         return ::testing::AssertionSuccess();
     }
@@ -65,9 +65,9 @@ protected:
     // With the line answering again the timecode follows the playing player.
     void expectRecovers() {
         rig->vcr->play();
-        EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, 5000));
+        EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, std::chrono::seconds(5)));
         EXPECT_TRUE(rig->timecodeMoves(5000)) << rig->vcr->getTCString();
-        EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, 3000));
+        EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, std::chrono::seconds(3)));
     }
 
     std::unique_ptr<LiveRig> rig;
@@ -79,7 +79,7 @@ TEST_F(LineFaults, SilentPlayer) {
     // The cue waits its fixed times (2.5 s) and does not hang on the silence;
     // the player obeyed without answering.
     expectServedAfter([&] { rig->vcr->cuein(); }, 10, "cue on a silent line");
-    EXPECT_TRUE(eventually([&] { return rig->sim.frame() == 900; }, 3000)) << rig->sim.frame();
+    EXPECT_TRUE(eventually([&] { return rig->sim.frame() == 900; }, std::chrono::seconds(3))) << rig->sim.frame();
     EXPECT_TRUE(threadsAlive());
     expectIdle("silent player");
     EXPECT_TRUE(looksLikeTimecode(rig->vcr->getTCString())) << rig->vcr->getTCString();
@@ -91,7 +91,7 @@ TEST_F(LineFaults, SilentPlayer) {
 TEST_F(LineFaults, UnitSwitchedOff) {
     rig->sim.setUnitOff(true);
     // Frame queries now fail: the timecode indicator goes off and stays off.
-    EXPECT_TRUE(eventually([&] { return !rig->display.indicateOk(); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !rig->display.indicateOk(); }, std::chrono::seconds(3)));
     expectServedAfter([&] { rig->vcr->play(); }, 1, "play with the unit off");
     EXPECT_EQ(rig->sim.mode(), dvdsim::Mode::Park);
     EXPECT_TRUE(threadsAlive());
@@ -101,13 +101,13 @@ TEST_F(LineFaults, UnitSwitchedOff) {
     // Switched on again, it needs spinning up before it plays.
     rig->sim.setUnitOff(false);
     rig->vcr->CommandB0(LocalVCR::bsstart);
-    ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Pause; }, 5000));
+    ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(5)));
     expectRecovers();
 }
 
 TEST_F(LineFaults, ErrorReplies) {
     rig->sim.setErrorReplies(true);
-    EXPECT_TRUE(eventually([&] { return !rig->display.indicateOk(); }, 3000));
+    EXPECT_TRUE(eventually([&] { return !rig->display.indicateOk(); }, std::chrono::seconds(3)));
     // Error replies are not decoded: the timecode stands still, or shows the
     // in point when a reply split by a late byte read as no frame reply.
     const std::string frozen = rig->vcr->getTCString();
@@ -135,7 +135,7 @@ TEST_F(LineFaults, GarbageReplies) {
     rig->display.set(Field::cuefield, "00:00:30:00");
     expectServedAfter([&] { rig->vcr->cuein(); }, 10, "cue against garbage replies");
     // Commands still reach the player intact: only replies are garbled.
-    EXPECT_TRUE(eventually([&] { return rig->sim.frame() == 900; }, 3000)) << rig->sim.frame();
+    EXPECT_TRUE(eventually([&] { return rig->sim.frame() == 900; }, std::chrono::seconds(3))) << rig->sim.frame();
     EXPECT_TRUE(threadsAlive());
     rig->sim.setGarbageRate(1.0);
     expectIdle("garbage replies");
@@ -152,7 +152,7 @@ TEST_F(LineFaults, LateReplies) {
     EXPECT_LE(std::abs(LocalVCR::TCFrames(rig->vcr->getTCString()) - rig->sim.frame()), 45);
     rig->display.set(Field::cuefield, "00:00:30:00");
     expectServedAfter([&] { rig->vcr->cuein(); }, 10, "cue with late replies");
-    EXPECT_TRUE(eventually([&] { return rig->sim.frame() == 900; }, 3000)) << rig->sim.frame();
+    EXPECT_TRUE(eventually([&] { return rig->sim.frame() == 900; }, std::chrono::seconds(3))) << rig->sim.frame();
     EXPECT_TRUE(threadsAlive());
     expectIdle("late replies");
 
@@ -164,7 +164,7 @@ TEST_F(LineFaults, HangUpDuringReview) {
     rig->display.set(Field::cuefield, "00:00:30:00");
     rig->display.set(Field::endfield, "00:00:32:00");
     rig->vcr->cuein();
-    ASSERT_TRUE(eventually([&] { return rig->vcr->getTCString() == "00:00:30:00"; }, 3000));
+    ASSERT_TRUE(eventually([&] { return rig->vcr->getTCString() == "00:00:30:00"; }, std::chrono::seconds(3)));
 
     // The review (1 s + 4 x 200 ms + 60 frames x 35 ms) loses its line after 1.5 s.
     std::thread unplug([&] {
@@ -174,7 +174,7 @@ TEST_F(LineFaults, HangUpDuringReview) {
     expectServedAfter([&] { rig->vcr->review(); }, 10, "review that loses its line");
     unplug.join();
     EXPECT_TRUE(rig->sim.hungUp());
-    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, 3000)) << rig->console.tail();
+    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, std::chrono::seconds(3))) << rig->console.tail();
     EXPECT_TRUE(threadsAlive());
     expectIdle("line gone after a review");
     expectServedAfter([&] { rig->vcr->play(); }, 1, "play on a dead line");
@@ -182,7 +182,7 @@ TEST_F(LineFaults, HangUpDuringReview) {
 
 TEST_F(LineFaults, HangUpDuringPolling) {
     rig->sim.hangUp();
-    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, 3000)) << rig->console.tail();
+    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, std::chrono::seconds(3))) << rig->console.tail();
     EXPECT_TRUE(threadsAlive());
     expectIdle("line gone while polling");
     expectServedAfter([&] { rig->vcr->play(); }, 1, "play on a dead line");

@@ -46,7 +46,7 @@ protected:
         EXPECT_TRUE(rig->display.indicateOk());
         const auto t0 = Clock::now();
         rig->sim.hangUp();
-        if (!eventually([&] { return !rig->display.indicateOk(); }, 3000)) return -1;
+        if (!eventually([&] { return !rig->display.indicateOk(); }, std::chrono::seconds(3))) return -1;
         return secondsSince(t0);
     }
 
@@ -70,7 +70,7 @@ TEST_F(LinkRecovery, PulledCableShowsRedHoldsTheTimecodeAndPrintsOnce) {
     // The display keeps the player's last timecode; nothing invents one.
     const std::string held = rig->vcr->getTCString();
     const long shown = rig->display.tcShown();
-    EXPECT_TRUE(eventually([&] { return status() == "No DVD Detected"; }, 1500)) << status();
+    EXPECT_TRUE(eventually([&] { return status() == "No DVD Detected"; }, std::chrono::milliseconds(1500))) << status();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_EQ(rig->vcr->getTCString(), held);
     EXPECT_EQ(rig->display.gettext(Field::tcfield), held);
@@ -91,27 +91,27 @@ TEST_F(LinkRecovery, ReplugReopensTheLinkAndDropsWhatWasClickedMeanwhile) {
     const double red = hangUpAndTimeTheRedIndicator();
     ASSERT_GE(red, 0);
     EXPECT_LE(red, kRedWithin);
-    ASSERT_TRUE(eventually([&] { return rig->sop->lineDown(); }, 3000));
+    ASSERT_TRUE(eventually([&] { return rig->sop->lineDown(); }, std::chrono::seconds(3)));
 
     const long playsBefore = simCount("PL\r");
     clickPlay();  // while unplugged
-    ASSERT_TRUE(eventually([&] { return rig->sim.replugs() == 1; }, 5000));
+    ASSERT_TRUE(eventually([&] { return rig->sim.replugs() == 1; }, std::chrono::seconds(5)));
     const auto back = Clock::now();
     const long pollsBefore = simCount("?F\r");
-    ASSERT_TRUE(eventually([&] { return !rig->sop->lineDown(); }, 3000)) << rig->console.tail();
-    ASSERT_TRUE(eventually([&] { return simCount("?F\r") > pollsBefore; }, 3000));
+    ASSERT_TRUE(eventually([&] { return !rig->sop->lineDown(); }, std::chrono::seconds(3))) << rig->console.tail();
+    ASSERT_TRUE(eventually([&] { return simCount("?F\r") > pollsBefore; }, std::chrono::seconds(3)));
     EXPECT_LE(secondsSince(back), 3.0);
     EXPECT_NE(rig->console.tail().find("Serial Port " + linkDir.file("dvd-player") + " Opened OK"), std::string::npos)
         << rig->console.tail();
-    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, 3000));
-    EXPECT_TRUE(eventually([&] { return status() != "No DVD Detected"; }, 3000));
+    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, std::chrono::seconds(3)));
+    EXPECT_TRUE(eventually([&] { return status() != "No DVD Detected"; }, std::chrono::seconds(3)));
 
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(simCount("PL\r"), playsBefore) << "the click made while unplugged came out after the replug";
     rig->vcr->pause();
-    ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Still; }, 3000));
+    ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Still; }, std::chrono::seconds(3)));
     clickPlay();
-    EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, 3000));
+    EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, std::chrono::seconds(3)));
     EXPECT_EQ(simCount("PL\r"), playsBefore + 1);
     EXPECT_TRUE(rig->timecodeMoves(3000));
     EXPECT_NE(rig->console.tail().find("working again after "), std::string::npos) << rig->console.tail();
@@ -122,13 +122,13 @@ TEST_F(LinkRecovery, SilentPlayerShowsNoDvdDetectedUntilItAnswersAgain) {
     ASSERT_TRUE(rig->display.indicateOk());
     const auto t0 = Clock::now();
     rig->sim.setSilent(true);
-    ASSERT_TRUE(eventually([&] { return !rig->display.indicateOk() && status() == "No DVD Detected"; }, 3000))
+    ASSERT_TRUE(eventually([&] { return !rig->display.indicateOk() && status() == "No DVD Detected"; }, std::chrono::seconds(3)))
         << status();
     EXPECT_LE(secondsSince(t0), kSanitized ? 2.5 : 1.5);
     EXPECT_EQ(rig->console.writeFailures(), 0) << "silence is not a write failure";
 
     rig->sim.setSilent(false);
-    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk() && status() != "No DVD Detected"; }, 3000))
+    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk() && status() != "No DVD Detected"; }, std::chrono::seconds(3)))
         << status();
 }
 
@@ -138,7 +138,7 @@ TEST_F(LinkRecovery, OperatorMessageStaysTwoSecondsWhileTheTimecodeRuns) {
     const std::string tc = rig->vcr->getTCString();
     const auto t0 = Clock::now();
     rig->vcr->ShowStat("Cued");
-    ASSERT_TRUE(eventually([&] { return status() != "Cued"; }, 6000)) << "the periodic status never came back";
+    ASSERT_TRUE(eventually([&] { return status() != "Cued"; }, std::chrono::seconds(6))) << "the periodic status never came back";
     const double shown = secondsSince(t0);
     EXPECT_GE(shown, LocalVCR::kStatusHoldMs / 1000.0);
     EXPECT_EQ(status(), "Play ");

@@ -36,6 +36,7 @@
 #include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
+#include "support/Eventually.h"
 #include "support/TestSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -87,16 +88,7 @@ inline long residentBytes() {
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-// Polls `pred` every 5 ms until it holds or `ms` passed.
-template <class Pred>
-bool eventually(Pred pred, int ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using test::eventually;
 
 // True when `tc` has the shape hh:mm:ss:ff (hours may be longer).
 inline bool looksLikeTimecode(const std::string& tc) {
@@ -264,9 +256,9 @@ public:
         Quenta::useclipboard = false;
         Quenta::mcs = false;
         sim.start();
-        // Through the simulator's link when it has one, as an adapter is
-        // named by its /dev/serial/by-id link.
-        system.openPort(linkPath_.empty() ? sim.slavePath() : linkPath_);
+        // Through the simulator's link, as an adapter is named by its
+        // /dev/serial/by-id link.
+        system.openPort(linkPath_);
         system.setwait(PlayerSystem::kCycleWaitMs);
         sop = system.port();
         link = std::make_unique<CountingLink>(*sop);
@@ -285,7 +277,7 @@ public:
     bool bringUp() {
         link->start();
         vcr->CommandB0(LocalVCR::bsstart);
-        if (!eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, 10000)) return false;
+        if (!eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(10))) return false;
         vcr->GetTC();
         vcr->play();
         return timecodeMoves(10000);
@@ -294,7 +286,7 @@ public:
     // True when the displayed timecode changes within `ms`.
     bool timecodeMoves(int ms) {
         const std::string first = vcr->getTCString();
-        return eventually([&] { return vcr->getTCString() != first; }, ms);
+        return eventually([&] { return vcr->getTCString() != first; }, std::chrono::milliseconds(ms));
     }
 
     // Runs `op` on the action thread followed by a probe job. Returns the
@@ -311,7 +303,7 @@ public:
             opEnd->store(secondsSince(base));
         });
         actions.post([=] { probe->store(secondsSince(base)); });
-        if (!eventually([&] { return probe->load() >= 0; }, limitMs)) return -1;
+        if (!eventually([&] { return probe->load() >= 0; }, std::chrono::milliseconds(limitMs))) return -1;
         if (opSeconds) *opSeconds = opEnd->load() - opStart->load();
         return probe->load() - opEnd->load();
     }
@@ -348,7 +340,7 @@ private:
     // Declared first: the simulator's log hook refers to them.
     std::shared_ptr<std::mutex> tallyLock_ = std::make_shared<std::mutex>();
     std::shared_ptr<std::map<std::string, long>> simTally_ = std::make_shared<std::map<std::string, long>>();
-    std::string linkPath_;  // the simulator's link, if it makes one
+    std::string linkPath_;  // the simulator's link, which the rig opens
 
 public:
     SettingsRestore settings;
@@ -368,6 +360,11 @@ private:
     dvdsim::Options withHook(dvdsim::Options o) {
         auto lock = tallyLock_;
         auto tally = simTally_;
+        // Always through a link in the rig's folder, which the simulator
+        // removes at a hang-up. The kernel hands a closed terminal's name to
+        // the next terminal opened, so a link reopening the bare name after a
+        // hang-up would reach a terminal another test (or test program) owns.
+        if (o.linkPath.empty()) o.linkPath = dir.file("player");
         linkPath_ = o.linkPath;
         auto chained = std::move(o.onLog);
         o.onLog = [lock, tally, chained](const dvdsim::LogEntry& e) {

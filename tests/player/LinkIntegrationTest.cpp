@@ -16,6 +16,7 @@
 #include "player/VcrTestSupport.h"
 #include "serial/PtyPeer.h"
 #include "startup/Quenta.h"
+#include "support/Eventually.h"
 #include "support/TestSupport.h"
 
 using namespace morvia;
@@ -62,11 +63,11 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
     EXPECT_TRUE(contains(lines, "Starting at Title 2"));
     EXPECT_TRUE(contains(lines, "DVD-V7400 On " + sim.slavePath() + " Ready"));
     EXPECT_FALSE(contains(lines, "Please Turn Unit ON"));
-    ASSERT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Play; }, 3000))
+    ASSERT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Play; }, std::chrono::seconds(3)))
         << "player mode " << static_cast<int>(sim.mode());
     // The title command goes out (newest first from the link's store, so the
     // pause queued with it follows it on the line).
-    ASSERT_TRUE(eventually([&] { return contains(sim.commandTexts(), "PL\r"); }, 3000));
+    ASSERT_TRUE(eventually([&] { return contains(sim.commandTexts(), "PL\r"); }, std::chrono::seconds(3)));
     const auto sent = sim.commandTexts();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), "SA\r");
@@ -75,7 +76,7 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
 
     // The polls move the displayed timecode with the player, about 30 frames a second.
     auto shown = [&] { return static_cast<long>(rec->only("TC:").size()); };
-    ASSERT_TRUE(eventually([&] { return vcr.getTCString() != "00:00:00:00"; }, 3000));
+    ASSERT_TRUE(eventually([&] { return vcr.getTCString() != "00:00:00:00"; }, std::chrono::seconds(3)));
     const int f1 = LocalVCR::TCFrames(vcr.getTCString());
     const long n1 = shown();
     const auto p1 = Clock::now();
@@ -94,20 +95,20 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
     display.set(Field::cuefield, "00:00:20:00");
     display.set(Field::endfield, "00:00:21:00");
     vcr.cuein();
-    EXPECT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Still && sim.frame() == 600; }, 3000))
+    EXPECT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Still && sim.frame() == 600; }, std::chrono::seconds(3)))
         << "mode " << static_cast<int>(sim.mode()) << " frame " << sim.frame();
-    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:20:00"; }, 3000)) << vcr.getTCString();
+    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:20:00"; }, std::chrono::seconds(3))) << vcr.getTCString();
     EXPECT_EQ(display.gettext(Field::statusfield), "Cued");
 
     // A review plays from the in point and stops on exactly the out point.
     sim.clearLog();
     vcr.review();
-    EXPECT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Still; }, 2000));
+    EXPECT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Still; }, std::chrono::seconds(2)));
     EXPECT_EQ(sim.frame(), 630);
     EXPECT_EQ(display.gettext(Field::statusfield), "Review completed - Pause");
     const auto review = sim.commandTexts();
     for (const char* c : {"FR0000630SM\r", "FR0000630SMPL\r", "PL\r", "ST\r"}) EXPECT_TRUE(contains(review, c)) << c;
-    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:21:00"; }, 3000)) << vcr.getTCString();
+    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:21:00"; }, std::chrono::seconds(3))) << vcr.getTCString();
 }
 
 } // namespace

@@ -207,15 +207,11 @@ TEST_F(StartupTest, StartTitleBeyondTheTwoDigitsFallsBackToTitleOne) {
 
 TEST_F(StartupTest, LoggerWindowOpensOnceAndClosingEnablesTheButton) {
     auto& v = build({"P04\r", "P04\r"});
-    struct Logger : LoggerSeam {
-        void setin() override {}
-        void setout() override {}
-    };
     int made = 0;
     LocalVCR::StartHooks hooks;
     hooks.makeLogger = [&] {
         ++made;
-        return std::make_shared<Logger>();
+        return std::make_shared<FakeLogger>();
     };
     v.setStartHooks(hooks);
     rec->clear();

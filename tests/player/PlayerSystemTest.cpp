@@ -13,7 +13,7 @@
 #include "player/PlayerSystem.h"
 #include "player/SerOutPort.h"
 #include "player/VcrTestSupport.h"
-#include "serial/PtyPeer.h"
+#include "support/Eventually.h"
 #include "startup/Quenta.h"
 #include "support/TestSupport.h"
 
@@ -73,13 +73,13 @@ TEST(PlayerSystem, CommandsGoThroughTheFrontLinkAndRepliesReachTheController) {
         LocalVCR& vcr = system.buildController(display, 0, &front);
         front.start();
         vcr.CommandB0(LocalVCR::bsstart);
-        ASSERT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, 20000));
+        ASSERT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(20)));
         EXPECT_GE(front.queued.load(), 1);
         // Polling: the link's frame replies come back to this controller.
         vcr.GetTC();
         vcr.play();
-        ASSERT_TRUE(eventually([&] { return contains(sim.commandTexts(), "?F\r"); }, 20000));
-        EXPECT_TRUE(eventually([&] { return vcr.getTCString() != "00:00:00:00"; }, 20000)) << vcr.getTCString();
+        ASSERT_TRUE(eventually([&] { return contains(sim.commandTexts(), "?F\r"); }, std::chrono::seconds(20)));
+        EXPECT_TRUE(eventually([&] { return vcr.getTCString() != "00:00:00:00"; }, std::chrono::seconds(20))) << vcr.getTCString();
         // Taken down while polling and the link thread run, before `front`
         // goes: nothing calls into a part that is gone (the sanitizer builds
         // check that).

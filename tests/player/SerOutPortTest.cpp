@@ -1,5 +1,7 @@
-// The player command port over a pseudo-terminal whose far end the test
-// plays itself.
+// The player command port. Most cases run it over an in-memory line on a
+// stepped clock, with the test playing the player; the cases about the real
+// line (modem lines, hang-up, replug, silence against the real clock, long
+// replies arriving in pieces) run over a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,10 +16,14 @@
 #include "player/LocalVCR.h"
 #include "player/SerOutPort.h"
 #include "serial/PtyPeer.h"
+#include "support/MemoryLine.h"
+#include "support/SteppedClock.h"
+#include "support/Eventually.h"
 #include "support/TestSupport.h"
 
 using namespace morvia;
 using test::eventually;
+using test::MemoryLine;
 using test::PtyPeer;
 
 namespace {
@@ -79,13 +85,22 @@ private:
 };
 
 // Plays the player: reads each command and answers with reply(command).
+// On a pseudo-terminal a thread of its own reads and answers; on an
+// in-memory line each write is answered as it is made.
 class Responder {
 public:
-    Responder(PtyPeer& peer, std::function<std::string(const std::string&)> reply)
-        : peer_(peer), reply_(std::move(reply)), thread_([this] { run(); }) {}
+    using Reply = std::function<std::string(const std::string&)>;
+    Responder(PtyPeer& peer, Reply reply) : peer_(&peer), reply_(std::move(reply)), thread_([this] { run(); }) {}
+    Responder(MemoryLine& line, Reply reply) : line_(&line), reply_(std::move(reply)) {
+        line.answerWith([this](const std::string& c) {
+            record(c);
+            return reply_(c);
+        });
+    }
     ~Responder() {
         stop_.store(true);
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
+        if (line_) line_->answerWith(nullptr);
     }
     std::vector<std::string> commands() const {
         std::lock_guard g(lock_);
@@ -93,20 +108,22 @@ public:
     }
 
 private:
+    void record(const std::string& c) {
+        std::lock_guard g(lock_);
+        commands_.push_back(c);
+    }
     void run() {
         while (!stop_.load()) {
-            std::string c = peer_.receiveCommand(20);
+            std::string c = peer_->receiveCommand(20);
             if (c.empty()) continue;
-            {
-                std::lock_guard g(lock_);
-                commands_.push_back(c);
-            }
+            record(c);
             std::string r = reply_(c);
-            if (!r.empty()) peer_.send(r);
+            if (!r.empty()) peer_->send(r);
         }
     }
 
-    PtyPeer& peer_;
+    PtyPeer* peer_ = nullptr;
+    MemoryLine* line_ = nullptr;
     std::function<std::string(const std::string&)> reply_;
     mutable std::mutex lock_;
     std::vector<std::string> commands_;
@@ -118,11 +135,24 @@ std::string padded(const std::string& s) { return s + std::string(SerOutPort::bu
 
 // A link over a fresh pseudo-terminal with a recording client; the reply wait
 // is generous so that the test's answers always land inside it.
-struct Rig {
+struct PtyRig {
     PtyPeer peer;
     test::ConsoleCapture console;
     RecordingClient client;
     SerOutPort link{peer.slavePath()};
+    PtyRig() {
+        link.setclient(&client);
+        link.setwait(150);
+    }
+};
+
+// A link over an in-memory line on a stepped clock, with a recording client:
+// its cycles and reply waits pass in clock time, not in real time.
+struct Rig {
+    MemoryLine peer;
+    test::ConsoleCapture console;
+    RecordingClient client;
+    SerOutPort link{peer.makePort(), peer.name(), std::make_shared<test::SteppedClock>()};
     Rig() {
         link.setclient(&client);
         link.setwait(150);
@@ -221,7 +251,7 @@ TEST(SerOutPort, PollWaitsForAnEmptyStoreAndRepeatedRequestsMerge) {
     r.link.setd();
     r.link.setd();
     r.link.start();
-    ASSERT_TRUE(eventually([&] { return player.commands().size() >= 4u; }, 5000));
+    ASSERT_TRUE(eventually([&] { return player.commands().size() >= 4u; }, std::chrono::seconds(5)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(player.commands(), (std::vector<std::string>{"NF\r", "ST\r", "PL\r", "?F\r"}));
     ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
@@ -310,14 +340,14 @@ TEST(SerOutPort, InformationRepliesSetTitleAndChapterInRange) {
 }
 
 TEST(SerOutPort, LongReplyLeavesItsLastPieceAndCountsTheLastRead) {
-    Rig r;
+    PtyRig r;
     r.link.setwait(200);
     std::thread player([&] {
         if (r.peer.receiveCommand(5000) == "?P\r") r.peer.send("ABCDEFGHIJKLMNOPQRST");
     });
     r.link.queue("?P\r");
     r.link.start();
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }, 5000));
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }, std::chrono::seconds(5)));
     player.join();
     EXPECT_EQ(r.client.with([](auto& cl) { return cl.serIn[0]; }), "QRSTEFGHIJKLMNOP");
     EXPECT_EQ(r.link.SerCount(), 4);
@@ -332,7 +362,7 @@ TEST(SerOutPort, ClientMayQueueFromItsCallbacks) {
     r.link.setwait(5);
     r.link.queue("ST\r");
     r.link.start();
-    ASSERT_TRUE(eventually([&] { return fed.load() >= 4; }, 5000)) << "no deadlock between callback and store";
+    ASSERT_TRUE(eventually([&] { return fed.load() >= 4; }, std::chrono::seconds(5))) << "no deadlock between callback and store";
     EXPECT_EQ(r.peer.receive(12), "ST\rPL\rPL\rPL\r");
 }
 
@@ -383,7 +413,7 @@ TEST(SerOutPort, WindowCloseEndsWithTheTwoStopsAlone) {
     r.link.start();
     vcr.windowClosing();
     EXPECT_EQ(r.link.pending(), 0);
-    EXPECT_TRUE(eventually([&] { return player.commands().size() >= 3u; }, 5000));
+    EXPECT_TRUE(eventually([&] { return player.commands().size() >= 3u; }, std::chrono::seconds(5)));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a stray command to show
     EXPECT_EQ(player.commands(), (std::vector<std::string>{"ST\r", "PA\r", "PA\r"}));
     const auto lines = r.console.lines();
@@ -391,7 +421,7 @@ TEST(SerOutPort, WindowCloseEndsWithTheTwoStopsAlone) {
 }
 
 TEST(SerOutPort, HungUpLineIsOneOutageWithItsReasonAndDropsCommands) {
-    Rig r;
+    PtyRig r;
     r.link.setwait(5);
     r.link.start();
     r.peer.hangUp();
@@ -448,7 +478,7 @@ TEST(SerOutPort, ReopensTheNamedLineAfterAReplugAndReportsTheOutageOnce) {
     link.queue("PA\r");  // given while unplugged: must never reach the player
     PtyPeer second;
     named.pointAt(second.slavePath());
-    ASSERT_TRUE(eventually([&] { return !link.lineDown(); }, 5000));
+    ASSERT_TRUE(eventually([&] { return !link.lineDown(); }, std::chrono::seconds(5)));
     link.queue("ST\r");
     EXPECT_EQ(second.receive(3), "ST\r");
     EXPECT_EQ(second.drain(100), "") << "nothing queued during the outage came out";
@@ -476,7 +506,7 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
         std::lock_guard g(changesLock);
         changes.push_back(s);
     };
-    Rig r;
+    PtyRig r;
     r.link.setwait(5);
     r.link.setclient(&watch);
     Responder player(r.peer, [&](const std::string&) { return answer.load() ? std::string("0000100\r") : std::string(); });
@@ -498,7 +528,7 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
         ASSERT_FALSE(c.indicate.empty());
         EXPECT_TRUE(c.indicate.back());
     }
-    ASSERT_TRUE(eventually([&] { return r.link.silent(); }, 3000));
+    ASSERT_TRUE(eventually([&] { return r.link.silent(); }, std::chrono::seconds(3)));
     // Not before a second of polls (the link's own clock starts a moment
     // before t0, at its first exchange).
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(SerOutPort::silenceMs - 100));
@@ -513,7 +543,7 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
     EXPECT_EQ(watch.snap().tc.size(), decoded) << "a silent player's polls are not decoded";
 
     answer.store(true);
-    ASSERT_TRUE(eventually([&] { return !r.link.silent(); }, 3000));
+    ASSERT_TRUE(eventually([&] { return !r.link.silent(); }, std::chrono::seconds(3)));
     ASSERT_TRUE(eventually([&] { return lastIndicate(); }));
     polling.store(false);
     poller.join();

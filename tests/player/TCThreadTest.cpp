@@ -3,22 +3,12 @@
 
 #include "player/TCThread.h"
 #include "player/VcrTestSupport.h"
+#include "support/Eventually.h"
 
 namespace morvia::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits (generously: sanitizers are slow) until `cond` holds.
-template <class C>
-bool eventually(C cond, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 long count(const Recorder& r, const std::string& e) {
     const auto ev = r.events();
@@ -121,6 +111,30 @@ TEST_F(TCThreadTest, WindowCloseStopsPollingAndLetsTheStopsReachThePlayer) {
     v.GetTC();  // never restarted
     EXPECT_EQ(v.gettcthread(), tc);
     EXPECT_FALSE(tc->isrunning());
+}
+
+// A tick whose work joins the polling thread (the window closing from a
+// status refresh): the loop ends after that tick, and the owner's join
+// still waits for it before the object goes.
+TEST_F(TCThreadTest, JoinFromItsOwnTickEndsTheLoopAndTheOwnerStillJoins) {
+    struct SelfJoiningLink : RecordingLink {
+        using RecordingLink::RecordingLink;
+        void setd() override {
+            RecordingLink::setd();
+            if (TCThread* t = tc.load()) t->join();
+        }
+        std::atomic<TCThread*> tc{nullptr};
+    };
+    SelfJoiningLink selfJoining(rec, true);
+    auto& v = make(&selfJoining);
+    auto tc = std::make_unique<TCThread>(v);
+    selfJoining.tc.store(tc.get());
+    tc->setsleeptime(1);
+    tc->start();
+    ASSERT_TRUE(eventually([&] { return !tc->isrunning(); }));
+    tc.reset();  // joins; the tick under way finishes first
+    EXPECT_EQ(count(*rec, "D"), 1);
+    EXPECT_EQ(count(*rec, "CLR"), 1) << "the tick that asked for the join finished its work";
 }
 
 } // namespace

@@ -67,23 +67,6 @@ inline Journal cat(std::initializer_list<Journal> parts) {
     return out;
 }
 
-// A network client that records what it is sent.
-class RecordingClient : public ClientSeam {
-public:
-    void Send(const std::string& line) override {
-        std::lock_guard g(lock_);
-        lines_.push_back(line);
-    }
-    std::vector<std::string> lines() const {
-        std::lock_guard g(lock_);
-        return lines_;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::vector<std::string> lines_;
-};
-
 class VcrTest : public ::testing::Test {
 protected:
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();

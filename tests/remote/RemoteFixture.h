@@ -14,6 +14,7 @@
 
 #include "player/LocalVCR.h"
 #include "startup/Quenta.h"
+#include "support/Eventually.h"
 #include "support/TestSupport.h"
 
 namespace morvia::test {
@@ -29,17 +30,6 @@ protected:
     std::vector<std::string> queued() const { return rec->only("Q:"); }
     std::vector<std::string> waits() const { return rec->only("W:"); }
     std::vector<std::string> statuses() const { return rec->only("S:"); }
-
-    // Polls `done` until it holds or `seconds` pass (generous: sanitizer
-    // builds on a loaded machine are slow).
-    static bool eventually(const std::function<bool()>& done, int seconds = 20) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return done();
-    }
 
     static bool contains(const std::vector<std::string>& v, const std::string& s) {
         for (const auto& e : v)

@@ -20,17 +20,6 @@ namespace {
 
 using B = std::vector<std::uint8_t>;
 
-// Records the marks the edit controller makes in an open logger window.
-class FakeLogger : public LoggerSeam {
-public:
-    explicit FakeLogger(std::shared_ptr<Recorder> r) : rec_(std::move(r)) {}
-    void setin() override { rec_->add("IN"); }
-    void setout() override { rec_->add("OUT"); }
-
-private:
-    std::shared_ptr<Recorder> rec_;
-};
-
 // The edit controller's end of a pseudo-terminal; the port under test opens
 // the other end.
 class EditPort : public RemoteFixture {
@@ -243,7 +232,7 @@ TEST_F(EditPort, RandomBytesForAWhile) {
         }
         rec->clear();
         send({0x80, 0x46, 0x00});
-        if (eventually([&] { return !queued().empty(); }, 1)) return true;
+        if (eventually([&] { return !queued().empty(); }, std::chrono::seconds(1))) return true;
         send({0x00});
         return false;
     }));

@@ -105,15 +105,4 @@ private:
     std::string partial_;
 };
 
-// Polls `pred` every millisecond until it holds or `ms` passed.
-template <class Pred>
-bool eventually(Pred pred, int ms = 3000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 } // namespace morvia::test

@@ -14,6 +14,7 @@
 #include "serial/SerOutputStream.h"
 #include "serial/SerialErrors.h"
 #include "serial/SerialPortLocal.h"
+#include "support/Eventually.h"
 #include "support/TestSupport.h"
 
 using namespace morvia;

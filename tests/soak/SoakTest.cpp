@@ -7,10 +7,6 @@
 // received is one the controller queued.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,6 +24,7 @@
 #include "remote/ClientSocket.h"
 #include "remote/CommandLanguage.h"
 #include "remote/ScriptRunner.h"
+#include "support/TcpClient.h"
 
 using namespace morvia;
 using namespace morvia::faults;
@@ -48,55 +45,6 @@ int soakSeconds() {
 
 const std::vector<std::string> kPoints = {"00:00:10:00", "00:00:12:15", "00:00:20:00", "00:00:33:10",
                                           "00:01:00:00", "00:01:30:05", "00:02:00:00", "00:05:00:00"};
-
-// A TCP client of the control server: connects, reads the greeting, sends
-// lines, reads answers with a time limit.
-class TestClient {
-public:
-    explicit TestClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ok_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~TestClient() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TestClient(const TestClient&) = delete;
-    TestClient& operator=(const TestClient&) = delete;
-    bool ok() const { return ok_; }
-    bool send(const std::string& line) {
-        const std::string data = line + "\r\n";
-        return ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
-    }
-    // One line (without CR LF), or "" after `ms`.
-    std::string readLine(int ms) {
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const auto nl = buf_.find("\r\n");
-            if (nl != std::string::npos) {
-                std::string line = buf_.substr(0, nl);
-                buf_.erase(0, nl + 2);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0) return "";
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-            char b[256];
-            const ssize_t n = ::recv(fd_, b, sizeof b, 0);
-            if (n <= 0) return "";
-            buf_.append(b, static_cast<std::size_t>(n));
-        }
-    }
-
-private:
-    int fd_ = -1;
-    bool ok_ = false;
-    std::string buf_;
-};
 
 // Changes the working directory for the lifetime of the object (the script
 // runner reads Script.txt from it).
@@ -216,23 +164,23 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
             server->start();
             vcr.setconnectthread(server);
             {
-                TestClient client(port);
-                if (client.ok() && client.readLine(5000) == "OK") {
+                test::TcpClient client(port);
+                if (client.connected() && client.readAnswer(5000) == "OK") {
                     connections.fetch_add(1);
                     const int n = 1 + static_cast<int>(rng() % 10);
                     for (int i = 0; i < n && running.load(); ++i) {
                         const std::string& line = lines[rng() % lines.size()];
-                        if (!client.send(line)) break;
+                        if (!client.sendLine(line)) break;
                         clientLines.fetch_add(1);
                         if (line.rfind("Get", 0) == 0 || line == "Status") {
-                            if (!client.readLine(5000).empty()) clientAnswers.fetch_add(1);
+                            if (!client.readAnswer(5000).empty()) clientAnswers.fetch_add(1);
                         }
                         std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
                     }
-                    if (rng() % 2) client.send("Close");
+                    if (rng() % 2) client.sendLine("Close");
                 }
             }  // the client goes away (with or without "Close")
-            eventually([&] { return server->finished(); }, 5000);
+            eventually([&] { return server->finished(); }, std::chrono::seconds(5));
             vcr.setconnectthread(nullptr);
             server->stop();
             server.reset();
@@ -295,7 +243,7 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     EXPECT_TRUE(rig.link->waitIdle(30000));
     if (rig.sim.mode() == dvdsim::Mode::Park) {
         vcr.CommandB0(LocalVCR::bsstart);
-        EXPECT_TRUE(eventually([&] { return rig.sim.mode() == dvdsim::Mode::Pause; }, 10000))
+        EXPECT_TRUE(eventually([&] { return rig.sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(10)))
             << "the player did not spin up again";
     }
 

@@ -20,6 +20,7 @@
 
 #include "player/Display.h"
 #include "player/PlayerLink.h"
+#include "player/Seams.h"
 #include "startup/Utils.h"
 
 namespace morvia::test {
@@ -157,15 +158,16 @@ inline std::string readFile(const std::string& path) {
 
 // A window that keeps only its field texts (under a lock, as the real window
 // model does) and ignores every other call; a field never set reads as
-// `missing`. Derive from it to count or record particular calls.
+// `missing`. Derive from it to count or record particular calls, or override
+// touched() to see every call that is not a read.
 class FieldsDisplay : public Display {
 public:
     explicit FieldsDisplay(std::map<Field, std::string> initial = {}, std::string missing = {})
         : texts_(std::move(initial)), missing_(std::move(missing)) {}
-    void TCIndicate(bool) override {}
-    void hilightinout(bool, bool) override {}
-    void hilight(Control) override {}
-    void clearbuttons() override {}
+    void TCIndicate(bool) override { touched(); }
+    void hilightinout(bool, bool) override { touched(); }
+    void hilight(Control) override { touched(); }
+    void clearbuttons() override { touched(); }
     void settcfield(const std::string& text, Field f) override { set(f, text); }
     std::string gettext(Field f) const override {
         std::lock_guard g(lock_);
@@ -175,22 +177,67 @@ public:
     void ShowIP(const std::string& a) override { set(Field::ipfield, a); }
     void ShowTC(const std::string& tc) override { set(Field::tcfield, tc); }
     void ShowStatus(const std::string& s) override { set(Field::statusfield, s); }
-    void ShowPlay(bool) override {}
-    void EnableConnect(bool) override {}
-    void setFieldBackground(Field, Shade) override {}
-    void EnableLogger(bool) override {}
-    void setClipboard(const std::string&) override {}
+    void ShowPlay(bool) override { touched(); }
+    void EnableConnect(bool) override { touched(); }
+    void setFieldBackground(Field, Shade) override { touched(); }
+    void EnableLogger(bool) override { touched(); }
+    void setClipboard(const std::string&) override { touched(); }
 
     // Sets a field's text (the operator typing).
     void set(Field f, const std::string& text) {
+        touched();
         std::lock_guard g(lock_);
         texts_[f] = text;
     }
+
+protected:
+    // Called on every call but gettext, before it takes effect.
+    virtual void touched() {}
 
 private:
     mutable std::mutex lock_;
     std::map<Field, std::string> texts_;
     const std::string missing_;
+};
+
+// An open logger window as the controller and the edit port see it: records
+// the marks as "IN" and "OUT" when given a recorder, ignores them otherwise.
+class FakeLogger : public LoggerSeam {
+public:
+    explicit FakeLogger(std::shared_ptr<Recorder> r = nullptr) : rec_(std::move(r)) {}
+    void setin() override {
+        if (rec_) rec_->add("IN");
+    }
+    void setout() override {
+        if (rec_) rec_->add("OUT");
+    }
+
+private:
+    std::shared_ptr<Recorder> rec_;
+};
+
+// A network client that records the answers it is sent.
+class RecordingClient : public ClientSeam {
+public:
+    void Send(const std::string& line) override {
+        std::lock_guard g(lock_);
+        lines_.push_back(line);
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard g(lock_);
+        return lines_;
+    }
+    // The answers as they go out on a connection, each ended by CR LF.
+    std::string text() const {
+        std::lock_guard g(lock_);
+        std::string out;
+        for (const auto& l : lines_) out += l + "\r\n";
+        return out;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> lines_;
 };
 
 // Records queued commands as "Q:<bytes>".

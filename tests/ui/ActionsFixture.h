@@ -52,10 +52,6 @@ protected:
     }
     // The logger button opens stand-ins that only count themselves.
     void useFakeLoggers() {
-        struct FakeLogger : LoggerSeam {
-            void setin() override {}
-            void setout() override {}
-        };
         LocalVCR::StartHooks hooks;
         hooks.makeLogger = [this]() -> std::shared_ptr<LoggerSeam> {
             ++loggersMade_;

@@ -58,7 +58,7 @@ StepLog operate(bool byKeys) {
 
     StepLog log;
     vcr->CommandB0(LocalVCR::bsstart);
-    const bool up = faults::eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, 20000);
+    const bool up = faults::eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(20));
     EXPECT_TRUE(up) << "the simulated player did not spin up";
     if (up) {
         sim.clearLog();
@@ -80,7 +80,7 @@ StepLog operate(bool byKeys) {
                     const auto got = sim.commandTexts();
                     return std::find(got.begin(), got.end(), LocalVCR::bsstatus) != got.end();
                 },
-                20000))
+                std::chrono::seconds(20)))
                 << s.button;
             auto received = sim.commandTexts();
             sim.clearLog();

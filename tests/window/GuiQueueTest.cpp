@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/PtyPeer.h"
+#include "support/Eventually.h"
 #include "support/QtEnvironment.h"
 #include "support/TestSupport.h"
 #include "window/GuiQueue.h"
@@ -45,7 +45,7 @@ TEST(GuiQueue, RunsJobsOnTheQtThreadInOrderAndHandsResultsBack) {
             QCoreApplication::processEvents();
             return answer.load() != 0;
         },
-        30000));
+        std::chrono::seconds(30)));
     other.join();
     EXPECT_EQ(answer.load(), 50);
     ASSERT_EQ(order.size(), 50u);
@@ -72,7 +72,7 @@ TEST(GuiQueue, AFailingJobIsReportedAndTheNextOnesStillRun) {
     std::thread other([&] {
         EXPECT_THROW(q.call([]() -> int { throw std::runtime_error("bad"); }), std::runtime_error);
     });
-    EXPECT_TRUE(eventually([&] { return q.pending() == 1; }, 30000));
+    EXPECT_TRUE(eventually([&] { return q.pending() == 1; }, std::chrono::seconds(30)));
     q.flush();
     other.join();
     EXPECT_EQ(console.lines().size(), 2u);
@@ -93,7 +93,7 @@ TEST(GuiQueue, AWaiterWhoseJobIsDroppedIsReleased) {
             released.set_value(true);
         }
     });
-    ASSERT_TRUE(eventually([&] { return q->pending() == 2; }, 30000));
+    ASSERT_TRUE(eventually([&] { return q->pending() == 2; }, std::chrono::seconds(30)));
     q.reset();  // the window went away before the Qt thread ran the job
     auto outcome = released.get_future();
     ASSERT_EQ(outcome.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "the waiter is still blocked";
