@@ -29,7 +29,7 @@ QLineEdit* field(QWidget& window, Field f, int pixels, const char* text) {
     return e;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -189,7 +189,7 @@ void BM_LoadEDL100(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadEDL100)->Unit(benchmark::kMicrosecond);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     Utils::setConsoleSink([](std::string_view) {});

@@ -127,13 +127,15 @@ std::string startSim(std::optional<ChildProcess>& sim, const fs::path& dir, cons
     args.insert(args.end(), extra.begin(), extra.end());
     sim.emplace(args, dir, dir / (tag + ".out"), std::vector<std::string>{}, ChildProcess::Errors::Merged);
     std::string port;
-    waitFor([&] {
-        const std::string out = readFile(dir / (tag + ".out"));
-        const auto nl = out.find('\n');
-        if (nl == std::string::npos) return false;
-        port = out.substr(0, nl);
-        return true;
-    }, 10000);
+    waitFor(
+        [&] {
+            const std::string out = readFile(dir / (tag + ".out"));
+            const auto nl = out.find('\n');
+            if (nl == std::string::npos) return false;
+            port = out.substr(0, nl);
+            return true;
+        },
+        10000);
     if (port.empty()) throw std::runtime_error("dvdsim printed no terminal");
     return port;
 }
@@ -168,7 +170,7 @@ std::string fmt(const char* f, double a, double b = 0, double c = 0) {
 // at most one poll per 70 ms.
 constexpr double kPollBound = 1000.0 / 70.0;
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     double window = 20, appSeconds = 60;
@@ -222,10 +224,11 @@ int main(int argc, char** argv) {
         log.update();
         const double polls = log.count("?F\\r", t0, t1) / ((t1 - t0) / 1000);
         const double threads = ((p1 - p0) - (m1 - m0)) / ((t1 - t0) / 1000) * 100;
-        rows.push_back({"Polls per second (controller + link, in-process)",
-                        fmt("%.2f /s (%.1f %% of bound)", polls, polls / kPollBound * 100), ">= 95 % of bound",
-                        fmt("%.1f /s: one poll per 70 ms (30 ms cycle + 30 ms reply wait + 10 ms after the poll)", kPollBound),
-                        polls >= 0.95 * kPollBound});
+        rows.push_back(
+            {"Polls per second (controller + link, in-process)",
+             fmt("%.2f /s (%.1f %% of bound)", polls, polls / kPollBound * 100), ">= 95 % of bound",
+             fmt("%.1f /s: one poll per 70 ms (30 ms cycle + 30 ms reply wait + 10 ms after the poll)", kPollBound),
+             polls >= 0.95 * kPollBound});
         rows.push_back({"CPU of link + polling threads", fmt("%.3f %% of a core", threads), "<= 0.5 % of a core",
                         "sleeping threads: one wake-up per 30 ms cycle and per 33 ms tick", threads <= 0.5});
 
@@ -240,11 +243,13 @@ int main(int argc, char** argv) {
             ParseNetCommand(*vcr, play ? "Play" : "Pause");
             const std::string want = play ? "PL\\r" : "ST\\r";
             std::optional<double> at;
-            waitFor([&] {
-                log.update();
-                at = log.first(want, issued);
-                return at.has_value();
-            }, 2000);
+            waitFor(
+                [&] {
+                    log.update();
+                    at = log.first(want, issued);
+                    return at.has_value();
+                },
+                2000);
             if (at) lat.push_back(*at - issued);
             else ++lost;
         }
@@ -280,7 +285,8 @@ int main(int argc, char** argv) {
                          ChildProcess::Errors::Merged);
         const bool shown = waitFor([&] { return readFile(stamp).find('\n') != std::string::npos; }, 10000);
         if (shown) {
-            const double ms = std::atof(readFile(stamp).c_str()) - std::chrono::duration<double, std::milli>(app.launched().time_since_epoch()).count();
+            const double ms = std::atof(readFile(stamp).c_str()) -
+                              std::chrono::duration<double, std::milli>(app.launched().time_since_epoch()).count();
             rows.push_back({"Launch to window shown (morvia)", fmt("%.0f ms", ms), "<= 500 ms",
                             "the window is shown before the start-up dialogue with the player", ms <= 500});
         } else {
@@ -321,9 +327,12 @@ int main(int argc, char** argv) {
         }
         std::sort(busy.rbegin(), busy.rend());
         std::string top;
-        for (std::size_t i = 0; i < busy.size() && i < 4; ++i) top += fmt(" %.3f%%", busy[i].first) + " " + busy[i].second;
-        notes.push_back("morvia's busiest threads (thread ids in start order: action thread, start-up, link, "
-                        "..., polling):" + top);
+        for (std::size_t i = 0; i < busy.size() && i < 4; ++i)
+            top += fmt(" %.3f%%", busy[i].first) + " " + busy[i].second;
+        notes.push_back(
+            "morvia's busiest threads (thread ids in start order: action thread, start-up, link, "
+            "..., polling):" +
+            top);
         app.end(SIGTERM, std::chrono::milliseconds(10000));
         sim->end(SIGTERM, std::chrono::milliseconds(5000));
     }

@@ -37,8 +37,8 @@ namespace morvia::fuzz {
     std::abort();
 }
 
-#define MORVIA_FUZZ_CHECK(cond) \
-    do {                        \
+#define MORVIA_FUZZ_CHECK(cond)                   \
+    do {                                          \
         if (!(cond)) ::morvia::fuzz::fail(#cond); \
     } while (0)
 
@@ -108,8 +108,8 @@ public:
     bool hasSerialPort() const override { return false; }
 
     std::atomic<long> queued{0};
-    bool keep = false;               // set before use: keep every command in `kept`
-    std::vector<std::string> kept;   // under lock_ while others may queue
+    bool keep = false;              // set before use: keep every command in `kept`
+    std::vector<std::string> kept;  // under lock_ while others may queue
 
 private:
     std::mutex lock_;
@@ -157,4 +157,4 @@ inline void writeFile(const std::filesystem::path& file, const std::uint8_t* dat
     std::fclose(f);
 }
 
-} // namespace morvia::fuzz
+}  // namespace morvia::fuzz

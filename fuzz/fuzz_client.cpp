@@ -84,8 +84,7 @@ std::string talk(int port, const std::uint8_t* data, std::size_t size) {
             // libFuzzer's timer signal cut the call short; the connection
             // goes on by itself and its outcome is read once it is writable.
             pollfd ready{fd, POLLOUT, 0};
-            while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
-            }
+            while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {}
             socklen_t len = sizeof err;
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
         }
@@ -114,7 +113,7 @@ std::string talk(int port, const std::uint8_t* data, std::size_t size) {
     return got;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quietProcess();
@@ -151,8 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LocalVCR vcr(&link2, display2, 2001);
         fuzz::Budget::instance().reset(&vcr);
         vcr.setconnectthread(answers);
-        for (const std::string& line :
-             referenceLines(std::string_view(reinterpret_cast<const char*>(data), size))) {
+        for (const std::string& line : referenceLines(std::string_view(reinterpret_cast<const char*>(data), size))) {
             try {
                 ParseNetCommand(vcr, line);
             } catch (const std::exception&) {

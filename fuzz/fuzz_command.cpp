@@ -27,7 +27,7 @@ void checkDecimal(std::string_view text) {
     if (got) MORVIA_FUZZ_CHECK(*got == ref);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quietProcess();

@@ -100,14 +100,14 @@ Expected reference(const std::uint8_t* d, std::size_t size, bool loggerOpen) {
         if (msg[1] == 0) continue;
         if (msg[0] == 0x80) {
             switch (msg[1]) {
-            case 0x45: e.commands.push_back("PL\r"); break;
-            case 0x44: e.commands.push_back("ST\r"); break;
-            case 0x46: e.commands.push_back("PA\r"); break;
-            case 0x42: e.commands.push_back("NR\r"); break;
-            case 0x43: e.commands.push_back("NF\r"); break;
-            case 0x40: e.ins += loggerOpen; break;
-            case 0x41: e.outs += loggerOpen; break;
-            default: break;
+                case 0x45: e.commands.push_back("PL\r"); break;
+                case 0x44: e.commands.push_back("ST\r"); break;
+                case 0x46: e.commands.push_back("PA\r"); break;
+                case 0x42: e.commands.push_back("NR\r"); break;
+                case 0x43: e.commands.push_back("NF\r"); break;
+                case 0x40: e.ins += loggerOpen; break;
+                case 0x41: e.outs += loggerOpen; break;
+                default: break;
             }
         } else if (msg[0] == 0x81) {
             e.commands.push_back(static_cast<std::int8_t>(msg[1]) > 0x40 ? "SF\r" : "SR\r");
@@ -116,7 +116,7 @@ Expected reference(const std::uint8_t* d, std::size_t size, bool loggerOpen) {
     return e;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quietProcess();

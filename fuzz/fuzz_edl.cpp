@@ -31,7 +31,7 @@ bool sameEvents(const std::vector<EdlEvent>& a, const std::vector<EdlEvent>& b) 
     return true;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quietProcess();

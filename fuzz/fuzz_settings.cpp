@@ -48,7 +48,7 @@ void checkText(const std::string& t) {
     MORVIA_FUZZ_CHECK(SettingsReader::utf8Length(half) == n / 2);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quietProcess();

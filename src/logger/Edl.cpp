@@ -35,7 +35,8 @@ std::string reelName(std::string_view clip) {
     return reel;
 }
 
-std::string eventLine(int entry, std::string_view clip, std::string_view in, std::string_view out, std::string_view fcm) {
+std::string eventLine(int entry, std::string_view clip, std::string_view in, std::string_view out,
+                      std::string_view fcm) {
     std::string num = std::to_string(entry + 1);
     if (num.size() < 3) num.insert(0, 3 - num.size(), '0');
     const std::string record = "00:00:00" + std::string(fcm) + "00";
@@ -72,7 +73,8 @@ int eventCount(const EdlEntries& entries) {
     return n;
 }
 
-std::string format(std::string_view fileName, std::string_view appName, const EdlEntries& entries, std::string_view fcm) {
+std::string format(std::string_view fileName, std::string_view appName, const EdlEntries& entries,
+                   std::string_view fcm) {
     std::string text = headerLines(fileName, appName, fcm);
     const int n = eventCount(entries);
     for (int i = 0; i < n; ++i)
@@ -93,7 +95,7 @@ std::string shown(std::string_view kept, std::size_t fullLength) {
     return s;
 }
 
-} // namespace
+}  // namespace
 
 void EdlParser::line(std::string_view kept, std::size_t fullLength) {
     if (header_ < 3) {
@@ -116,14 +118,13 @@ void EdlParser::line(std::string_view kept, std::size_t fullLength) {
 }
 
 void EdlParser::finish(bool restUnread) {
-    if (restUnread)
-        out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events, the rest was not read");
+    if (restUnread) out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events, the rest was not read");
     else if (leftOut_ > 0)
         out_("EDL holds more than " + std::to_string(EdlEntryCount) + " events: " + std::to_string(leftOut_) +
              " further events not loaded");
 }
 
-} // namespace edl
+}  // namespace edl
 
 namespace {
 
@@ -274,7 +275,7 @@ bool saveByRename(const std::string& fileName, const std::filesystem::path& targ
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool SaveEDL(const std::string& fileName, std::string_view appName, const EdlEntries& entries) {
     return SaveText(fileName, edl::format(fileName, appName, entries));
@@ -342,7 +343,9 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
 
     edl::LineSplitter splitter;
     edl::EdlParser parser([](std::string_view s) { Utils::OutLine(s); });
-    const edl::LineSplitter::Sink sink = [&parser](std::string_view kept, std::size_t full) { parser.line(kept, full); };
+    const edl::LineSplitter::Sink sink = [&parser](std::string_view kept, std::size_t full) {
+        parser.line(kept, full);
+    };
     std::string buf(64 * 1024, '\0');
     // Once every entry is filled, the rest is read only up to a bound, so a
     // huge file cannot hold the window.
@@ -370,4 +373,4 @@ std::vector<EdlEvent> LoadEDL(const std::string& fileName) {
     return parser.takeEvents();
 }
 
-} // namespace morvia
+}  // namespace morvia

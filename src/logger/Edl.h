@@ -101,7 +101,7 @@ private:
     std::vector<EdlEvent> events_;
 };
 
-} // namespace edl
+}  // namespace edl
 
 // Writes the list to `fileName`, reporting failures as console lines:
 // "FileStreamError: ..." (cannot create, or not a regular file),
@@ -132,4 +132,4 @@ bool SaveText(const std::string& fileName, const std::string& text);
 // not read".
 std::vector<EdlEvent> LoadEDL(const std::string& fileName);
 
-} // namespace morvia
+}  // namespace morvia

@@ -110,7 +110,8 @@ struct Clip {
     long out = 0;
 };
 
-std::vector<Clip> acceptedClips(const std::vector<EdlEvent>& events, bool dropFrame, std::vector<std::string>& warnings) {
+std::vector<Clip> acceptedClips(const std::vector<EdlEvent>& events, bool dropFrame,
+                                std::vector<std::string>& warnings) {
     std::vector<Clip> clips;
     for (const EdlEvent& e : events) {
         const int edit = e.entry + 1;
@@ -215,7 +216,7 @@ void csv(const std::vector<Clip>& clips, const Options& o, std::string& text) {
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -236,7 +237,7 @@ const FormatInfo& info(Format f) {
     return Formats[0];
 }
 
-} // namespace
+}  // namespace
 
 std::optional<Format> parseFormat(std::string_view name) {
     for (const auto& i : Formats)
@@ -260,9 +261,9 @@ Result exportEvents(const std::vector<EdlEvent>& events, const Options& options)
     Result r;
     const std::vector<Clip> clips = acceptedClips(events, options.dropFrame, r.warnings);
     switch (options.format) {
-    case Format::Cmx3600: cmx3600(clips, options, r.text); break;
-    case Format::Ale: ale(clips, options, r.text); break;
-    case Format::Csv: csv(clips, options, r.text); break;
+        case Format::Cmx3600: cmx3600(clips, options, r.text); break;
+        case Format::Ale: ale(clips, options, r.text); break;
+        case Format::Csv: csv(clips, options, r.text); break;
     }
     return r;
 }
@@ -302,4 +303,4 @@ std::string timecodeText(long frames, bool dropFrame) {
            (dropFrame ? ";" : ":") + two(ff);
 }
 
-} // namespace morvia::edlexport
+}  // namespace morvia::edlexport

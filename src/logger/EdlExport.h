@@ -69,4 +69,4 @@ std::string cleanName(std::string_view clip);
 // drop-frame field count, halved). Hours of 100 or more are written in full.
 std::string timecodeText(long frames, bool dropFrame);
 
-} // namespace morvia::edlexport
+}  // namespace morvia::edlexport

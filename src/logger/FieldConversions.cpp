@@ -12,14 +12,15 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 int parsePair(std::string_view tc, std::size_t pos) {
     const char a = tc[pos];
     const char b = tc[pos + 1];
-    if (!isDigit(b)) throw MalformedTimecode("timecode \"" + std::string(tc) + "\": bad digits at " + std::to_string(pos));
+    if (!isDigit(b))
+        throw MalformedTimecode("timecode \"" + std::string(tc) + "\": bad digits at " + std::to_string(pos));
     if (isDigit(a)) return (a - '0') * 10 + (b - '0');
     if (a == '-') return -(b - '0');
     if (a == '+') return b - '0';
     throw MalformedTimecode("timecode \"" + std::string(tc) + "\": bad digits at " + std::to_string(pos));
 }
 
-} // namespace
+}  // namespace
 
 int FieldConversions::Extracthmsf(std::string_view tc) {
     if (tc.size() < 11) throw MalformedTimecode("timecode \"" + std::string(tc) + "\" is shorter than 11 characters");
@@ -51,4 +52,4 @@ void FieldConversions::SMPTEstring(int hours, int minutes, int seconds, int fram
     Utils::OutLine(SMPTE);
 }
 
-} // namespace morvia
+}  // namespace morvia

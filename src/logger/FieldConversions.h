@@ -23,10 +23,10 @@ public:
 
 class FieldConversions {
 public:
-    static constexpr int fpfr = 2;       // fields per frame
-    static constexpr int fps = 60;       // fields per second
-    static constexpr int fpm = 3600;     // fields per minute
-    static constexpr int fph = 216000;   // fields per hour
+    static constexpr int fpfr = 2;      // fields per frame
+    static constexpr int fps = 60;      // fields per second
+    static constexpr int fpm = 3600;    // fields per minute
+    static constexpr int fph = 216000;  // fields per hour
 
     // Parts of the timecode last parsed by Extracthmsf.
     int h = 0;
@@ -54,4 +54,4 @@ public:
     void SMPTEstring(int hours, int minutes, int seconds, int frames);
 };
 
-} // namespace morvia
+}  // namespace morvia

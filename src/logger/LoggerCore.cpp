@@ -132,4 +132,4 @@ void LoggerCore::savePressed() {
     if (!name.empty()) SaveEDL(name);
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -95,4 +95,4 @@ private:
     std::function<void()> listener_;
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -104,10 +104,10 @@ int LoggerModel::editRow0(Column c, const std::string& text) {
     std::lock_guard g(shared().lock);
     const auto i = static_cast<std::size_t>(shared().vsbval);
     switch (c) {
-    case ClipName: e_.ClipNameArray[i] = text; break;
-    case SourceIn: e_.SrcInArray[i] = text; break;
-    case SourceOut: e_.SrcOutArray[i] = text; break;
-    case EditNumber: return -1;  // the edit number is never editable
+        case ClipName: e_.ClipNameArray[i] = text; break;
+        case SourceIn: e_.SrcInArray[i] = text; break;
+        case SourceOut: e_.SrcOutArray[i] = text; break;
+        case EditNumber: return -1;  // the edit number is never editable
     }
     // The field already shows what the operator typed: no repaint, so text
     // typed after Enter is not overwritten by it.
@@ -142,4 +142,4 @@ LoggerModel::View LoggerModel::view() const {
     return view_;
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -96,4 +96,4 @@ private:
     std::uint64_t version_ = 0;
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -58,9 +58,12 @@ LoggerGUI::LoggerGUI(GuiQueue& qt, std::shared_ptr<LoggerCore> core, Poster post
     ReviewButton->setGeometry(X2, Y0, loadsavewidth - 30, dy);
     SaveButton->setGeometry(X4, Y0, loadsavewidth, dy);
     auto core_ptr = core_;
-    QObject::connect(LoadButton, &QPushButton::clicked, this, [this, core_ptr] { post([core_ptr] { core_ptr->loadPressed(); }); });
-    QObject::connect(ReviewButton, &QPushButton::clicked, this, [this, core_ptr] { post([core_ptr] { core_ptr->ReviewClip(); }); });
-    QObject::connect(SaveButton, &QPushButton::clicked, this, [this, core_ptr] { post([core_ptr] { core_ptr->savePressed(); }); });
+    QObject::connect(LoadButton, &QPushButton::clicked, this,
+                     [this, core_ptr] { post([core_ptr] { core_ptr->loadPressed(); }); });
+    QObject::connect(ReviewButton, &QPushButton::clicked, this,
+                     [this, core_ptr] { post([core_ptr] { core_ptr->ReviewClip(); }); });
+    QObject::connect(SaveButton, &QPushButton::clicked, this,
+                     [this, core_ptr] { post([core_ptr] { core_ptr->savePressed(); }); });
 
     const int x[] = {X0, X1, X3, X5};
     const int w[] = {editnumwidth, clipnamewidth, timecodewidth, timecodewidth};
@@ -81,8 +84,10 @@ LoggerGUI::LoggerGUI(GuiQueue& qt, std::shared_ptr<LoggerCore> core, Poster post
         }
         bt[0]->setGeometry(X2, y, buttonwidth, dy);
         bt[1]->setGeometry(X4, y, buttonwidth, dy);
-        QObject::connect(bt[0], &QPushButton::clicked, this, [this, core_ptr, r] { post([core_ptr, r] { core_ptr->takeIn(r); }); });
-        QObject::connect(bt[1], &QPushButton::clicked, this, [this, core_ptr, r] { post([core_ptr, r] { core_ptr->takeOut(r); }); });
+        QObject::connect(bt[0], &QPushButton::clicked, this,
+                         [this, core_ptr, r] { post([core_ptr, r] { core_ptr->takeIn(r); }); });
+        QObject::connect(bt[1], &QPushButton::clicked, this,
+                         [this, core_ptr, r] { post([core_ptr, r] { core_ptr->takeOut(r); }); });
     }
 
     // Only row 0 is editable: Enter stores the text in entry vsbval.
@@ -104,7 +109,8 @@ LoggerGUI::LoggerGUI(GuiQueue& qt, std::shared_ptr<LoggerCore> core, Poster post
     vsb->setPageStep(NumRows);
     vsb->setValue(0);
     vsb->setGeometry(X6, 20, 20, GUIheight - 55);
-    QObject::connect(vsb, &QScrollBar::valueChanged, this, [this, core_ptr](int v) { post([core_ptr, v] { core_ptr->scrolled(v); }); });
+    QObject::connect(vsb, &QScrollBar::valueChanged, this,
+                     [this, core_ptr](int v) { post([core_ptr, v] { core_ptr->scrolled(v); }); });
 
     // Row texts come back from any thread as one queued refresh at a time.
     ref_->widget = this;
@@ -126,8 +132,8 @@ LoggerGUI::LoggerGUI(GuiQueue& qt, std::shared_ptr<LoggerCore> core, Poster post
 
 void LoggerGUI::installShortcuts() {
     auto* keys = new WindowKeys(this);  // child of this window
-    for (auto [button, key] : {std::pair{SaveButton, Qt::Key_S}, std::pair{LoadButton, Qt::Key_O},
-                               std::pair{ReviewButton, Qt::Key_R}}) {
+    for (auto [button, key] :
+         {std::pair{SaveButton, Qt::Key_S}, std::pair{LoadButton, Qt::Key_O}, std::pair{ReviewButton, Qt::Key_R}}) {
         keys->bind(key, Qt::ControlModifier, false, [b = button] { b->click(); });
         button->setToolTip(QStringLiteral("Key: ") + WindowKeys::name(key, Qt::ControlModifier));
     }
@@ -195,11 +201,13 @@ LoggerWindow::~LoggerWindow() {
 std::shared_ptr<LoggerWindow> makeLoggerWindow(GuiQueue& qt, Display& display, std::function<void()> review,
                                                std::function<void()> onClose, Poster poster, FileDialogFn dialog) {
     const bool qtDialogs = !dialog;
-    if (!dialog) dialog = [&qt](const std::string& title, int loadOrSave) { return qtFileDialog(qt, title, loadOrSave); };
+    if (!dialog)
+        dialog = [&qt](const std::string& title, int loadOrSave) { return qtFileDialog(qt, title, loadOrSave); };
     auto core = std::make_shared<LoggerCore>(display, std::move(review), std::move(dialog));
     if (qtDialogs) {
-        core->setExportDialog(
-            [&qt](const std::string& title, const std::string& presetName) { return qtExportDialog(qt, title, presetName); });
+        core->setExportDialog([&qt](const std::string& title, const std::string& presetName) {
+            return qtExportDialog(qt, title, presetName);
+        });
     }
     // A top-level window: owned by the returned handle, deleted through deleteLater.
     LoggerGUI* widget = qt.call([&] { return new LoggerGUI(qt, core, std::move(poster), std::move(onClose)); });
@@ -232,7 +240,7 @@ std::string runFileDialog(GuiQueue& qt, const std::string& title, int loadOrSave
     return result;
 }
 
-} // namespace
+}  // namespace
 
 std::string qtFileDialog(GuiQueue& qt, const std::string& title, int loadOrSave) {
     return runFileDialog(qt, title, loadOrSave, "EDL.txt");
@@ -242,4 +250,4 @@ std::string qtExportDialog(GuiQueue& qt, const std::string& title, const std::st
     return runFileDialog(qt, title, 1, presetName);
 }
 
-} // namespace morvia
+}  // namespace morvia

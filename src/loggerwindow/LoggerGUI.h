@@ -66,14 +66,14 @@ public:
     void applyView();
 
     // Layout, computed from the window size.
-    const int dy = GUIheight / NumRows - 5;          // 21: row height
-    const int vspace = GUIheight / NumRows - 3;      // 23: row pitch
-    const int fontheight = dy - 6;                   // 15 (pixels)
-    const int clipnamewidth = GUIwidth / 4;          // 120
-    const int timecodewidth = GUIwidth / 5;          // 96
-    const int buttonwidth = dy - 2;                  // 19
-    const int editnumwidth = GUIwidth / 14;          // 34
-    const int loadsavewidth = GUIwidth / 5;          // 96
+    const int dy = GUIheight / NumRows - 5;      // 21: row height
+    const int vspace = GUIheight / NumRows - 3;  // 23: row pitch
+    const int fontheight = dy - 6;               // 15 (pixels)
+    const int clipnamewidth = GUIwidth / 4;      // 120
+    const int timecodewidth = GUIwidth / 5;      // 96
+    const int buttonwidth = dy - 2;              // 19
+    const int editnumwidth = GUIwidth / 14;      // 34
+    const int loadsavewidth = GUIwidth / 5;      // 96
     // Qt places children in the client area: frame insets are 0.
     const int X0 = 5;
     const int X1 = X0 + editnumwidth + 4;
@@ -129,4 +129,4 @@ private:
     void showExportMenu();
 };
 
-} // namespace morvia
+}  // namespace morvia

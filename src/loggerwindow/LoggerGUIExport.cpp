@@ -29,4 +29,4 @@ void LoggerGUI::buildExportMenu() {
 
 void LoggerGUI::showExportMenu() { ExportMenu->popup(SaveButton->mapToGlobal(QPoint(0, SaveButton->height()))); }
 
-} // namespace morvia
+}  // namespace morvia

@@ -10,4 +10,4 @@ std::shared_ptr<LoggerSeam> makeLoggerWindow(LocalVCR& vcr, Display& display, Gu
         qt, display, [&vcr] { vcr.review(); }, [&vcr] { vcr.loggerClosing(); }, std::move(poster));
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -58,8 +58,7 @@ private:
 // through `poster` (an empty poster runs them at once on the Qt thread).
 // `dialog` replaces the file dialog (tests); empty means qtFileDialog.
 std::shared_ptr<LoggerWindow> makeLoggerWindow(GuiQueue& qt, Display& display, std::function<void()> review,
-                                               std::function<void()> onClose, Poster poster,
-                                               FileDialogFn dialog = {});
+                                               std::function<void()> onClose, Poster poster, FileDialogFn dialog = {});
 
 // The controller's logger window: review through vcr.review(), close through
 // vcr.loggerClosing().
@@ -73,4 +72,4 @@ std::string qtFileDialog(GuiQueue& qt, const std::string& title, int loadOrSave)
 // The same dialog in save mode with another preset file name (the exports).
 std::string qtExportDialog(GuiQueue& qt, const std::string& title, const std::string& presetName);
 
-} // namespace morvia
+}  // namespace morvia

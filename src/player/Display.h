@@ -43,4 +43,4 @@ public:
     virtual void setClipboard(const std::string& text) = 0;
 };
 
-} // namespace morvia
+}  // namespace morvia

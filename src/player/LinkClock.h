@@ -26,4 +26,4 @@ public:
     static std::shared_ptr<LinkClock> steady();
 };
 
-} // namespace morvia
+}  // namespace morvia

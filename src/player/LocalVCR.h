@@ -254,8 +254,9 @@ private:
 
     // Runs `op`; a TimecodeError ends it (FrameRangeError with a status text).
     // True when `op` ran to its end.
-    template <class F> bool guarded(F&& op);
-    int cueInImpl();                     // in-point build + cue; returns cuefrs
+    template <class F>
+    bool guarded(F&& op);
+    int cueInImpl();  // in-point build + cue; returns cuefrs
     int buildCueIn(std::array<int, 7>& digits);
     OutPoint buildOut(const std::string& text);
     void setdirectinImpl();
@@ -264,8 +265,8 @@ private:
     // Patches bytes 2..8 of a frame template with `digits` and queues it
     // `times` times in a row, as one step under the template lock.
     void queueFrame(std::string& tmpl, const std::array<int, 7>& digits, int times = 1);
-    void queueLocked(const std::string& command);   // CommandB0 with templateLock held
-    void autostartQueueLocked();                    // autostart's commands, templateLock held
+    void queueLocked(const std::string& command);  // CommandB0 with templateLock held
+    void autostartQueueLocked();                   // autostart's commands, templateLock held
     void autostartFields();
     void stopPolling();
     void reportLine(const std::string& value, const std::string& label);
@@ -294,12 +295,12 @@ private:
     // Raised by setstoprepeat: each raise moves the generation on; a repeat
     // ends before its next pass once the generation differs from its own.
     std::atomic<unsigned> stoprepeat{0};
-    StopSignal stopRequest_;               // the operator's stop request
-    std::atomic<int> droppedAtClose_{0};   // commands dropped by closeRequested
+    StopSignal stopRequest_;              // the operator's stop request
+    std::atomic<int> droppedAtClose_{0};  // commands dropped by closeRequested
 
-    mutable std::mutex textLock;      // guards the strings below
+    mutable std::mutex textLock;  // guards the strings below
     std::string TCString = "00:00:00:01";
-    std::string StatusString;         // empty until the first status update
+    std::string StatusString;  // empty until the first status update
     bool haveStatusString = false;
     std::string CueString = "00:00:00:01";
     std::string EndString = "00:00:00:20";
@@ -314,13 +315,13 @@ private:
     std::string bscueoutfr = "FR0000000SE\r";
     std::string bsplaytofr = "FR0000000SMPL\r";
     std::string bsstopmkfr = "FR0000000SM\r";
-    int curtitlehi = 0, curtitlelo = 1;       // digits last written into bsautostart
-    int curchapterhi = 0, curchapterlo = 1;   // digits last written into bsgochapter
+    int curtitlehi = 0, curtitlelo = 1;      // digits last written into bsautostart
+    int curchapterhi = 0, curchapterlo = 1;  // digits last written into bsgochapter
 
-    mutable std::mutex tcLock;        // serialises creating / stopping the polling thread
+    mutable std::mutex tcLock;  // serialises creating / stopping the polling thread
     std::unique_ptr<TCThread> tcthread;
     std::atomic<TCThread*> tcptr{nullptr};
-    mutable std::mutex seamLock;      // guards hooks_, loggergui, connectthread
+    mutable std::mutex seamLock;  // guards hooks_, loggergui, connectthread
     StartHooks hooks_;
     std::shared_ptr<LoggerSeam> loggergui;
     std::shared_ptr<ClientSeam> connectthread;
@@ -328,4 +329,4 @@ private:
     std::atomic<EditPortSeam*> sipptr{nullptr};
 };
 
-} // namespace morvia
+}  // namespace morvia

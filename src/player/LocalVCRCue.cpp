@@ -7,11 +7,11 @@
 namespace morvia {
 namespace {
 
-constexpr int kCueSearches = 9;     // frame searches sent per cue
-constexpr int kMsPerFrame = 35;     // play time per frame of a review
+constexpr int kCueSearches = 9;  // frame searches sent per cue
+constexpr int kMsPerFrame = 35;  // play time per frame of a review
 const char* const kZeroTC = "00:00:00:00";
 
-} // namespace
+}  // namespace
 
 template <class F>
 bool LocalVCR::guarded(F&& op) {
@@ -196,8 +196,8 @@ void LocalVCR::repeat(unsigned since) {
     // A stop asked for before this call belongs to an earlier repeat; only a
     // request made while this one runs ends it.
     const unsigned generation = stoprepeat.load();
-    for (int pass = 0;
-         pass < Quenta::getrepeatval() && stoprepeat.load() == generation && !stopRequestedSince(since); ++pass) {
+    for (int pass = 0; pass < Quenta::getrepeatval() && stoprepeat.load() == generation && !stopRequestedSince(since);
+         ++pass) {
         // A pass that could not play (invalid points) ends the repeat: the
         // next pass would fail the same way at once, and a large repeat count
         // would otherwise spin through its passes without a single wait.
@@ -228,4 +228,4 @@ void LocalVCR::setEndString(const std::string& s) {
     EndString = s;
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -18,10 +18,9 @@ bool usableMode(const std::array<std::uint8_t, 16>& r) {
     return r[0] == 'P' && r[1] == '0' && (r[2] == '4' || r[2] == '5' || r[2] == '6');
 }
 
-} // namespace
+}  // namespace
 
-LocalVCR::LocalVCR(PlayerLink* link, Display& gui, int port)
-    : sop(link), gui_(gui), socketport(port) {
+LocalVCR::LocalVCR(PlayerLink* link, Display& gui, int port) : sop(link), gui_(gui), socketport(port) {
     comport1 = Quenta::comport1;
     if (Quenta::getmcs()) {
         MCS = true;
@@ -235,4 +234,4 @@ std::shared_ptr<ClientSeam> LocalVCR::getconnectthread() const {
     return connectthread;
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -140,4 +140,4 @@ void LocalVCR::reportstatus() { reportLine(getStatusString(), "Status= "); }
 
 void LocalVCR::setfield(const std::string& tc, Field f) { gui_.settcfield(tc, f); }
 
-} // namespace morvia
+}  // namespace morvia

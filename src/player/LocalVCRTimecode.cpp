@@ -111,4 +111,4 @@ void LocalVCR::setinfo(int title, int chapter) {
 
 void LocalVCR::TCIndicate(bool ok) { gui_.TCIndicate(ok); }
 
-} // namespace morvia
+}  // namespace morvia

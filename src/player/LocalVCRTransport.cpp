@@ -158,4 +158,4 @@ std::string LocalVCR::gettemplate(const std::string& name) const {
     return std::string();
 }
 
-} // namespace morvia
+}  // namespace morvia

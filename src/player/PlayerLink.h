@@ -21,7 +21,10 @@ public:
     virtual bool hasSerialPort() const = 0;
     // Waits until every queued command has been written to the line, at most
     // `ms` milliseconds. True when the store emptied in time.
-    virtual bool waitIdle(int ms) { (void)ms; return true; }
+    virtual bool waitIdle(int ms) {
+        (void)ms;
+        return true;
+    }
     // Drops every command still waiting in the store (not one already being
     // written) and any pending frame-position poll; returns how many
     // commands were dropped.
@@ -49,4 +52,4 @@ public:
     virtual void LinkSilence(bool silent) { (void)silent; }
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -44,4 +44,4 @@ void PlayerSystem::stop() {
     vcr_.reset();
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -59,4 +59,4 @@ private:
     std::unique_ptr<LocalVCR> vcr_;
 };
 
-} // namespace morvia
+}  // namespace morvia

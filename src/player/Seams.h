@@ -39,4 +39,4 @@ public:
     virtual void stopme() = 0;  // ends and joins its thread
 };
 
-} // namespace morvia
+}  // namespace morvia

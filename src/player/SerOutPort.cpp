@@ -32,7 +32,7 @@ public:
     }
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<LinkClock> LinkClock::steady() {
     static const auto clock = std::make_shared<SteadyLinkClock>();
@@ -70,8 +70,7 @@ SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock
     attachLine();
 }
 
-SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName,
-                       std::shared_ptr<LinkClock> clock)
+SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName, std::shared_ptr<LinkClock> clock)
     : portName_(portName), clock_(std::move(clock)), serialPort(std::move(port)) {
     lastByteAt_ = clock_->now();
     if (!serialPort) {
@@ -232,7 +231,9 @@ void SerOutPort::reportSilence() {
 }
 
 void SerOutPort::decodeInfo(const Reply& reply) {
-    auto digit = [&](int i) { return static_cast<int>(static_cast<std::int8_t>(reply[static_cast<std::size_t>(i)])) - '0'; };
+    auto digit = [&](int i) {
+        return static_cast<int>(static_cast<std::int8_t>(reply[static_cast<std::size_t>(i)])) - '0';
+    };
     int title = 10 * digit(0) + digit(1);
     int chapter = 10 * digit(2) + digit(3);
     tinumber.store(title);
@@ -294,7 +295,8 @@ bool SerOutPort::writeLocked(const std::string& command) {
         return false;
     }
     try {
-        serialPort->putData(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
+        serialPort->putData(
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(command.data()), command.size()));
     } catch (const SerialIOException& e) {
         writeFailedLocked(serialPort->lastError(), e.what());
         return false;
@@ -321,8 +323,8 @@ void SerOutPort::writeWorkedLocked() {
         std::lock_guard g(storeLock_);
         std::swap(dropped, dropped_);
     }
-    std::string line = "Serial Port " + portName_ + " working again after " + std::to_string(failedExchanges_) +
-                       " failed exchanges";
+    std::string line =
+        "Serial Port " + portName_ + " working again after " + std::to_string(failedExchanges_) + " failed exchanges";
     if (dropped > 0) line += ", " + std::to_string(dropped) + " commands dropped";
     OutLine(line);
     failing_ = false;
@@ -361,8 +363,7 @@ void SerOutPort::reopenLocked() {
     try {
         serialPort->setDTR(true);
         serialPort->setRTS(true);
-    } catch (const SerialIOException&) {
-    }
+    } catch (const SerialIOException&) {}
     OutLine("Serial Port " + portName_ + " Opened OK");
     lastByteAt_ = now;
     std::lock_guard g(storeLock_);
@@ -402,4 +403,4 @@ void SerOutPort::DelayT(int ms) { Utils::DelayT(ms); }
 
 void SerOutPort::OutLine(const std::string& text) { Utils::OutLine(text); }
 
-} // namespace morvia
+}  // namespace morvia

@@ -172,7 +172,7 @@ private:
 
     std::mutex lineLock_;  // one exchange at a time; guards serin and the outage state below
     Reply serin{};
-    bool failing_ = false;   // an outage is under way (its lines printed)
+    bool failing_ = false;  // an outage is under way (its lines printed)
     long failedExchanges_ = 0;
     LinkClock::time_point lastByteAt_{};
     LinkClock::time_point nextReopen_{};
@@ -183,4 +183,4 @@ private:
     Worker worker_{"player link"};
 };
 
-} // namespace morvia
+}  // namespace morvia

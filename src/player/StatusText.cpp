@@ -5,24 +5,23 @@ namespace morvia {
 StatusView DescribeStatus(int code) {
     StatusView v;
     switch (code) {
-    case status::kPlay:
-        v.text += "Play ";
-        v.lit.push_back(Control::bplay);
-        break;
-    case status::kForward:
-        v.text += "FF ";
-        v.lit.push_back(Control::bfwd);
-        break;
-    case status::kRewind:
-        v.text += "REW ";
-        v.lit.push_back(Control::brew);
-        break;
-    case status::kPause:
-        v.text += "Pause ";
-        v.lit.push_back(Control::bpause);
-        break;
-    default:
-        break;
+        case status::kPlay:
+            v.text += "Play ";
+            v.lit.push_back(Control::bplay);
+            break;
+        case status::kForward:
+            v.text += "FF ";
+            v.lit.push_back(Control::bfwd);
+            break;
+        case status::kRewind:
+            v.text += "REW ";
+            v.lit.push_back(Control::brew);
+            break;
+        case status::kPause:
+            v.text += "Pause ";
+            v.lit.push_back(Control::bpause);
+            break;
+        default: break;
     }
     if (code < status::kStop) {
         v.standby = true;
@@ -41,4 +40,4 @@ StatusView DescribeStatus(int code) {
     return v;
 }
 
-} // namespace morvia
+}  // namespace morvia

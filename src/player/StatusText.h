@@ -19,14 +19,14 @@ inline constexpr int kJogForward = 6;
 inline constexpr int kJogReverse = 7;
 inline constexpr int kStop = 9;
 inline constexpr int kEject = 10;
-} // namespace status
+}  // namespace status
 
 struct StatusView {
-    std::string text;           // e.g. "FF Shuttle " (every piece keeps its blank)
-    std::vector<Control> lit;   // controls to highlight, in drawing order
-    bool standby = false;       // true while the code is below 9
+    std::string text;          // e.g. "FF Shuttle " (every piece keeps its blank)
+    std::vector<Control> lit;  // controls to highlight, in drawing order
+    bool standby = false;      // true while the code is below 9
 };
 
 StatusView DescribeStatus(int code);
 
-} // namespace morvia
+}  // namespace morvia

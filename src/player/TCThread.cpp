@@ -51,4 +51,4 @@ void TCThread::run(std::stop_token stop) {
     }
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -64,4 +64,4 @@ private:
     Worker worker{"polling"};
 };
 
-} // namespace morvia
+}  // namespace morvia

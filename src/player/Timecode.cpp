@@ -16,7 +16,7 @@ void put2(std::string& out, long long v) {
     out.push_back(static_cast<char>('0' + v % 10));
 }
 
-} // namespace
+}  // namespace
 
 std::optional<int> TCFrames(std::string_view tc) {
     if (tc.size() < 11) return std::nullopt;
@@ -90,4 +90,4 @@ std::string FramesToTC(long long frames) {
     return out;
 }
 
-} // namespace morvia::timecode
+}  // namespace morvia::timecode

@@ -63,5 +63,5 @@ std::optional<int> DecodeFrameReply(const std::uint8_t* reply, std::size_t size)
 // is written with a leading '-'.
 std::string FramesToTC(long long frames);
 
-} // namespace timecode
-} // namespace morvia
+}  // namespace timecode
+}  // namespace morvia

@@ -175,8 +175,9 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
         const auto now = std::chrono::steady_clock::now();
         if (outPending) {
             if (!stalledSince_) stalledSince_ = now;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(*stalledSince_ + std::chrono::milliseconds(sendTimeoutMs) - now).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  *stalledSince_ + std::chrono::milliseconds(sendTimeoutMs) - now)
+                                  .count();
             if (left <= 0) return ReadResult::stuck;
             timeout = static_cast<int>(left);
         } else {
@@ -207,10 +208,8 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
             return ReadResult::error;
         }
-        if (n == 0)
-            eof_ = true;
-        else
-            lines_.feed(buf, static_cast<std::size_t>(n));
+        if (n == 0) eof_ = true;
+        else lines_.feed(buf, static_cast<std::size_t>(n));
     }
 }
 
@@ -281,8 +280,7 @@ void ClientSocket::run() {
     a.store(false);
     try {
         Close(false);
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     {
         std::lock_guard g(outLock_);
         outbox_.clear();
@@ -291,4 +289,4 @@ void ClientSocket::run() {
     done_.store(true);
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -99,8 +99,8 @@ private:
     std::atomic<bool> a{false};
     std::string str;  // the line last received (connection thread only)
 
-    mutable std::mutex lock_;          // guards cs
-    std::shared_ptr<UniqueFd> cs;      // the accepted client, while connected
+    mutable std::mutex lock_;      // guards cs
+    std::shared_ptr<UniqueFd> cs;  // the accepted client, while connected
     // Guards outbox_ and stuck_; held only for non-blocking sends.
     std::mutex outLock_;
     std::string outbox_;  // bytes of whole lines not yet taken by the socket
@@ -120,4 +120,4 @@ private:
     Worker worker_{"client connection"};
 };
 
-} // namespace morvia
+}  // namespace morvia

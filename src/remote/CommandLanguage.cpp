@@ -30,27 +30,13 @@ struct WholeWord {
 
 // Tested in this order against the whole line.
 const std::array<WholeWord, 21> wholeWords{{
-    {"Play", &LocalVCR::play},
-    {"Pause", &LocalVCR::pause},
-    {"Stop", &LocalVCR::stop},
-    {"Forward", &LocalVCR::forward},
-    {"Rewind", &LocalVCR::rewind},
-    {"JogF", &LocalVCR::jogf},
-    {"JogR", &LocalVCR::jogr},
-    {"Slow4", &LocalVCR::slowfourth},
-    {"Slow2", &LocalVCR::slowhalf},
-    {"GetTC", &LocalVCR::reporttc},
-    {"GetTi", &LocalVCR::reportti},
-    {"GetCh", &LocalVCR::reportch},
-    {"NextT", &LocalVCR::nexttitle},
-    {"NextC", &LocalVCR::nextchapter},
-    {"PrevT", &LocalVCR::prevtitle},
-    {"PrevC", &LocalVCR::prevchapter},
-    {"CueIn", &LocalVCR::cuein},
-    {"CueOut", &LocalVCR::cueout},
-    {"Cueplay", &LocalVCR::cueplay},
-    {"Status", &LocalVCR::reportstatus},
-    {"Review", &LocalVCR::review},
+    {"Play", &LocalVCR::play},         {"Pause", &LocalVCR::pause},         {"Stop", &LocalVCR::stop},
+    {"Forward", &LocalVCR::forward},   {"Rewind", &LocalVCR::rewind},       {"JogF", &LocalVCR::jogf},
+    {"JogR", &LocalVCR::jogr},         {"Slow4", &LocalVCR::slowfourth},    {"Slow2", &LocalVCR::slowhalf},
+    {"GetTC", &LocalVCR::reporttc},    {"GetTi", &LocalVCR::reportti},      {"GetCh", &LocalVCR::reportch},
+    {"NextT", &LocalVCR::nexttitle},   {"NextC", &LocalVCR::nextchapter},   {"PrevT", &LocalVCR::prevtitle},
+    {"PrevC", &LocalVCR::prevchapter}, {"CueIn", &LocalVCR::cuein},         {"CueOut", &LocalVCR::cueout},
+    {"Cueplay", &LocalVCR::cueplay},   {"Status", &LocalVCR::reportstatus}, {"Review", &LocalVCR::review},
 }};
 
 int numberArgument(const std::string& line) {
@@ -60,7 +46,7 @@ int numberArgument(const std::string& line) {
     return *n;
 }
 
-} // namespace
+}  // namespace
 
 bool ParseNetCommand(LocalVCR& vcr, const std::string& s) { return ParseNetCommand(vcr, s, vcr.stopGeneration()); }
 
@@ -123,14 +109,12 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
         Display& gui = vcr.gui();
         gui.settcfield(point, f);
         // The field may normalise what it was given: take back what it shows.
-        if (f == Field::cuefield)
-            vcr.setCueString(gui.gettext(f));
-        else
-            vcr.setEndString(gui.gettext(f));
+        if (f == Field::cuefield) vcr.setCueString(gui.gettext(f));
+        else vcr.setEndString(gui.gettext(f));
         vcr.setdirectin();
         return true;
     }
     return false;
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -71,4 +71,4 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& line);
 // and cuts a "Wait" short at once (LocalVCR::requestStop).
 bool ParseNetCommand(LocalVCR& vcr, const std::string& line, unsigned since);
 
-} // namespace morvia
+}  // namespace morvia

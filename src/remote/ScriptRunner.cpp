@@ -61,19 +61,17 @@ private:
     std::string error_;
 };
 
-} // namespace
+}  // namespace
 
 void script(LocalVCR& vcr) {
     // An operator stop request from now on ends the run after the line under way.
     const unsigned since = vcr.stopGeneration();
     text::Opened opened = text::openRegular(scriptName);
     if (opened.status != text::Opened::Status::ok) {
-        if (opened.status == text::Opened::Status::missing)
-            Utils::OutLine("No script file found!");
+        if (opened.status == text::Opened::Status::missing) Utils::OutLine("No script file found!");
         else if (opened.status == text::Opened::Status::notRegular)
             Utils::OutLine(std::string(scriptName) + " is not a regular file");
-        else
-            Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + opened.reason);
+        else Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + opened.reason);
         Utils::DelayT(1000);
         return;
     }
@@ -112,4 +110,4 @@ void script(LocalVCR& vcr) {
     closingLines();
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -41,4 +41,4 @@ inline constexpr std::size_t maxScriptLine = 4096;
 // passes on unchanged. Blocks the calling thread for the whole run.
 void script(LocalVCR& vcr);
 
-} // namespace morvia
+}  // namespace morvia

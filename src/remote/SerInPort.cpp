@@ -144,18 +144,18 @@ void SerInPort::parse(const Buffer& msg) {
     const std::uint8_t command = msg[1];
     if (header == 0x80) {
         switch (command) {
-        case 0x45: vcr->play(); break;
-        case 0x44: vcr->pause(); break;
-        case 0x46: vcr->stop(); break;
-        case 0x42: vcr->rewind(); break;
-        case 0x43: vcr->forward(); break;
-        case 0x40:
-            if (auto logger = vcr->getloggergui()) logger->setin();
-            break;
-        case 0x41:
-            if (auto logger = vcr->getloggergui()) logger->setout();
-            break;
-        default: break;
+            case 0x45: vcr->play(); break;
+            case 0x44: vcr->pause(); break;
+            case 0x46: vcr->stop(); break;
+            case 0x42: vcr->rewind(); break;
+            case 0x43: vcr->forward(); break;
+            case 0x40:
+                if (auto logger = vcr->getloggergui()) logger->setin();
+                break;
+            case 0x41:
+                if (auto logger = vcr->getloggergui()) logger->setout();
+                break;
+            default: break;
         }
     } else if (header == 0x81) {
         if (static_cast<std::int8_t>(command) > 0x40) {
@@ -221,4 +221,4 @@ void SerInPort::ShowStat(const std::string& text) {
 
 std::unique_ptr<EditPortSeam> makeSerInPort(const std::string& port) { return std::make_unique<SerInPort>(port); }
 
-} // namespace morvia
+}  // namespace morvia

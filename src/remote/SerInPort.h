@@ -127,4 +127,4 @@ private:
 // Builds the edit-controller port for the controller's start-up hook.
 std::unique_ptr<EditPortSeam> makeSerInPort(const std::string& port);
 
-} // namespace morvia
+}  // namespace morvia

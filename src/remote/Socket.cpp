@@ -38,4 +38,4 @@ ServerSocket ServerSocket::open(int port, const std::string& address) {
     return ServerSocket(std::move(fd), ntohs(bound.sin_port));
 }
 
-} // namespace morvia
+}  // namespace morvia

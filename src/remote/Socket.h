@@ -45,4 +45,4 @@ private:
     int port_ = 0;
 };
 
-} // namespace morvia
+}  // namespace morvia

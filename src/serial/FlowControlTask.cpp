@@ -39,4 +39,4 @@ void FlowControlTask::run(std::stop_token token) {
     while (!token.stop_requested()) sp_.library().SerFlowTask(portNum_);
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -45,4 +45,4 @@ private:
     Worker worker_{"flow control"};
 };
 
-} // namespace morvia
+}  // namespace morvia

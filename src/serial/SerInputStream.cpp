@@ -17,7 +17,7 @@ void checkSlice(std::size_t size, int offset, int length, const char* what) {
         throw SerialIOException(std::string(what) + ": offset or length out of bounds");
 }
 
-} // namespace
+}  // namespace
 
 SerInputStream::SerInputStream(SerialPort& sp) : sp_(sp) {
     if (sp_.getPortNum() < 0) throw SerialIOException("Port not open");
@@ -54,4 +54,4 @@ int SerInputStream::available() { return sp_.rxReadyCount(); }
 
 void SerInputStream::close() { sp_.close(); }
 
-} // namespace morvia
+}  // namespace morvia

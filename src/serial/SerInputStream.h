@@ -32,4 +32,4 @@ private:
     SerialPort& sp_;
 };
 
-} // namespace morvia
+}  // namespace morvia

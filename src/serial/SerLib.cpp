@@ -75,7 +75,7 @@ bool terminalDevice(const struct stat& st) {
 // at 4800 bit/s can push a reply past the controller's fixed reply wait).
 // Drivers without the request (a pseudo-terminal) are left as they are.
 void requestLowLatency(SerialDriver& driver, int fd) {
-    serial_struct info {};
+    serial_struct info{};
     if (driver.getSerial(fd, info) != 0) return;
     if (info.flags & ASYNC_LOW_LATENCY) return;
     info.flags |= ASYNC_LOW_LATENCY;
@@ -110,12 +110,15 @@ public:
         const int fd = retryEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
         if (fd < 0) {
             switch (errno) {
-            case ENOENT: case ENXIO: case ENODEV: case ENOTDIR: case EISDIR: case ENAMETOOLONG: case ELOOP:
-                return ERR_NOT_VALID;
-            case EBUSY:
-                return ERR_IN_USE;
-            default:
-                return errno;
+                case ENOENT:
+                case ENXIO:
+                case ENODEV:
+                case ENOTDIR:
+                case EISDIR:
+                case ENAMETOOLONG:
+                case ELOOP: return ERR_NOT_VALID;
+                case EBUSY: return ERR_IN_USE;
+                default: return errno;
             }
         }
         auto port = std::make_shared<OpenPort>();
@@ -146,7 +149,7 @@ public:
     int SerConfigure(int port, const SerialConfig& cfg) override {
         auto p = get(port);
         if (!p) return ERR_NOT_VALID;
-        static constexpr speed_t speeds[] = {B110, B150, B300, B600, B1200, B2400,
+        static constexpr speed_t speeds[] = {B110,  B150,  B300,   B600,   B1200,  B2400,
                                              B4800, B9600, B19200, B38400, B57600, B115200};
         static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
         int br = cfg.getBitRate(), db = cfg.getDataBits(), par = cfg.getParity(), sb = cfg.getStopBits();
@@ -154,7 +157,7 @@ public:
         if (br < 0 || br > 11 || db < 0 || db > 3 || par < 0 || par > 2 || sb < 0 || sb > 1) return EINVAL;
         if (hs == SerialConfig::HS_DSRDTR) return EINVAL;  // termios has no DSR/DTR flow control
 
-        termios t {};
+        termios t{};
         if (::tcgetattr(p->fd.get(), &t) != 0) {
             p->fail(errno);
             return errno ? errno : -1;
@@ -192,7 +195,7 @@ public:
             p = std::move(table_[port]);
         }
         (void)::ioctl(p->fd.get(), TIOCNXCL);  // the next user of the device may open it
-        return 0;  // the descriptor closes when the last caller lets go of it
+        return 0;                              // the descriptor closes when the last caller lets go of it
     }
 
     int SerPutByte(int port, std::uint8_t b) override { return SerPutData(port, &b, 1) == 1 ? 0 : -1; }
@@ -207,13 +210,16 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
         int sent = 0;
         while (sent < count) {
-            const ssize_t n = retryEintr([&] { return ::write(p->fd.get(), data + sent, static_cast<std::size_t>(count - sent)); });
+            const ssize_t n =
+                retryEintr([&] { return ::write(p->fd.get(), data + sent, static_cast<std::size_t>(count - sent)); });
             if (n > 0) {
                 sent += static_cast<int>(n);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+                auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                        .count();
                 if (left <= 0) {
                     p->fail(ETIMEDOUT);
                     break;
@@ -268,9 +274,15 @@ public:
         return p ? p->lastErrno.load() : -1;
     }
 
-    int SerRxFlush(int port) override { return withFd(port, [](int fd) { return ::tcflush(fd, TCIFLUSH); }); }
-    int SerTxFlush(int port) override { return withFd(port, [](int fd) { return ::tcflush(fd, TCOFLUSH); }); }
-    int SerTxDrain(int port) override { return withFd(port, [](int fd) { return ::tcdrain(fd); }); }
+    int SerRxFlush(int port) override {
+        return withFd(port, [](int fd) { return ::tcflush(fd, TCIFLUSH); });
+    }
+    int SerTxFlush(int port) override {
+        return withFd(port, [](int fd) { return ::tcflush(fd, TCOFLUSH); });
+    }
+    int SerTxDrain(int port) override {
+        return withFd(port, [](int fd) { return ::tcdrain(fd); });
+    }
 
     int SerRxReadyCount(int port) override { return count(port, FIONREAD); }
     int SerTxBufCount(int port) override { return count(port, TIOCOUTQ); }
@@ -365,7 +377,7 @@ private:
     int errorCount(int port, int serial_icounter_struct::*field) {
         auto p = get(port);
         if (!p) return -1;
-        serial_icounter_struct now {};
+        serial_icounter_struct now{};
         if (::ioctl(p->fd.get(), TIOCGICOUNT, &now) != 0) return -1;
         std::lock_guard g(p->countLock);
         bool grew = p->haveLast && now.*field != p->last.*field;
@@ -379,7 +391,7 @@ private:
     std::vector<std::shared_ptr<OpenPort>> table_;
 };
 
-} // namespace
+}  // namespace
 
 int SerialDriver::getSerial(int fd, serial_struct& info) { return ::ioctl(fd, TIOCGSERIAL, &info); }
 
@@ -408,4 +420,4 @@ SerialLibrary& SerialLibrary::native() {
     return lib;
 }
 
-} // namespace morvia
+}  // namespace morvia

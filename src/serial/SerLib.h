@@ -88,7 +88,10 @@ public:
     // The operating system's error number of the port's last failed call
     // (0 when none failed); -1 for a port that is not open. A write that
     // could not finish in time gives ETIMEDOUT, a hung-up line EIO.
-    virtual int SerLastError(int port) { (void)port; return 0; }
+    virtual int SerLastError(int port) {
+        (void)port;
+        return 0;
+    }
 
     // The POSIX library (process-wide, never destroyed).
     static SerialLibrary& native();
@@ -105,4 +108,4 @@ public:
 // tape for instance, has effects of its own).
 std::string serialDevicePath(const std::string& name);
 
-} // namespace morvia
+}  // namespace morvia

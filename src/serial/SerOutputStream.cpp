@@ -14,7 +14,7 @@ void checkSlice(std::size_t size, int offset, int length, const char* what) {
         throw SerialIOException(std::string(what) + ": offset or length out of bounds");
 }
 
-} // namespace
+}  // namespace
 
 SerOutputStream::SerOutputStream(SerialPort& sp) : sp_(sp) {
     if (sp_.getPortNum() < 0) throw SerialIOException("Port not open");
@@ -35,4 +35,4 @@ void SerOutputStream::flush() {
     while (sp_.txBufCount() > 0) std::this_thread::yield();
 }
 
-} // namespace morvia
+}  // namespace morvia

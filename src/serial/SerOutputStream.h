@@ -28,4 +28,4 @@ private:
     SerialPort& sp_;
 };
 
-} // namespace morvia
+}  // namespace morvia

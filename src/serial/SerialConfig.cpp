@@ -63,4 +63,4 @@ void SerialConfig::setHandshake(int code) {
 
 void SerialConfig::setBaseName(const std::string& name) { baseName = name; }
 
-} // namespace morvia
+}  // namespace morvia

@@ -113,4 +113,4 @@ private:
 // The name this platform reports for its operating system ("Linux" here).
 std::string platformOsName();
 
-} // namespace morvia
+}  // namespace morvia

@@ -20,4 +20,4 @@ public:
     explicit SerialArgException(const std::string& message) : std::invalid_argument(message) {}
 };
 
-} // namespace morvia
+}  // namespace morvia

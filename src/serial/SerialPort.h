@@ -61,4 +61,4 @@ public:
     virtual std::string getName() const = 0;
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -18,7 +18,7 @@ bool isOneOf(const std::string& s, std::initializer_list<const char*> names) {
 
 [[noreturn]] void raise(const std::string& message) { throw SerialIOException(message); }
 
-} // namespace
+}  // namespace
 
 SerialPortLocal::SerialPortLocal(std::string os, SerialLibrary& lib) : lib_(lib), osName(std::move(os)) {
     featureSetup();
@@ -96,10 +96,10 @@ void SerialPortLocal::open() {
     int r = openNamed();
     if (r != 0) {
         switch (r) {
-        case SerialLibrary::ERR_ALREADY_OPEN: raise("SerOpenPort failed: Port is already open");
-        case SerialLibrary::ERR_IN_USE: raise("SerOpenPort failed: Port is in use");
-        case SerialLibrary::ERR_NOT_VALID: raise("SerOpenPort failed: Port not valid");
-        default: raise("SerOpenPort failed: " + std::to_string(r));
+            case SerialLibrary::ERR_ALREADY_OPEN: raise("SerOpenPort failed: Port is already open");
+            case SerialLibrary::ERR_IN_USE: raise("SerOpenPort failed: Port is in use");
+            case SerialLibrary::ERR_NOT_VALID: raise("SerOpenPort failed: Port not valid");
+            default: raise("SerOpenPort failed: " + std::to_string(r));
         }
     }
     isOpen_ = true;
@@ -129,8 +129,8 @@ void SerialPortLocal::configure(const SerialConfig& cfg) {
     int r = lib_.SerConfigure(port, cfg);
     if (r != 0) raise("Configure failed: " + std::to_string(r));
     int hs = cfg.getHandshake();
-    if (cfg.getHardFlow() && osName == "Windows 95" && (hs == SerialConfig::HS_CTSRTS || hs == SerialConfig::HS_DSRDTR) &&
-        !flowControl) {
+    if (cfg.getHardFlow() && osName == "Windows 95" &&
+        (hs == SerialConfig::HS_CTSRTS || hs == SerialConfig::HS_DSRDTR) && !flowControl) {
         flowControl = std::make_unique<FlowControlTask>(*this);
         flowControl->start();
     }
@@ -170,23 +170,20 @@ void SerialPortLocal::putString(const std::string& text) {
     if (text.empty()) return;
     int count = static_cast<int>(text.size());
     int sent = lib_.SerPutData(port, reinterpret_cast<const std::uint8_t*>(text.data()), count);
-    if (sent < count)
-        raise("PutString: sent only " + std::to_string(sent) + " of " + std::to_string(count) + " bytes");
+    if (sent < count) raise("PutString: sent only " + std::to_string(sent) + " of " + std::to_string(count) + " bytes");
 }
 
 void SerialPortLocal::putData(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
     int count = static_cast<int>(bytes.size());
     int sent = lib_.SerPutData(port, bytes.data(), count);
-    if (sent < count)
-        raise("PutData1: Sent only " + std::to_string(sent) + " of " + std::to_string(count) + " bytes");
+    if (sent < count) raise("PutData1: Sent only " + std::to_string(sent) + " of " + std::to_string(count) + " bytes");
 }
 
 void SerialPortLocal::putData(std::span<const std::uint8_t> bytes, int count) {
     if (count < 0 || bytes.size() < static_cast<std::size_t>(count)) raise("putData: count out of bounds");
     int sent = lib_.SerPutData(port, bytes.data(), count);
-    if (sent < count)
-        raise("PutData2: Sent only " + std::to_string(sent) + " of " + std::to_string(count) + " bytes");
+    if (sent < count) raise("PutData2: Sent only " + std::to_string(sent) + " of " + std::to_string(count) + " bytes");
 }
 
 void SerialPortLocal::putData(std::span<const std::uint8_t> bytes, int offset, int count) {
@@ -309,4 +306,4 @@ int SerialPortLocal::getTimeoutTx() { return lib_.SerGetTimeoutTx(port); }
 int SerialPortLocal::getLibVer() { return lib_.SerGetLibVer(); }
 int SerialPortLocal::lastError() const { return port >= 0 ? lib_.SerLastError(port) : 0; }
 
-} // namespace morvia
+}  // namespace morvia

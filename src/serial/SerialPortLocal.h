@@ -119,8 +119,8 @@ private:
     bool pollRxTimeout = false;
     bool supSigBreak = false, supSigFrameErr = false, supSigOverrun = false, supSigParityErr = false,
          supRxOverflow = false, supSigRing = false, supSigCTS = false, supSigDSR = false, supSigCD = false,
-         supSetRTS = false, supSetDTR = false, supRxReadyCount = false, supTxBufCount = false,
-         supSetTimeoutTx = false, supGetTimeoutTx = false;
+         supSetRTS = false, supSetDTR = false, supRxReadyCount = false, supTxBufCount = false, supSetTimeoutTx = false,
+         supGetTimeoutTx = false;
 };
 
-} // namespace morvia
+}  // namespace morvia

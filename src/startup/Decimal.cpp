@@ -30,4 +30,4 @@ std::optional<int> ParseDecimal(std::string_view text, DecimalSign sign) {
     return static_cast<int>(value);
 }
 
-} // namespace morvia
+}  // namespace morvia

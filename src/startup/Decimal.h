@@ -23,4 +23,4 @@ enum class DecimalSign {
 // else, including values outside the 32-bit range.
 std::optional<int> ParseDecimal(std::string_view text, DecimalSign sign = DecimalSign::minus);
 
-} // namespace morvia
+}  // namespace morvia

@@ -15,4 +15,4 @@ int UniqueFd::close() noexcept {
     return fd_ < 0 ? 0 : ::close(release());
 }
 
-} // namespace morvia
+}  // namespace morvia

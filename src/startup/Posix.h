@@ -53,4 +53,4 @@ auto retryEintr(Call&& call) -> std::invoke_result_t<Call&> {
     }
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -61,7 +61,7 @@ const std::string* lookup(const char* key) {
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 std::string Quenta::getpassword() {
     std::lock_guard g(passwordLock());
@@ -193,4 +193,4 @@ void Quenta::start(const Hooks& hooks) {
     if (hooks.makeController) hooks.makeController();
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -48,7 +48,7 @@ public:
     static inline std::string note = D::note;
     static inline std::string comport1 = D::comport1;
     static inline std::string comport2 = D::comport2;
-    static inline std::optional<std::string> VCRType;        // absent prints "null"
+    static inline std::optional<std::string> VCRType;  // absent prints "null"
     static inline std::string OSString = D::OSString;
     static inline std::string startingtitle = D::startingtitle;
     static inline int starttitle = D::starttitle;
@@ -110,4 +110,4 @@ public:
     static void start(const Hooks& hooks);
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -2,7 +2,6 @@
 
 #include "startup/TextFiles.h"
 
-
 namespace morvia {
 namespace {
 
@@ -56,7 +55,8 @@ std::string convert(std::string_view in) {
                 // A high surrogate pairs with a directly following \u low surrogate.
                 long low = (i + 1 < in.size() && in[i] == '\\' && in[i + 1] == 'u') ? unicodeEscape(in, i + 1) : -1;
                 if (low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
+                    cp = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                         (static_cast<char32_t>(low) - 0xDC00);
                     i += 6;
                 } else {
                     cp = 0xFFFD;
@@ -69,10 +69,10 @@ std::string convert(std::string_view in) {
         }
         ++i;
         switch (c) {
-        case 't': out.push_back('\t'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        default: appendUtf8(out, static_cast<unsigned char>(c)); break;
+            case 't': out.push_back('\t'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            default: appendUtf8(out, static_cast<unsigned char>(c)); break;
         }
     }
     return out;
@@ -109,12 +109,12 @@ void storeLine(std::string_view line, SettingsReader::Table& table) {
     table[convert(line.substr(0, keyLen))] = convert(line.substr(valueStart));
 }
 
-} // namespace
+}  // namespace
 
 SettingsReader::Table SettingsReader::parse(std::string_view s) {
     Table table;
-    std::string line;        // the logical line, continuation backslashes removed
-    bool continuing = false; // the previous physical line ended in a continuation
+    std::string line;         // the logical line, continuation backslashes removed
+    bool continuing = false;  // the previous physical line ended in a continuation
     // Each physical line: leading blanks go; outside a continuation a blank
     // line or a comment is skipped; a line ending in an odd number of
     // backslashes goes on in the next one.
@@ -165,4 +165,4 @@ std::string SettingsReader::utf8Prefix(std::string_view text, std::size_t count)
     return std::string(text);
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -43,4 +43,4 @@ public:
     static std::string utf8Prefix(std::string_view text, std::size_t count);
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -40,4 +40,4 @@ bool StopSignal::sleep(int ms, unsigned generation) {
     });
 }
 
-} // namespace morvia
+}  // namespace morvia

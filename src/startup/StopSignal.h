@@ -40,4 +40,4 @@ private:
     bool latched_ = false;
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -149,4 +149,4 @@ bool LineQueue::take(std::string& line, std::size_t& fullLength) {
     return true;
 }
 
-} // namespace morvia::text
+}  // namespace morvia::text

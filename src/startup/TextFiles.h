@@ -20,7 +20,7 @@ namespace morvia::text {
 // What openRegular found.
 struct Opened {
     enum class Status { ok, missing, failed, notRegular };
-    UniqueFd fd;             // the open descriptor when ok
+    UniqueFd fd;  // the open descriptor when ok
     Status status = Status::failed;
     std::string reason;      // failed: the system's reason
     bool directory = false;  // notRegular: it is a directory
@@ -89,4 +89,4 @@ private:
     std::deque<std::pair<std::string, std::size_t>> lines_;
 };
 
-} // namespace morvia::text
+}  // namespace morvia::text

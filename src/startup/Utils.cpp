@@ -30,7 +30,7 @@ std::mutex& consoleLock() {
     return m;
 }
 
-} // namespace
+}  // namespace
 
 std::string Utils::BS2S(const std::uint8_t* bytes, std::size_t len, int count) {
     std::string out;
@@ -77,7 +77,7 @@ std::shared_ptr<Sleeper> installedSleeper() {
     return hooks().sleeper;
 }
 
-} // namespace
+}  // namespace
 
 void Utils::DelayT(int ms) {
     if (ms <= 0) return;
@@ -154,4 +154,4 @@ void Utils::setExitHandler(std::function<void(int)> handler) {
     hooks().exitHandler = std::move(handler);
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -74,4 +74,4 @@ public:
     static void setExitHandler(std::function<void(int)> handler);
 };
 
-} // namespace morvia
+}  // namespace morvia

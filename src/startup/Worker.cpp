@@ -75,4 +75,4 @@ bool Worker::sleepFor(std::chrono::steady_clock::duration d) {
     }
 }
 
-} // namespace morvia
+}  // namespace morvia

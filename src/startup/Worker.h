@@ -82,4 +82,4 @@ private:
     std::jthread thread_;
 };
 
-} // namespace morvia
+}  // namespace morvia

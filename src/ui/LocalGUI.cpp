@@ -37,10 +37,10 @@ int index(Field f) { return static_cast<int>(f); }
 
 QColor shadeColour(Shade s) {
     switch (s) {
-    case Shade::background: return QColor::fromRgb(LocalGUI::backgroundcol);
-    case Shade::grey: return QColor(128, 128, 128);
-    case Shade::lightgrey: return QColor(192, 192, 192);
-    case Shade::darkgrey: return QColor(64, 64, 64);
+        case Shade::background: return QColor::fromRgb(LocalGUI::backgroundcol);
+        case Shade::grey: return QColor(128, 128, 128);
+        case Shade::lightgrey: return QColor(192, 192, 192);
+        case Shade::darkgrey: return QColor(64, 64, 64);
     }
     return QColor::fromRgb(LocalGUI::backgroundcol);
 }
@@ -84,7 +84,11 @@ const Command commandTable[] = {
     {"PrevTitle", [](LocalGUI&, LocalVCR& v) { v.prevtitle(); }},
     {"NextChapter", [](LocalGUI&, LocalVCR& v) { v.nextchapter(); }},
     {"PrevChapter", [](LocalGUI&, LocalVCR& v) { v.prevchapter(); }},
-    {"Repeat", [](LocalGUI&, LocalVCR& v) { v.setstoprepeat(); v.repeat(); }},
+    {"Repeat",
+     [](LocalGUI&, LocalVCR& v) {
+         v.setstoprepeat();
+         v.repeat();
+     }},
     {"Script", nullptr},  // handled by runScript (reports number failures)
     {"Play", [](LocalGUI&, LocalVCR& v) { v.play(); }},
     {"Pause", [](LocalGUI&, LocalVCR& v) { v.pause(); }},
@@ -157,7 +161,7 @@ QString keyTip(std::string_view command) {
     return (keys.size() == 1 ? QStringLiteral("Key: ") : QStringLiteral("Keys: ")) + keys.join(QStringLiteral(", "));
 }
 
-} // namespace
+}  // namespace
 
 LocalGUI::LocalGUI(ActionQueue& actions, QWidget* parent)
     : QWidget(parent), actions_(actions), width_(Quenta::getwidth()) {
@@ -359,7 +363,7 @@ void LocalGUI::build() {
 
     // On the window, wired, but without a size: never seen.
     for (QWidget* w : std::initializer_list<QWidget*>{bsbyon, bsbyoff, bslowfourth, bslowhalf, bcueplay, brepeat,
-                                                       osfield, prfield}) {
+                                                      osfield, prfield}) {
         w->setGeometry(0, 0, 0, 0);
         w->hide();
     }
@@ -381,9 +385,7 @@ void LocalGUI::build() {
     bconnect = unplaced<QPushButton>("bconnect");
     bconnect->setText(QStringLiteral("Let Client Connect"));
     bconnect->setProperty("actionCommand", QStringLiteral("Connect"));
-    connect(bconnect, &QPushButton::clicked, this, [this] {
-        actions_.post([this] { actionPerformed("Connect"); });
-    });
+    connect(bconnect, &QPushButton::clicked, this, [this] { actions_.post([this] { actionPerformed("Connect"); }); });
 
     setFixedSize(width_, height);
 }
@@ -431,31 +433,31 @@ void LocalGUI::setIdentity(const std::string& title, const std::string& note) {
 
 QRect LocalGUI::controlRect(Control c) {
     switch (c) {
-    case Control::brew: return {C(0), Y1, dx, dy};
-    case Control::bpause: return {C(1), Y1, dx, dy};
-    case Control::bstop: return {C(2), Y1, dx, dy};
-    case Control::bplay: return {C(3), Y1, dx, dy};
-    case Control::bfwd: return {C(4), Y1, dx, dy};
-    case Control::bjogr: return {C(0), Y4, 2 * dx, dy};
-    case Control::bjogf: return {C(3), Y4, 2 * dx, dy};
-    case Control::vsb: return {C(0), Y5, 5 * dx, 25};
-    case Control::cuefield: return {C(0), Y3, 2 * dx, dy};
-    case Control::endfield: return {C(3), Y3, 2 * dx, dy};
+        case Control::brew: return {C(0), Y1, dx, dy};
+        case Control::bpause: return {C(1), Y1, dx, dy};
+        case Control::bstop: return {C(2), Y1, dx, dy};
+        case Control::bplay: return {C(3), Y1, dx, dy};
+        case Control::bfwd: return {C(4), Y1, dx, dy};
+        case Control::bjogr: return {C(0), Y4, 2 * dx, dy};
+        case Control::bjogf: return {C(3), Y4, 2 * dx, dy};
+        case Control::vsb: return {C(0), Y5, 5 * dx, 25};
+        case Control::cuefield: return {C(0), Y3, 2 * dx, dy};
+        case Control::endfield: return {C(3), Y3, 2 * dx, dy};
     }
     return {};
 }
 
 QRect LocalGUI::fieldRect(Field f) {
     switch (f) {
-    case Field::tcfield: return {C(3), Y0, 2 * dx, dy};
-    case Field::cuefield: return controlRect(Control::cuefield);
-    case Field::endfield: return controlRect(Control::endfield);
-    case Field::titlefield: return {C(1), Y6, 35, dy};
-    case Field::chapterfield: return {C(4) - 6, Y6, 35, dy};
-    case Field::statusfield: return {C(0) + dx / 2, Y7, 5 * dx - dx / 2, dy};
-    case Field::osfield:
-    case Field::prfield:
-    case Field::ipfield: return {};
+        case Field::tcfield: return {C(3), Y0, 2 * dx, dy};
+        case Field::cuefield: return controlRect(Control::cuefield);
+        case Field::endfield: return controlRect(Control::endfield);
+        case Field::titlefield: return {C(1), Y6, 35, dy};
+        case Field::chapterfield: return {C(4) - 6, Y6, 35, dy};
+        case Field::statusfield: return {C(0) + dx / 2, Y7, 5 * dx - dx / 2, dy};
+        case Field::osfield:
+        case Field::prfield:
+        case Field::ipfield: return {};
     }
     return {};
 }
@@ -754,4 +756,4 @@ QWidget* LocalGUI::component(const QString& name) const {
     return nullptr;
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -43,9 +43,9 @@ class LocalGUI : public QWidget, public Display {
     Q_OBJECT
 public:
     // --- grid and look ---
-    static constexpr int dx = 60;              // grid column
-    static constexpr int dy = 24;              // control height
-    static constexpr int TCfontheight = 18;    // pixel size of the timecode fields
+    static constexpr int dx = 60;                      // grid column
+    static constexpr int dy = 24;                      // control height
+    static constexpr int TCfontheight = 18;            // pixel size of the timecode fields
     static constexpr QRgb backgroundcol = 0xFF5AAAFA;  // RGB(90, 170, 250)
     static constexpr QRgb tccolor = 0xFFFA5050;        // RGB(250, 80, 80)
     static constexpr QRgb red = 0xFFFF0000;
@@ -185,4 +185,4 @@ private:
     std::vector<std::unique_ptr<QWidget>> notAdded_;  // created, never on the window
 };
 
-} // namespace morvia
+}  // namespace morvia

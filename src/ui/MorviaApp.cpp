@@ -71,7 +71,7 @@ void writeShownStamp(const std::string& path) {
     }
 }
 
-} // namespace
+}  // namespace
 
 int runApp(int argc, char** argv) {
     installCloseSignals();
@@ -108,8 +108,7 @@ int runApp(int argc, char** argv) {
         closer = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(closer.get(), &QSocketNotifier::activated, &gui, [&gui] {
             char buf[16];
-            while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-            }
+            while (::read(signalPipe[0], buf, sizeof buf) > 0) {}
             gui.close();
         });
     }
@@ -127,7 +126,8 @@ int runApp(int argc, char** argv) {
         });
         LocalVCR::StartHooks startHooks;
         startHooks.makeLogger = [&vcr, &gui, &actions] {
-            return makeLoggerWindow(vcr, gui, gui.guiQueue(), [&actions](std::function<void()> job) { actions.post(std::move(job)); });
+            return makeLoggerWindow(vcr, gui, gui.guiQueue(),
+                                    [&actions](std::function<void()> job) { actions.post(std::move(job)); });
         };
         vcr.startup(startHooks);
     };
@@ -169,4 +169,4 @@ int runApp(int argc, char** argv) {
     return rc;
 }
 
-} // namespace morvia
+}  // namespace morvia

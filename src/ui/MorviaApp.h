@@ -33,4 +33,4 @@ namespace morvia {
 
 int runApp(int argc, char** argv);
 
-} // namespace morvia
+}  // namespace morvia

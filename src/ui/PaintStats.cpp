@@ -52,4 +52,4 @@ void PaintStats::write() const {
     std::rename(tmp.c_str(), path_.c_str());
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -40,4 +40,4 @@ private:
     long flushes_ = 0;
 };
 
-} // namespace morvia
+}  // namespace morvia

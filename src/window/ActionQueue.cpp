@@ -27,7 +27,8 @@ void ActionQueue::start() {
 void ActionQueue::stop() {
     {
         std::lock_guard g(lock_);
-        require(!worker_.onThread(), worker_.name().c_str(), "stopped from one of its own jobs (it would wait for itself)");
+        require(!worker_.onThread(), worker_.name().c_str(),
+                "stopped from one of its own jobs (it would wait for itself)");
         stopping_ = true;
         if (!started_) {
             jobs_.clear();
@@ -119,4 +120,4 @@ void ActionQueue::run() {
     idle_.notify_all();
 }
 
-} // namespace morvia
+}  // namespace morvia

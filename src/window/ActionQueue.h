@@ -62,7 +62,7 @@ private:
 
     mutable std::mutex lock_;
     std::condition_variable_any wake_;  // worker: a job arrived or stop
-    std::condition_variable idle_;   // drain(): queue empty and nothing runs
+    std::condition_variable idle_;      // drain(): queue empty and nothing runs
     std::deque<Job> jobs_;
     bool started_ = false;
     bool stopping_ = false;
@@ -72,4 +72,4 @@ private:
     Worker worker_{"action thread"};
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -69,4 +69,4 @@ void GuiQueue::flush() {
     }
 }
 
-} // namespace morvia
+}  // namespace morvia

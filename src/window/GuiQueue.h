@@ -72,4 +72,4 @@ private:
     std::deque<std::function<void()>> jobs_;
 };
 
-} // namespace morvia
+}  // namespace morvia

@@ -14,4 +14,4 @@ inline void stackFirstAddedOnTop(QWidget& parent) {
     for (auto it = children.rbegin(); it != children.rend(); ++it) (*it)->raise();
 }
 
-} // namespace morvia
+}  // namespace morvia

@@ -42,7 +42,8 @@ public:
     // Starts taking keys and gives the window the focus, so that its
     // shortcuts work as soon as it is shown.
     void watch() {
-        require(QThread::currentThread() == window_->thread(), "WindowKeys", "a window's keys are taken on its Qt thread only");
+        require(QThread::currentThread() == window_->thread(), "WindowKeys",
+                "a window's keys are taken on its Qt thread only");
         window_->setFocusPolicy(Qt::StrongFocus);
         window_->installEventFilter(this);
         for (QWidget* w : window_->findChildren<QWidget*>()) w->installEventFilter(this);
@@ -98,4 +99,4 @@ private:
     std::vector<Binding> bindings_;
 };
 
-} // namespace morvia
+}  // namespace morvia

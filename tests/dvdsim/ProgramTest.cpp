@@ -96,9 +96,7 @@ TEST(DvdsimProgram, RefusesBadOptions) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
 }
 #else
-TEST(DvdsimProgram, BinaryPathIsKnown) {
-    FAIL() << "DVDSIM_BIN is not defined";
-}
+TEST(DvdsimProgram, BinaryPathIsKnown) { FAIL() << "DVDSIM_BIN is not defined"; }
 #endif
 
 }  // namespace

@@ -52,8 +52,7 @@ public:
         Reply r;
         const auto end = Clock::now() + timeout;
         for (;;) {
-            if (count ? r.bytes.size() >= count : (!r.bytes.empty() && r.bytes.back() == '\r'))
-                break;
+            if (count ? r.bytes.size() >= count : (!r.bytes.empty() && r.bytes.back() == '\r')) break;
             const auto left = std::chrono::duration_cast<ms>(end - Clock::now()).count();
             if (left < 0) break;
             pollfd p{fd_, POLLIN, 0};

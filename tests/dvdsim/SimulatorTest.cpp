@@ -19,9 +19,7 @@ namespace {
 using std::chrono::milliseconds;
 using test::PtyClient;
 
-double msBetween(Time a, Time b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
+double msBetween(Time a, Time b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
 bool waitUntil(const std::function<bool()>& done, milliseconds timeout = milliseconds(5000)) {
     const auto end = Clock::now() + timeout;
@@ -324,8 +322,7 @@ TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
     EXPECT_TRUE(l.client->read(milliseconds(3000)).hangup);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (l.sim.hungUp() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(10));
+    while (l.sim.hungUp() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
     ASSERT_FALSE(l.sim.hungUp());
     EXPECT_EQ(l.sim.replugs(), 1);
     EXPECT_NE(l.sim.slavePath(), before);

@@ -130,9 +130,8 @@ std::vector<std::string> openTargets(pid_t pid) {
 class AppEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("morvia-e2e-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("morvia-e2e-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -154,9 +153,9 @@ protected:
         ASSERT_TRUE(waitForText(dir / "sim.out", "\n", std::chrono::seconds(10))) << "dvdsim printed no terminal";
         port = lines(readFile(dir / "sim.out")).at(0);
         if (!portName.empty()) port = portName;
-        std::ofstream(dir / "Settings.txt") << "Verbose=NO\nUserNote=EndToEnd\nDVDCOMPort=" << port
-                                           << "\nTCOffset=00:00:00:00\nStartTitle=" << startTitle
-                                           << "\nUseClipboard=NO\nStopOnExit=NO\n";
+        std::ofstream(dir / "Settings.txt")
+            << "Verbose=NO\nUserNote=EndToEnd\nDVDCOMPort=" << port
+            << "\nTCOffset=00:00:00:00\nStartTitle=" << startTitle << "\nUseClipboard=NO\nStopOnExit=NO\n";
     }
     std::unique_ptr<Child> startApp(const std::vector<std::string>& env = {}) {
         std::vector<std::string> e = {"QT_QPA_PLATFORM=offscreen"};
@@ -195,12 +194,26 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
     ASSERT_TRUE(waitForText(dir / "console.txt", " Ready", std::chrono::seconds(60))) << readFile(dir / "console.txt");
 
     EXPECT_TRUE(inOrder(console(), {
-        "Morvia/Lintra", "", "Serial Port " + port + " Opened OK", "", "Morvia", " ", "SETTINGS:",
-        "User Note        = EndToEnd", "DVD Type         = DVD V7400", "DVD COM Port     = " + port,
-        "Verbose          = NO", "Starting Title   = 12", "Time Code Offset = 00:00:00:00",
-        "Use Clipboard    = NO", "Stop On Exit     = NO", "", "Starting Disc", "Starting at Title 12",
-        "DVD-V7400 On " + port + " Ready",
-    }));
+                                       "Morvia/Lintra",
+                                       "",
+                                       "Serial Port " + port + " Opened OK",
+                                       "",
+                                       "Morvia",
+                                       " ",
+                                       "SETTINGS:",
+                                       "User Note        = EndToEnd",
+                                       "DVD Type         = DVD V7400",
+                                       "DVD COM Port     = " + port,
+                                       "Verbose          = NO",
+                                       "Starting Title   = 12",
+                                       "Time Code Offset = 00:00:00:00",
+                                       "Use Clipboard    = NO",
+                                       "Stop On Exit     = NO",
+                                       "",
+                                       "Starting Disc",
+                                       "Starting at Title 12",
+                                       "DVD-V7400 On " + port + " Ready",
+                                   }));
     int checks = 0;
     for (const auto& l : console()) checks += l.rfind("Checking DVD Status ", 0) == 0;
     EXPECT_GE(checks, 1);
@@ -279,8 +292,9 @@ TEST_F(AppEndToEnd, GivesUpWhenThePlayerIsOff) {
     std::vector<std::string> checks;
     for (const auto& l : out)
         if (l.rfind("Checking DVD Status ", 0) == 0) checks.push_back(l.substr(0, 21));
-    EXPECT_EQ(checks, (std::vector<std::string>{"Checking DVD Status 1", "Checking DVD Status 2", "Checking DVD Status 3",
-                                                "Checking DVD Status 4", "Checking DVD Status 5"}));
+    EXPECT_EQ(checks,
+              (std::vector<std::string>{"Checking DVD Status 1", "Checking DVD Status 2", "Checking DVD Status 3",
+                                        "Checking DVD Status 4", "Checking DVD Status 5"}));
 
     // Five mode queries, three seconds apart; nothing after them.
     const auto cmds = commands(dir / "sim.log");
@@ -304,8 +318,9 @@ TEST_F(AppEndToEnd, ScriptButtonRunsTheScriptOnThePlayer) {
     const auto status = app->wait(std::chrono::seconds(90));
     ASSERT_TRUE(status.has_value()) << readFile(dir / "console.txt");
     EXPECT_EQ(*status, 0);
-    EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", " ", "**********", "Found Script.txt File", "; pause, wait, play, slow",
-                                    "Pause", "Wait2", "Play", "Wait1", "Slow2", "Script ended", "**********", " "}))
+    EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", " ", "**********", "Found Script.txt File",
+                                    "; pause, wait, play, slow", "Pause", "Wait2", "Play", "Wait1", "Slow2",
+                                    "Script ended", "**********", " "}))
         << readFile(dir / "console.txt");
 
     // On the wire: the script's commands in order, with its waits between
@@ -348,13 +363,14 @@ TEST_F(AppEndToEnd, ScriptButtonRunsTheScriptOnThePlayer) {
     if (cmds.size() < 2) return ::testing::AssertionFailure() << "only " << cmds.size() << " commands";
     const auto n = cmds.size();
     if (cmds[n - 1].command != "PA\\r" || cmds[n - 2].command != "PA\\r")
-        return ::testing::AssertionFailure() << "the last commands are \"" << cmds[n - 2].command << "\", \""
-                                             << cmds[n - 1].command << "\"";
+        return ::testing::AssertionFailure()
+               << "the last commands are \"" << cmds[n - 2].command << "\", \"" << cmds[n - 1].command << "\"";
     return ::testing::AssertionSuccess();
 }
 
 int count(const std::vector<Received>& cmds, const std::string& text) {
-    return static_cast<int>(std::count_if(cmds.begin(), cmds.end(), [&](const Received& c) { return c.command == text; }));
+    return static_cast<int>(
+        std::count_if(cmds.begin(), cmds.end(), [&](const Received& c) { return c.command == text; }));
 }
 
 // Seconds from now until the program ended; the status in `status`.
@@ -384,7 +400,8 @@ TEST_F(AppEndToEnd, CloseDuringAReviewLetsThePassFinishThenStops) {
     startPlayer({}, "1");
     std::unique_ptr<Child> app;
     // 00:00:01:00 to 00:00:04:00: 90 frames, 3.15 s of play.
-    ASSERT_TRUE(startWithScript("TC100:00:01:00\r\nTC200:00:04:00\r\nReview\r\n", app)) << readFile(dir / "console.txt");
+    ASSERT_TRUE(startWithScript("TC100:00:01:00\r\nTC200:00:04:00\r\nReview\r\n", app))
+        << readFile(dir / "console.txt");
     ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000120SMPL\\r", std::chrono::seconds(30)));
     app->signal(SIGTERM);
     std::optional<int> status;
@@ -487,4 +504,4 @@ TEST_F(AppEndToEnd, PulledCableIsReportedOnceAndTheReplugIsPickedUp) {
     EXPECT_NE(after.find(" cmd PA\\r", replugged), std::string::npos);
 }
 
-} // namespace
+}  // namespace

@@ -42,7 +42,7 @@ protected:
     TempDir dir{"launcher"};
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(Launcher, FirstUseMakesTheFolderWithTheFirstSerialPortThenKeepsTheFile) {
     fs::create_directories(dir.file("byid"));
@@ -52,18 +52,25 @@ TEST_F(Launcher, FirstUseMakesTheFolderWithTheFirstSerialPortThenKeepsTheFile) {
     const std::vector<std::string> env = {"HOME=" + dir.file("home"), "XDG_CONFIG_HOME=" + cfg,
                                           "MORVIA_SERIAL_BY_ID=" + dir.file("byid")};
     int status = -1;
-    EXPECT_EQ(run(env, &status), "morvia: made " + folder + "/Settings.txt; edit it to suit your player\n"
-                                 "morvia: using settings folder " + folder + "\n"
-                                 "cwd=" + folder + "\nargs=-x\n");
+    EXPECT_EQ(run(env, &status), "morvia: made " + folder +
+                                     "/Settings.txt; edit it to suit your player\n"
+                                     "morvia: using settings folder " +
+                                     folder +
+                                     "\n"
+                                     "cwd=" +
+                                     folder + "\nargs=-x\n");
     EXPECT_EQ(status, 0);
     const std::string text = readFile(folder + "/Settings.txt");
-    EXPECT_NE(text.find("# First serial port found under " + dir.file("byid") + "/ when this file was made.\n"
-                        "DVDCOMPort=" + dir.file("byid/usb-FTDI_FT232R_A1-if00-port0") + "\n"),
+    EXPECT_NE(text.find("# First serial port found under " + dir.file("byid") +
+                        "/ when this file was made.\n"
+                        "DVDCOMPort=" +
+                        dir.file("byid/usb-FTDI_FT232R_A1-if00-port0") + "\n"),
               std::string::npos)
         << text;
     // A complete settings file: all seven keys, so start-up names none as missing.
     const auto table = SettingsReader::parse(text);
-    for (const char* key : {"DVDCOMPort", "StartTitle", "TCOffset", "UserNote", "Verbose", "UseClipboard", "StopOnExit"})
+    for (const char* key :
+         {"DVDCOMPort", "StartTitle", "TCOffset", "UserNote", "Verbose", "UseClipboard", "StopOnExit"})
         EXPECT_EQ(table.count(key), 1u) << key;
     EXPECT_EQ(table.at("StartTitle"), "1");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "no temporary file left";
@@ -81,7 +88,8 @@ TEST_F(Launcher, WithoutXdgConfigHomeOrAPortUsesHomeConfigAndCom1) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(out.find("morvia: using settings folder " + folder + "\ncwd=" + folder + "\n"), std::string::npos) << out;
     EXPECT_NE(readFile(folder + "/Settings.txt")
-                  .find("# No serial port was found under " + dir.file("none") + "/ when this file was made: name yours "
+                  .find("# No serial port was found under " + dir.file("none") +
+                        "/ when this file was made: name yours "
                         "here.\nDVDCOMPort=COM1\n"),
               std::string::npos);
 }

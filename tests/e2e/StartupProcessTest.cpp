@@ -38,9 +38,9 @@ std::vector<std::string> splitLines(const std::string& out) {
 class StartupProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("h1-e2e-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            std::filesystem::temp_directory_path() / ("h1-e2e-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }
@@ -105,7 +105,9 @@ protected:
         bool reading = true;
         auto deadline = t0 + std::chrono::seconds(how.limit);
         while (reading) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0) {
                 ::kill(pid, SIGKILL);
                 ADD_FAILURE() << "morvia still running after " << how.limit << " s";
@@ -117,7 +119,8 @@ protected:
             ssize_t n = ::read(fds[0], buf, sizeof buf);
             if (n <= 0) break;
             out.append(buf, static_cast<std::size_t>(n));
-            if (how.stopAfter > 0 && static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= how.stopAfter) {
+            if (how.stopAfter > 0 &&
+                static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= how.stopAfter) {
                 r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
                 if (how.closeOutput) {
                     reading = false;
@@ -156,7 +159,7 @@ const char* const kSettings =
     "UseClipboard=YES\n"
     "StopOnExit=YES\n";
 
-} // namespace
+}  // namespace
 
 TEST_F(StartupProcess, WithoutSettingsFileSaysSoAndEndsWithStatusOne) {
     ProcessRun r = run();
@@ -168,7 +171,8 @@ TEST_F(StartupProcess, WithoutSettingsFileSaysSoAndEndsWithStatusOne) {
 TEST_F(StartupProcess, PortThatDoesNotExistEndsWithStatusZero) {
     settings(std::string(kSettings) + "DVDCOMPort=/dev/no-such-player-h1\n");
     ProcessRun r = run();
-    EXPECT_EQ(r.lines, (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
+    EXPECT_EQ(r.lines,
+              (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_GE(r.seconds, 4.5);
 
@@ -232,7 +236,8 @@ TEST_F(StartupProcess, ArgumentsAreIgnoredAndAClosedConsoleIsNoReason) {
     Launch how;
     how.args = {"-platform", "no-such-platform", "--anything"};
     ProcessRun r = run(how);
-    EXPECT_EQ(r.lines, (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
+    EXPECT_EQ(r.lines,
+              (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
     EXPECT_EQ(r.status, 0);
 
     // morvia | head -2: the third line goes into a closed pipe.

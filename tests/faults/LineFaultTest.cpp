@@ -174,7 +174,8 @@ TEST_F(LineFaults, HangUpDuringReview) {
     expectServedAfter([&] { rig->vcr->review(); }, 10, "review that loses its line");
     unplug.join();
     EXPECT_TRUE(rig->sim.hungUp());
-    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, std::chrono::seconds(3))) << rig->console.tail();
+    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, std::chrono::seconds(3)))
+        << rig->console.tail();
     EXPECT_TRUE(threadsAlive());
     expectIdle("line gone after a review");
     expectServedAfter([&] { rig->vcr->play(); }, 1, "play on a dead line");
@@ -182,11 +183,12 @@ TEST_F(LineFaults, HangUpDuringReview) {
 
 TEST_F(LineFaults, HangUpDuringPolling) {
     rig->sim.hangUp();
-    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, std::chrono::seconds(3))) << rig->console.tail();
+    EXPECT_TRUE(eventually([&] { return rig->console.writeFailures() > 0; }, std::chrono::seconds(3)))
+        << rig->console.tail();
     EXPECT_TRUE(threadsAlive());
     expectIdle("line gone while polling");
     expectServedAfter([&] { rig->vcr->play(); }, 1, "play on a dead line");
     EXPECT_TRUE(looksLikeTimecode(rig->vcr->getTCString()));
 }
 
-} // namespace
+}  // namespace

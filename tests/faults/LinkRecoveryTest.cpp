@@ -51,7 +51,9 @@ protected:
     }
 
     // A click on "Play >" on the action thread, served at once.
-    void clickPlay() { ASSERT_GE(rig->probeAfter([this] { rig->vcr->play(); }, 5000), 0); }
+    void clickPlay() {
+        ASSERT_GE(rig->probeAfter([this] { rig->vcr->play(); }, 5000), 0);
+    }
 
     test::TempDir linkDir{"recovery-link"};
     std::unique_ptr<LiveRig> rig;
@@ -122,13 +124,15 @@ TEST_F(LinkRecovery, SilentPlayerShowsNoDvdDetectedUntilItAnswersAgain) {
     ASSERT_TRUE(rig->display.indicateOk());
     const auto t0 = Clock::now();
     rig->sim.setSilent(true);
-    ASSERT_TRUE(eventually([&] { return !rig->display.indicateOk() && status() == "No DVD Detected"; }, std::chrono::seconds(3)))
+    ASSERT_TRUE(eventually([&] { return !rig->display.indicateOk() && status() == "No DVD Detected"; },
+                           std::chrono::seconds(3)))
         << status();
     EXPECT_LE(secondsSince(t0), kSanitized ? 2.5 : 1.5);
     EXPECT_EQ(rig->console.writeFailures(), 0) << "silence is not a write failure";
 
     rig->sim.setSilent(false);
-    EXPECT_TRUE(eventually([&] { return rig->display.indicateOk() && status() != "No DVD Detected"; }, std::chrono::seconds(3)))
+    EXPECT_TRUE(
+        eventually([&] { return rig->display.indicateOk() && status() != "No DVD Detected"; }, std::chrono::seconds(3)))
         << status();
 }
 
@@ -138,7 +142,8 @@ TEST_F(LinkRecovery, OperatorMessageStaysTwoSecondsWhileTheTimecodeRuns) {
     const std::string tc = rig->vcr->getTCString();
     const auto t0 = Clock::now();
     rig->vcr->ShowStat("Cued");
-    ASSERT_TRUE(eventually([&] { return status() != "Cued"; }, std::chrono::seconds(6))) << "the periodic status never came back";
+    ASSERT_TRUE(eventually([&] { return status() != "Cued"; }, std::chrono::seconds(6)))
+        << "the periodic status never came back";
     const double shown = secondsSince(t0);
     EXPECT_GE(shown, LocalVCR::kStatusHoldMs / 1000.0);
     EXPECT_EQ(status(), "Play ");
@@ -146,4 +151,4 @@ TEST_F(LinkRecovery, OperatorMessageStaysTwoSecondsWhileTheTimecodeRuns) {
     EXPECT_NE(rig->vcr->getTCString(), tc) << "the timecode stopped meanwhile";
 }
 
-} // namespace
+}  // namespace

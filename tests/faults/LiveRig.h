@@ -57,9 +57,7 @@ inline constexpr bool kSanitized = false;
 
 using Clock = std::chrono::steady_clock;
 
-inline double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
+inline double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 inline double cpuSeconds(clockid_t id) {
     timespec ts{};
@@ -104,8 +102,7 @@ inline bool looksLikeTimecode(const std::string& tc) {
 // A window that keeps only the latest texts and a few counters.
 class QuietDisplay : public test::FieldsDisplay {
 public:
-    QuietDisplay()
-        : FieldsDisplay({{Field::cuefield, "00:00:00:00"}, {Field::endfield, "00:00:10:00"}}) {}
+    QuietDisplay() : FieldsDisplay({{Field::cuefield, "00:00:00:00"}, {Field::endfield, "00:00:10:00"}}) {}
     void TCIndicate(bool ok) override {
         indicateOk_.store(ok);
         ++indications_;
@@ -378,4 +375,4 @@ private:
     }
 };
 
-} // namespace morvia::faults
+}  // namespace morvia::faults

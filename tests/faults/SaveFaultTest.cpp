@@ -172,12 +172,10 @@ struct DiskReport {
         const int fd = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) ::_exit(6);
         const std::string block(4096, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
+        while (::write(fd, block.data(), block.size()) > 0) {}
         if (errno != ENOSPC) ::_exit(7);
         const char one = 'x';
-        while (::write(fd, &one, 1) > 0) {
-        }
+        while (::write(fd, &one, 1) > 0) {}
         ::close(fd);
         saved = SaveEDL(path, "Morvia", sampleEntries(100, "New"));
     } else {
@@ -190,8 +188,8 @@ struct DiskReport {
         saved = SaveEDL(path, "Morvia", sampleEntries(100, "New"));
     }
     const bool intact = readFile(path) == oldBytes;
-    const std::string report = method + "\n" + why + "\n" + (saved ? "1" : "0") + "\n" + lastLine + "\n" +
-                               (intact ? "1" : "0") + "\n";
+    const std::string report =
+        method + "\n" + why + "\n" + (saved ? "1" : "0") + "\n" + lastLine + "\n" + (intact ? "1" : "0") + "\n";
     writeAllFd(reportFd, report);
     ::_exit(0);
 }
@@ -217,7 +215,8 @@ TEST(SaveFaults, AFullDiskIsReportedAndTheOldFileStays) {
     DiskReport r;
     std::vector<std::string> f;
     std::size_t at = 0;
-    for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) f.push_back(text.substr(at, nl - at));
+    for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+        f.push_back(text.substr(at, nl - at));
     ASSERT_EQ(f.size(), 5u) << text;
     r.method = f[0];
     r.why = f[1];
@@ -237,4 +236,4 @@ TEST(SaveFaults, AFullDiskIsReportedAndTheOldFileStays) {
     EXPECT_TRUE(r.intact) << "the old EDL was damaged by the failed save";
 }
 
-} // namespace
+}  // namespace

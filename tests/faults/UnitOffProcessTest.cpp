@@ -94,4 +94,4 @@ TEST(UnitOffProcess, NeedsTheProgramsBuilt) {
 
 #endif
 
-} // namespace
+}  // namespace

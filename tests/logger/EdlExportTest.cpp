@@ -20,8 +20,17 @@ using morvia::test::writeFile;
 namespace {
 
 // Entry numbers of the awkward cases in awkwardEntries().
-enum Case { Accents = 0, Empty = 1, Twelve = 2, ZeroLength = 3, Reversed = 4, DfMinute = 5, DfTenMinutes = 6,
-            CsvQuotes = 7, AleTab = 8 };
+enum Case {
+    Accents = 0,
+    Empty = 1,
+    Twelve = 2,
+    ZeroLength = 3,
+    Reversed = 4,
+    DfMinute = 5,
+    DfTenMinutes = 6,
+    CsvQuotes = 7,
+    AleTab = 8
+};
 
 // A logger list with awkward content and all 100 entries in use.
 EdlEntries awkwardEntries() {
@@ -92,7 +101,7 @@ Result run(Format f, bool dropFrame = false) {
     return exportEvents(listedEvents(awkwardEntries()), o);
 }
 
-} // namespace
+}  // namespace
 
 TEST(EdlExport, GoldenFiles) {
     expectGolden(run(Format::Cmx3600).text, "awkward.cmx3600.edl");
@@ -105,15 +114,16 @@ TEST(EdlExport, ZeroLengthAndReversedEventsAreLeftOutWithAWarning) {
     for (const Format f : {Format::Cmx3600, Format::Ale, Format::Csv}) {
         const Result r = run(f);
         ASSERT_EQ(r.warnings.size(), 2u);
-        EXPECT_EQ(r.warnings[0], "event 004 (\"Zero\") left out: source out 00:02:00:00 is not after source in 00:02:00:00");
+        EXPECT_EQ(r.warnings[0],
+                  "event 004 (\"Zero\") left out: source out 00:02:00:00 is not after source in 00:02:00:00");
         EXPECT_EQ(r.warnings[1],
                   "event 005 (\"Backwards\") left out: source out 00:02:50:00 is not after source in 00:03:00:00");
         EXPECT_EQ(r.text.find("Zero"), std::string::npos);
         EXPECT_EQ(r.text.find("Backwards"), std::string::npos);
     }
     // A text that is not a timecode is left out the same way.
-    const Result bad = exportEvents({EdlEvent{6, "x", "00:00:0a:00", "00:00:01:00"}, EdlEvent{7, "y", "00:00:01:00", "00:61:00:00"}},
-                                    Options{});
+    const Result bad = exportEvents(
+        {EdlEvent{6, "x", "00:00:0a:00", "00:00:01:00"}, EdlEvent{7, "y", "00:00:01:00", "00:61:00:00"}}, Options{});
     ASSERT_EQ(bad.warnings.size(), 2u);
     EXPECT_EQ(bad.warnings[0], "event 007 (\"x\") left out: source in \"00:00:0a:00\" is not a timecode");
     EXPECT_EQ(bad.warnings[1], "event 008 (\"y\") left out: source out \"00:61:00:00\" is not a timecode");
@@ -204,8 +214,9 @@ TEST(EdlExport, NamesReelsAndDropFrameDurationsInTheList) {
                         "written as 00:01:00;02"),
               dropped.warnings.end());
     EXPECT_EQ(df[5].substr(29, 11), "00:01:00;02");
-    EXPECT_NE(std::find(df.begin(), df.end(), "004  Minute   AA/V  C        00:00:59;29 00:01:00;02 01:00:33;13 01:00:33;14"),
-              df.end());
+    EXPECT_NE(
+        std::find(df.begin(), df.end(), "004  Minute   AA/V  C        00:00:59;29 00:01:00;02 01:00:33;13 01:00:33;14"),
+        df.end());
 }
 
 TEST(EdlExport, DropFrameTextIsTheInverseOfTheLoggersCount) {

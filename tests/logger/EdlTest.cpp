@@ -54,7 +54,7 @@ std::vector<EdlEvent> load(const std::string& path, std::vector<std::string>* co
     return events;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Edl, FreshLoggerSavesHeaderAndOneEventByteForByte) {
     TempDir dir;
@@ -79,7 +79,8 @@ TEST(Edl, EventLineColumns) {
     // A timecode of another length shifts the later columns.
     const std::string shifted = edl::eventLine(0, "x", "1:00", "00:00:00:02");
     EXPECT_EQ(shifted.substr(31), "1:00  00:00:00:02" + kRecord + "\r\n");
-    EXPECT_EQ(edl::headerLines("/a/b.edl", "Morvia", ";"), "TITLE: /a/b.edl\r\nREM  Written by Morvia\r\nFCM: DROP FRAME\r\n");
+    EXPECT_EQ(edl::headerLines("/a/b.edl", "Morvia", ";"),
+              "TITLE: /a/b.edl\r\nREM  Written by Morvia\r\nFCM: DROP FRAME\r\n");
 }
 
 TEST(Edl, SaveStopsBeforeFirstEmptySourceIn) {
@@ -150,7 +151,8 @@ TEST(Edl, LoadRulesForLinesAndEndings) {
     // exactly 60 characters is not an event. LF, CR and CR LF all end lines,
     // and the last line needs no ending.
     const std::string sixty(60, 'x');
-    const std::string text = "TITLE: t\nREM  r\rFCM: NON-DROP FRAME\r\n" + ev1 + "\n\r\nREM short\r" + sixty + "\n" + ev2;
+    const std::string text =
+        "TITLE: t\nREM  r\rFCM: NON-DROP FRAME\r\n" + ev1 + "\n\r\nREM short\r" + sixty + "\n" + ev2;
     writeFile(dir.file("a.edl"), text);
     std::vector<std::string> out;
     const auto events = load(dir.file("a.edl"), &out);
@@ -211,7 +213,8 @@ TEST(Edl, BinaryAndHugeInputLoadSafely) {
     const auto events = load(dir.file("bin.edl"), &out);
     EXPECT_LE(events.size(), 100u);
     for (const auto& line : out)
-        for (char c : line) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\t') << "control character printed";
+        for (char c : line)
+            EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\t') << "control character printed";
 
     // One event line of 10 MB: stored from its columns, printed shortened.
     std::string big = edl::eventLine(0, "Huge", "00:00:01:00", "00:00:02:00").substr(0, 81);
@@ -314,7 +317,7 @@ ino_t inode(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-} // namespace
+}  // namespace
 
 TEST(EdlSave, NonRegularFilesAreRefusedAndLeftAlone) {
     TempDir dir;
@@ -339,7 +342,8 @@ TEST(EdlSave, NonRegularFilesAreRefusedAndLeftAlone) {
     ::close(sock);
     auto lines = console.lines();
     ASSERT_EQ(lines.size(), nodes.size());
-    for (std::size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(lines[i], "FileStreamError: " + nodes[i] + ": not a regular file");
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        EXPECT_EQ(lines[i], "FileStreamError: " + nodes[i] + ": not a regular file");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), static_cast<long>(nodes.size()))
         << "no temporary file left";
 }
@@ -412,7 +416,7 @@ TEST(EdlSave, NamesAreWrittenAndReadAsIsoLatin1) {
     const std::string path = dir.file("EDL.txt");
     EdlEntries e = EdlEntries::initial();
     e.ClipNameArray[0] = "Cr\u00E8me br\u00FBl\u00E9e";  // six characters are "Crème "
-    e.ClipNameArray[1] = "\u20AC5 \u00FC";                 // the euro sign is not in ISO 8859-1
+    e.ClipNameArray[1] = "\u20AC5 \u00FC";               // the euro sign is not in ISO 8859-1
     e.SrcInArray[1] = "00:00:01:00";
     ConsoleCapture console;
     ASSERT_TRUE(SaveEDL(path, "Morvia", e));

@@ -59,7 +59,7 @@ std::string savedLogger(const TempDir& dir) {
     return path;
 }
 
-} // namespace
+}  // namespace
 
 TEST(EdlTool, ExportsASavedLoggerEdl) {
     TempDir dir;
@@ -78,12 +78,14 @@ TEST(EdlTool, ExportsASavedLoggerEdl) {
     EXPECT_EQ(cmx.status, 0) << cmx.err;
     EXPECT_EQ(cmx.out, "");
     EXPECT_EQ(readFile(dir.file("out.edl")), edlexport::exportEvents(events, o).text);
-    EXPECT_EQ(cmx.err, "morvia-edl: warning: event 002 (\"Back\") left out: source out 00:00:25:00 is not after source in "
-                       "00:00:30:00\n");
+    EXPECT_EQ(cmx.err,
+              "morvia-edl: warning: event 002 (\"Back\") left out: source out 00:00:25:00 is not after source in "
+              "00:00:30:00\n");
     // The reel of the file ("Openin") and the loaded name; the empty name
     // was saved as "S".
-    EXPECT_NE(readFile(dir.file("out.edl")).find("001  Openin   AA/V  C        00:00:10:00 00:00:20:00 01:00:00:00 01:00:10:00\r\n"
-                                                  "* FROM CLIP NAME: Openin\r\n"),
+    EXPECT_NE(readFile(dir.file("out.edl"))
+                  .find("001  Openin   AA/V  C        00:00:10:00 00:00:20:00 01:00:00:00 01:00:10:00\r\n"
+                        "* FROM CLIP NAME: Openin\r\n"),
               std::string::npos);
 
     o.format = edlexport::Format::Ale;
@@ -118,13 +120,16 @@ TEST(EdlTool, BadInputOrOptionGivesOneMessageStatusTwoAndNoOutput) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {{"export", dir.file("missing.txt"), "--to", "csv"}, "FileStreamError: " + dir.file("missing.txt") + ": No such file or directory"},
-        {{"export", dir.file("notT.txt"), "--to", "csv"}, dir.file("notT.txt") + ": not an EDL of the logger (its first byte is not \"T\")"},
+        {{"export", dir.file("missing.txt"), "--to", "csv"},
+         "FileStreamError: " + dir.file("missing.txt") + ": No such file or directory"},
+        {{"export", dir.file("notT.txt"), "--to", "csv"},
+         dir.file("notT.txt") + ": not an EDL of the logger (its first byte is not \"T\")"},
         {{"export", dir.file("fifo"), "--to", "csv"}, "FileStreamError: " + dir.file("fifo") + ": not a regular file"},
         {{"export", good, "--to", "xml"}, "unknown format \"xml\" (cmx3600, ale or csv)"},
         {{"export", good}, "no output format (--to cmx3600, ale or csv)"},
         {{"export", good, "--to", "ale", "--rate", "25"}, "unknown rate \"25\" (30 or 29.97)"},
-        {{"export", good, "--to", "ale", "--rate", "30", "--drop-frame"}, "drop-frame timecode runs at 29.97 frames per second, not 30"},
+        {{"export", good, "--to", "ale", "--rate", "30", "--drop-frame"},
+         "drop-frame timecode runs at 29.97 frames per second, not 30"},
         {{"export", good, "--to", "ale", "--verbose"}, "unknown option \"--verbose\""},
         {{"export", good, good, "--to", "ale"}, "one input file only (\"" + good + "\", then \"" + good + "\")"},
         {{"export", good, "--to"}, "--to needs a value"},

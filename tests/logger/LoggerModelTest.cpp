@@ -34,14 +34,18 @@ protected:
     int reviews = 0;
     std::vector<std::pair<std::string, int>> dialogs;
     std::string chosen;
-    LoggerCore core{display, [this] { rec->add("REVIEW"); ++reviews; },
+    LoggerCore core{display,
+                    [this] {
+                        rec->add("REVIEW");
+                        ++reviews;
+                    },
                     [this](const std::string& title, int mode) {
                         dialogs.emplace_back(title, mode);
                         return chosen;
                     }};
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(LoggerCoreTest, InitialRowsAndScrolling) {
     const LoggerModel& m = core.model();

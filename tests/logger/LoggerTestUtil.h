@@ -34,4 +34,4 @@ inline std::string dataFile(const std::string& name) {
     return (std::filesystem::path(MORVIA_TESTS_SOURCE_DIR) / "logger" / "data" / name).string();
 }
 
-} // namespace morvia::test
+}  // namespace morvia::test

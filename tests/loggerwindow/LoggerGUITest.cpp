@@ -85,7 +85,7 @@ protected:
     LoggerGUI* w = nullptr;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(LoggerWindowTest, GeometryAndCaptions) {
     open();
@@ -133,8 +133,8 @@ TEST_F(LoggerWindowTest, GeometryAndCaptions) {
     EXPECT_EQ(w->RepeatButton->text(), "Repeat");
     EXPECT_FALSE(w->RepeatButton->isVisible());
     const std::vector<std::pair<QLabel*, const char*>> labels = {
-        {w->EditNum, "Edit #"},          {w->TapeLabel, "Tape Name"},      {w->ClipLabel, "Clip Name"},
-        {w->SourceInLabel, "Source In"}, {w->SourceOutLabel, "Source Out"}, {w->RecordInLabel, "Record In"},
+        {w->EditNum, "Edit #"},           {w->TapeLabel, "Tape Name"},       {w->ClipLabel, "Clip Name"},
+        {w->SourceInLabel, "Source In"},  {w->SourceOutLabel, "Source Out"}, {w->RecordInLabel, "Record In"},
         {w->RecordOutLabel, "Record Out"}};
     for (const auto& [label, caption] : labels) {
         EXPECT_EQ(label->text(), caption);
@@ -239,8 +239,9 @@ TEST_F(LoggerWindowTest, EightBitNamesLoadAsTheyWereWritten) {
     // The file holds ISO 8859-1 bytes; the window shows the characters.
     test::TempDir dir;
     chosen = dir.file("EDL.txt");
-    test::writeFile(chosen, "TITLE: x\r\nREM\r\nFCM: NON-DROP FRAME\r\n001  Cr\xE8me    AA/V  C         "
-                            "00:00:10:00  00:00:20:00  00:00:00:00  00:00:00:00\r\n");
+    test::writeFile(chosen,
+                    "TITLE: x\r\nREM\r\nFCM: NON-DROP FRAME\r\n001  Cr\xE8me    AA/V  C         "
+                    "00:00:10:00  00:00:20:00  00:00:00:00  00:00:00:00\r\n");
     open();
     {
         test::ConsoleCapture quiet;
@@ -295,7 +296,8 @@ TEST_F(LoggerWindowTest, ExportsFromTheSaveButtonsMenuAndCtrlE) {
     EXPECT_EQ(w->SaveMenu->actions()[0]->menu(), w->ExportMenu);
     QStringList labels;
     for (QAction* a : w->ExportMenu->actions()) labels << a->text();
-    EXPECT_EQ(labels, (QStringList{"CMX 3600 EDL (.edl) ...", "Avid Log Exchange (.ale) ...", "CSV batch list (.csv) ..."}));
+    EXPECT_EQ(labels,
+              (QStringList{"CMX 3600 EDL (.edl) ...", "Avid Log Exchange (.ale) ...", "CSV batch list (.csv) ..."}));
     EXPECT_EQ(w->SaveButton->contextMenuPolicy(), Qt::CustomContextMenu);
     emit w->SaveButton->customContextMenuRequested(QPoint(3, 3));
     EXPECT_TRUE(w->SaveMenu->isVisible());
@@ -328,13 +330,17 @@ TEST_F(LoggerWindowTest, ExportsFromTheSaveButtonsMenuAndCtrlE) {
     o.title = "cut";
     const std::string cmx = test::readFile(dir.file("cut.edl"));
     EXPECT_EQ(cmx, edlexport::exportEvents(edlexport::listedEvents(entries), o).text);
-    EXPECT_NE(cmx.find("001  ClipName AA/V  C        00:00:10:00 00:00:12:00 01:00:00:00 01:00:02:00\r\n"), std::string::npos);
-    EXPECT_EQ(console.lines(), (std::vector<std::string>{"event 002 (\"Clip Name 2\") left out: source out 00:00:15:00 is "
-                                                         "not after source in 00:00:20:00"}));
+    EXPECT_NE(cmx.find("001  ClipName AA/V  C        00:00:10:00 00:00:12:00 01:00:00:00 01:00:02:00\r\n"),
+              std::string::npos);
+    EXPECT_EQ(console.lines(),
+              (std::vector<std::string>{"event 002 (\"Clip Name 2\") left out: source out 00:00:15:00 is "
+                                        "not after source in 00:00:20:00"}));
     chosen = dir.file("batch.csv");
     w->ExportActions[2]->trigger();
     settle();
-    EXPECT_EQ(test::readFile(dir.file("batch.csv")).rfind("Tape Name,In,Out,Clip Name,Comment\r\nClipName,00:00:10:00,", 0), 0u);
+    EXPECT_EQ(
+        test::readFile(dir.file("batch.csv")).rfind("Tape Name,In,Out,Clip Name,Comment\r\nClipName,00:00:10:00,", 0),
+        0u);
     // Cancelled: nothing written.
     chosen.clear();
     w->ExportActions[1]->trigger();
@@ -463,7 +469,8 @@ TEST(LoggerFileDialog, TitleModeAndPresetName) {
         if (fd == nullptr) return;
         seen = {fd->windowTitle(), fd->acceptMode(), fd->directory().absolutePath(), fd->selectedFiles()};
         QDialog* dialog = fd;  // accept() is public on QDialog
-        if (accept) dialog->accept(); else dialog->reject();
+        if (accept) dialog->accept();
+        else dialog->reject();
     });
     poll.start(10);
     GuiQueue qt;

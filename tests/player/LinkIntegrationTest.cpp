@@ -95,9 +95,11 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
     display.set(Field::cuefield, "00:00:20:00");
     display.set(Field::endfield, "00:00:21:00");
     vcr.cuein();
-    EXPECT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Still && sim.frame() == 600; }, std::chrono::seconds(3)))
+    EXPECT_TRUE(
+        eventually([&] { return sim.mode() == dvdsim::Mode::Still && sim.frame() == 600; }, std::chrono::seconds(3)))
         << "mode " << static_cast<int>(sim.mode()) << " frame " << sim.frame();
-    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:20:00"; }, std::chrono::seconds(3))) << vcr.getTCString();
+    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:20:00"; }, std::chrono::seconds(3)))
+        << vcr.getTCString();
     EXPECT_EQ(display.gettext(Field::statusfield), "Cued");
 
     // A review plays from the in point and stops on exactly the out point.
@@ -108,7 +110,8 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
     EXPECT_EQ(display.gettext(Field::statusfield), "Review completed - Pause");
     const auto review = sim.commandTexts();
     for (const char* c : {"FR0000630SM\r", "FR0000630SMPL\r", "PL\r", "ST\r"}) EXPECT_TRUE(contains(review, c)) << c;
-    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:21:00"; }, std::chrono::seconds(3))) << vcr.getTCString();
+    EXPECT_TRUE(eventually([&] { return vcr.getTCString() == "00:00:21:00"; }, std::chrono::seconds(3)))
+        << vcr.getTCString();
 }
 
-} // namespace
+}  // namespace

@@ -95,5 +95,5 @@ TEST_F(VcrTest, ConcurrentCommandSourcesQueueWholeCommands) {
     }
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -224,5 +224,5 @@ TEST_F(VcrTest, OperatorStopEndsTheRunningRepeatAndAfterACloseNoneStarts) {
     EXPECT_TRUE(queued().empty());
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

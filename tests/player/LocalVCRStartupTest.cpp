@@ -106,16 +106,33 @@ TEST_F(StartupTest, PlayerInAUsableModeStartsTitleAndPlay) {
     v.startup();
 
     const Journal expected = {
-        "LOG:0", "CONN:0", "START",
-        "S:Starting Disc", "Q:SA\r", "W:5000",
+        "LOG:0",
+        "CONN:0",
+        "START",
+        "S:Starting Disc",
+        "Q:SA\r",
+        "W:5000",
         // The first check sees the reply to "SA"; the second the first mode reply.
-        "Q:?P\r", "S:Checking DVD Status 1", "W:3000",
-        "Q:?P\r", "S:Checking DVD Status 2", "S:Status OK",
-        "Q:ST\r", "W:1000",
+        "Q:?P\r",
+        "S:Checking DVD Status 1",
+        "W:3000",
+        "Q:?P\r",
+        "S:Checking DVD Status 2",
+        "S:Status OK",
+        "Q:ST\r",
+        "W:1000",
         "S:Starting at Title 12",
-        "Q:\r", "Q:NS\r", "Q:ST\r", "Q:TI12SEPL\r", "F:chapterfield=1", "F:titlefield=12",
+        "Q:\r",
+        "Q:NS\r",
+        "Q:ST\r",
+        "Q:TI12SEPL\r",
+        "F:chapterfield=1",
+        "F:titlefield=12",
         "W:6000",
-        "F:cuefield=00:00:00:01", "BG:endfield=background", "S:EDIT POINTS OK", "IO:11",
+        "F:cuefield=00:00:00:01",
+        "BG:endfield=background",
+        "S:EDIT POINTS OK",
+        "IO:11",
         "Q:PL\r",
         "LOG:1",
     };
@@ -158,8 +175,8 @@ TEST_F(StartupTest, NoUsableModeAfterFiveChecksEndsTheProcess) {
         checks.push_back("S:Checking DVD Status " + std::to_string(i));
         checks.push_back("W:3000");
     }
-    const Journal expected = cat({{"S:Starting Disc", "Q:SA\r", "W:5000"}, checks,
-                                  {"S:Please Turn Unit ON", "W:5000"}});
+    const Journal expected =
+        cat({{"S:Starting Disc", "Q:SA\r", "W:5000"}, checks, {"S:Please Turn Unit ON", "W:5000"}});
     EXPECT_EQ(pick(*rec, {"Q:", "W:", "S:"}), expected);
     EXPECT_EQ(console.lines().back(), "Please Turn Unit ON");
     EXPECT_EQ(console.lines().at(5), "Checking DVD Status 5  5030310D");
@@ -226,5 +243,5 @@ TEST_F(StartupTest, LoggerWindowOpensOnceAndClosingEnablesTheButton) {
     EXPECT_EQ(made, 2);
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

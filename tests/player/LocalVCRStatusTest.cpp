@@ -5,9 +5,7 @@ namespace morvia::test {
 namespace {
 
 // What getdata sends after its two-second wait.
-Journal queryTail() {
-    return cat({{"W:2000", "Q:\r"}, times(5, "Q:?A\r"), {"Q:NS\r"}, times(12, "Q:ST\r")});
-}
+Journal queryTail() { return cat({{"W:2000", "Q:\r"}, times(5, "Q:?A\r"), {"Q:NS\r"}, times(12, "Q:ST\r")}); }
 
 TEST_F(VcrTest, ChapterChangeSendsTheWholeSequence) {
     auto& v = make();
@@ -137,5 +135,5 @@ TEST_F(VcrTest, SilentLinkShowsNoDvdDetectedAtOnceAndClearsWithIt) {
     EXPECT_EQ(rec->events(), (Journal{"CLR", "H:bplay", "S:Play "}));
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

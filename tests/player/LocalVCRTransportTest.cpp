@@ -16,13 +16,20 @@ TEST_F(VcrTest, TransportOperationsSendOneCommandAndRecordTheirStatus) {
         int status;
     };
     const Row rows[] = {
-        {"play", &LocalVCR::play, "PL\r", 1},         {"pause", &LocalVCR::pause, "ST\r", 0},
-        {"stopvcr", &LocalVCR::stopvcr, "ST\r", 0},   {"sbyon", &LocalVCR::sbyon, "ST\r", 0},
-        {"stop", &LocalVCR::stop, "PA\r", 9},         {"sbyoff", &LocalVCR::sbyoff, "PA\r", 9},
-        {"allstop", &LocalVCR::allstop, "PA\r", 0},   {"forward", &LocalVCR::forward, "NF\r", 2},
-        {"rewind", &LocalVCR::rewind, "NR\r", 3},     {"slowfourth", &LocalVCR::slowfourth, "15SPMF\r", 1},
-        {"slowhalf", &LocalVCR::slowhalf, "30SPMF\r", 1}, {"jogf", &LocalVCR::jogf, "SF\r", 6},
-        {"jogr", &LocalVCR::jogr, "SR\r", 7},         {"eject", &LocalVCR::eject, "OP\r", 10},
+        {"play", &LocalVCR::play, "PL\r", 1},
+        {"pause", &LocalVCR::pause, "ST\r", 0},
+        {"stopvcr", &LocalVCR::stopvcr, "ST\r", 0},
+        {"sbyon", &LocalVCR::sbyon, "ST\r", 0},
+        {"stop", &LocalVCR::stop, "PA\r", 9},
+        {"sbyoff", &LocalVCR::sbyoff, "PA\r", 9},
+        {"allstop", &LocalVCR::allstop, "PA\r", 0},
+        {"forward", &LocalVCR::forward, "NF\r", 2},
+        {"rewind", &LocalVCR::rewind, "NR\r", 3},
+        {"slowfourth", &LocalVCR::slowfourth, "15SPMF\r", 1},
+        {"slowhalf", &LocalVCR::slowhalf, "30SPMF\r", 1},
+        {"jogf", &LocalVCR::jogf, "SF\r", 6},
+        {"jogr", &LocalVCR::jogr, "SR\r", 7},
+        {"eject", &LocalVCR::eject, "OP\r", 10},
         {"findzero", &LocalVCR::findzero, "TM000SE\r", 0},
     };
     auto& v = make();
@@ -46,8 +53,8 @@ TEST_F(VcrTest, ShuttleThresholds) {
     };
     const Row rows[] = {
         {true, 10, "ST\r", 0},  {true, 11, "11SPMF\r", 1}, {true, 60, "60SPMF\r", 1}, {true, 61, "NF\r", 2},
-        {true, 0, "ST\r", 0},   {true, -5, "ST\r", 0},     {true, 94, "NF\r", 2},
-        {false, 20, "ST\r", 0}, {false, 21, "NR\r", 3},    {false, 2, "ST\r", 0},
+        {true, 0, "ST\r", 0},   {true, -5, "ST\r", 0},     {true, 94, "NF\r", 2},     {false, 20, "ST\r", 0},
+        {false, 21, "NR\r", 3}, {false, 2, "ST\r", 0},
     };
     for (const auto& r : rows) {
         v.jogf();
@@ -151,5 +158,5 @@ TEST_F(VcrTest, AutostartSendsTheTitleCommandAndFillsTheFields) {
     v.CommandB5();
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

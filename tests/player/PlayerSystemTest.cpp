@@ -79,7 +79,8 @@ TEST(PlayerSystem, CommandsGoThroughTheFrontLinkAndRepliesReachTheController) {
         vcr.GetTC();
         vcr.play();
         ASSERT_TRUE(eventually([&] { return contains(sim.commandTexts(), "?F\r"); }, std::chrono::seconds(20)));
-        EXPECT_TRUE(eventually([&] { return vcr.getTCString() != "00:00:00:00"; }, std::chrono::seconds(20))) << vcr.getTCString();
+        EXPECT_TRUE(eventually([&] { return vcr.getTCString() != "00:00:00:00"; }, std::chrono::seconds(20)))
+            << vcr.getTCString();
         // Taken down while polling and the link thread run, before `front`
         // goes: nothing calls into a part that is gone (the sanitizer builds
         // check that).
@@ -90,5 +91,5 @@ TEST(PlayerSystem, CommandsGoThroughTheFrontLinkAndRepliesReachTheController) {
     sim.stop();
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -159,7 +159,7 @@ struct Rig {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST(SerOutPort, OpensAPseudoTerminalAndReportsTheMissingModemLines) {
     PtyPeer peer;
@@ -243,7 +243,8 @@ TEST(SerOutPort, StoreHoldsFortyNineAndRefusesLongCommands) {
 
 TEST(SerOutPort, PollWaitsForAnEmptyStoreAndRepeatedRequestsMerge) {
     Rig r;
-    Responder player(r.peer, [](const std::string& c) { return c == "?F\r" ? std::string("0001234\r") : std::string(); });
+    Responder player(r.peer,
+                     [](const std::string& c) { return c == "?F\r" ? std::string("0001234\r") : std::string(); });
     r.link.setwait(40);
     r.link.queue("PL\r");
     r.link.queue("ST\r");
@@ -311,18 +312,16 @@ TEST(SerOutPort, InformationRepliesSetTitleAndChapterInRange) {
         int title, chapter;
     };
     const std::vector<Case> cases = {
-        {"0312\r", {{3, 12}}, 3, 12},
-        {"0012\r", {}, 0, 12},
-        {"0300\r", {{3, -1}}, 3, 0},
-        {"9999\r", {{99, 99}}, 99, 99},
-        {"E04\r", {}, 210, 5},  // digits taken as signed bytes: 10*('E'-'0')+0, 10*4+('\r'-'0')
+        {"0312\r", {{3, 12}}, 3, 12},   {"0012\r", {}, 0, 12}, {"0300\r", {{3, -1}}, 3, 0},
+        {"9999\r", {{99, 99}}, 99, 99}, {"E04\r", {}, 210, 5},  // digits taken as signed bytes: 10*('E'-'0')+0, 10*4+('\r'-'0')
     };
     for (const auto& c : cases) {
         Rig r;
         Responder player(r.peer, [&](const std::string&) { return c.reply; });
         r.link.queue("?A\r");
         r.link.start();
-        ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; })) << c.reply;
+        ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }))
+            << c.reply;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(r.client.with([](auto& cl) { return cl.info; }), c.info) << c.reply;
         EXPECT_EQ(r.link.gettinumber(), c.title) << c.reply;
@@ -347,7 +346,8 @@ TEST(SerOutPort, LongReplyLeavesItsLastPieceAndCountsTheLastRead) {
     });
     r.link.queue("?P\r");
     r.link.start();
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; },
+                           std::chrono::seconds(5)));
     player.join();
     EXPECT_EQ(r.client.with([](auto& cl) { return cl.serIn[0]; }), "QRSTEFGHIJKLMNOP");
     EXPECT_EQ(r.link.SerCount(), 4);
@@ -362,7 +362,8 @@ TEST(SerOutPort, ClientMayQueueFromItsCallbacks) {
     r.link.setwait(5);
     r.link.queue("ST\r");
     r.link.start();
-    ASSERT_TRUE(eventually([&] { return fed.load() >= 4; }, std::chrono::seconds(5))) << "no deadlock between callback and store";
+    ASSERT_TRUE(eventually([&] { return fed.load() >= 4; }, std::chrono::seconds(5)))
+        << "no deadlock between callback and store";
     EXPECT_EQ(r.peer.receive(12), "ST\rPL\rPL\rPL\r");
 }
 
@@ -509,7 +510,8 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
     PtyRig r;
     r.link.setwait(5);
     r.link.setclient(&watch);
-    Responder player(r.peer, [&](const std::string&) { return answer.load() ? std::string("0000100\r") : std::string(); });
+    Responder player(r.peer,
+                     [&](const std::string&) { return answer.load() ? std::string("0000100\r") : std::string(); });
     r.link.start();
     const auto t0 = std::chrono::steady_clock::now();
     std::atomic<bool> polling{true};

@@ -62,9 +62,9 @@ TEST_F(TCThreadTest, StopmeEndsASleepingTickAtOnce) {
     tc.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s);  // not the minute of the tick
     EXPECT_FALSE(tc.isrunning());
-    EXPECT_EQ(tc.ticks(), 0);      // the interrupted tick neither polled
+    EXPECT_EQ(tc.ticks(), 0);        // the interrupted tick neither polled
     EXPECT_EQ(count(*rec, "D"), 0);  // nor counted
-    tc.start();                    // never restarted
+    tc.start();                      // never restarted
     tc.join();
     EXPECT_EQ(tc.ticks(), 0);
 }
@@ -137,5 +137,5 @@ TEST_F(TCThreadTest, JoinFromItsOwnTickEndsTheLoopAndTheOwnerStillJoins) {
     EXPECT_EQ(count(*rec, "CLR"), 1) << "the tick that asked for the join finished its work";
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -20,12 +20,13 @@ TEST(Timecode, TCFramesOfListedTimecodesAndFailures) {
     EXPECT_EQ(timecode::TCFrames("00:00:01:00"), 30);
     EXPECT_EQ(timecode::TCFrames("00:00:00:29"), 29);
     EXPECT_EQ(timecode::TCFrames("00:01:00:00"), 1800);
-    EXPECT_EQ(timecode::TCFrames("00:75:00:00"), 75 * 1800);    // no range check on minutes
+    EXPECT_EQ(timecode::TCFrames("00:75:00:00"), 75 * 1800);                       // no range check on minutes
     EXPECT_EQ(timecode::TCFrames("01x02y03z04"), 108000 + 2 * 1800 + 3 * 30 + 4);  // separators ignored
     EXPECT_EQ(timecode::TCFrames("00:00:00:01 trailing"), 1);
-    EXPECT_EQ(LocalVCR::TCFrames("99:99:99:99"), 9 * 1080000 + 9 * 108000 + 9 * 18000 + 9 * 1800 + 9 * 300 + 9 * 30 + 99);
+    EXPECT_EQ(LocalVCR::TCFrames("99:99:99:99"),
+              9 * 1080000 + 9 * 108000 + 9 * 18000 + 9 * 1800 + 9 * 300 + 9 * 30 + 99);
 
-    EXPECT_FALSE(timecode::TCFrames("00:00:00:0").has_value());   // 10 characters
+    EXPECT_FALSE(timecode::TCFrames("00:00:00:0").has_value());  // 10 characters
     EXPECT_FALSE(timecode::TCFrames("").has_value());
     EXPECT_FALSE(timecode::TCFrames("0a:00:00:00").has_value());
     EXPECT_FALSE(timecode::TCFrames("00:00:00: 1").has_value());
@@ -131,7 +132,7 @@ TEST_F(VcrTest, ATimecodeBeforeTheOffsetIsRefusedBeforeAnythingIsSent) {
     auto& v = make();
     std::array<int, 7> fr{1, 2, 3, 4, 5, 6, 7};
     EXPECT_THROW(v.MakeFRString("00:00:04:00", fr), FrameRangeError);  // -30
-    EXPECT_EQ(fr, (std::array<int, 7>{1, 2, 3, 4, 5, 6, 7}));           // untouched
+    EXPECT_EQ(fr, (std::array<int, 7>{1, 2, 3, 4, 5, 6, 7}));          // untouched
 
     display.set(Field::cuefield, "00:00:04:00");
     display.set(Field::endfield, "00:00:20:00");
@@ -140,7 +141,7 @@ TEST_F(VcrTest, ATimecodeBeforeTheOffsetIsRefusedBeforeAnythingIsSent) {
     v.cueplay();
     EXPECT_TRUE(queued().empty());
     EXPECT_EQ(rec->only("S:"), (std::vector<std::string>{LocalVCR::kOutOfRangeText, LocalVCR::kOutOfRangeText,
-                                                          LocalVCR::kOutOfRangeText}));
+                                                         LocalVCR::kOutOfRangeText}));
     EXPECT_EQ(v.gettemplate("bscueinfr"), "FR0000000SE\r");
 
     // Beyond the seven digits: 92:35:33:10 plus the offset.
@@ -230,5 +231,5 @@ TEST_F(VcrTest, LinkCallbacksKeepTheLastReplyAndRangeCheckedNumbers) {
     EXPECT_EQ(rec->only("TCI:"), std::vector<std::string>{"0"});
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

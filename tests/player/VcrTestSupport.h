@@ -19,9 +19,14 @@ namespace morvia::test {
 class SettingsGuard {
 public:
     SettingsGuard()
-        : os_(Quenta::OSString), startingtitle_(Quenta::startingtitle), starttitle_(Quenta::starttitle),
-          useclipboard_(Quenta::useclipboard), repeatval_(Quenta::repeatval.load()), mcs_(Quenta::mcs),
-          comport1_(Quenta::comport1), comport2_(Quenta::comport2) {}
+        : os_(Quenta::OSString),
+          startingtitle_(Quenta::startingtitle),
+          starttitle_(Quenta::starttitle),
+          useclipboard_(Quenta::useclipboard),
+          repeatval_(Quenta::repeatval.load()),
+          mcs_(Quenta::mcs),
+          comport1_(Quenta::comport1),
+          comport2_(Quenta::comport2) {}
     ~SettingsGuard() {
         Quenta::OSString = os_;
         Quenta::startingtitle = startingtitle_;
@@ -92,4 +97,4 @@ protected:
     void TearDown() override { vcr.reset(); }
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

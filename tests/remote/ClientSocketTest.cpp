@@ -112,10 +112,8 @@ TEST_F(ControlServer, EveryWayOfClosingEndsInOrder) {
         TcpClient client(port);
         ASSERT_TRUE(client.connected());
         EXPECT_EQ(client.readLine(), "OK\r\n");
-        if (c.send.empty())
-            client.close();
-        else
-            client.send(c.send);
+        if (c.send.empty()) client.close();
+        else client.send(c.send);
         EXPECT_TRUE(eventually([&] { return conn->finished(); }));
         EXPECT_TRUE(contains(statuses(), c.status));
         if (c.send.empty()) {
@@ -235,4 +233,4 @@ TEST_F(ControlServer, AClientThatNeverReadsIsClosedWithoutHoldingAnyoneElse) {
     EXPECT_TRUE(contains(statuses(), "Send Time-out Close"));
 }
 
-} // namespace
+}  // namespace

@@ -15,8 +15,8 @@ class CommandLanguage : public RemoteFixture {};
 TEST_F(CommandLanguage, EveryWholeWordReachesItsOperation) {
     // Transport words: one command each.
     const std::vector<std::pair<std::string, std::string>> transport = {
-        {"Play", "PL\r"},   {"Pause", "ST\r"}, {"Stop", "PA\r"},      {"Forward", "NF\r"},   {"Rewind", "NR\r"},
-        {"JogF", "SF\r"},   {"JogR", "SR\r"},  {"Slow4", "15SPMF\r"}, {"Slow2", "30SPMF\r"},
+        {"Play", "PL\r"}, {"Pause", "ST\r"}, {"Stop", "PA\r"},      {"Forward", "NF\r"},   {"Rewind", "NR\r"},
+        {"JogF", "SF\r"}, {"JogR", "SR\r"},  {"Slow4", "15SPMF\r"}, {"Slow2", "30SPMF\r"},
     };
     for (const auto& [word, bytes] : transport) {
         rec->clear();
@@ -138,8 +138,8 @@ TEST_F(CommandLanguage, WaitSleepsWholeSecondsAndRefusesWhatDoesNotFit) {
 }
 
 TEST_F(CommandLanguage, BadNumbersAreNumberFormatErrors) {
-    for (const char* s : {"Wait", "Wait 5", "Wait+5", "Wait5 ", "TNumx", "TNum", "CNum1.5", "RNum-", "RNum",
-                          "TNum99999999999"}) {
+    for (const char* s :
+         {"Wait", "Wait 5", "Wait+5", "Wait5 ", "TNumx", "TNum", "CNum1.5", "RNum-", "RNum", "TNum99999999999"}) {
         try {
             ParseNetCommand(vcr, s);
             ADD_FAILURE() << '"' << s << "\" did not fail";
@@ -191,4 +191,4 @@ TEST_F(CommandLanguage, MalformedPointsFailAndKeepTheOldPoints) {
     EXPECT_EQ(vcr.getreviewfrs(), 600);
 }
 
-} // namespace
+}  // namespace

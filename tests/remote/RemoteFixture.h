@@ -45,4 +45,4 @@ protected:
     LocalVCR vcr{&link, display, 2001};
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

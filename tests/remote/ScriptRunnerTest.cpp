@@ -275,7 +275,8 @@ TEST_F(ScriptRunner, LinesAreBoundedAndEchoedPrintable) {
         ASSERT_EQ(lines.size(), 9u);
         EXPECT_EQ(lines[4], tooLong ? line.substr(0, 80) : line);
         EXPECT_EQ(lines[5], tooLong ? "Script Error" : "Stop");
-        const std::vector<std::string> want = tooLong ? std::vector<std::string>{"PL\r"} : std::vector<std::string>{"PL\r", "PA\r"};
+        const std::vector<std::string> want =
+            tooLong ? std::vector<std::string>{"PL\r"} : std::vector<std::string>{"PL\r", "PA\r"};
         EXPECT_EQ(queued(), want);
     }
 }
@@ -293,4 +294,4 @@ TEST_F(ScriptRunner, MalformedPointStopsBeforeTheNextReview) {
     EXPECT_EQ(display.gettext(Field::cuefield), "00:00:10:00");
 }
 
-} // namespace
+}  // namespace

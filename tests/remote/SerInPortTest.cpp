@@ -260,4 +260,4 @@ TEST(EditPortOpening, UnavailablePortPollsHarmlessly) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "B= 3"), lines.end());
 }
 
-} // namespace
+}  // namespace

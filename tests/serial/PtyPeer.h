@@ -25,7 +25,7 @@ public:
         char name[128];
         if (::ptsname_r(fd_, name, sizeof name) != 0) throw std::runtime_error("no pseudo-terminal name");
         slave_ = name;
-        termios t {};
+        termios t{};
         ::tcgetattr(fd_, &t);
         ::cfmakeraw(&t);
         ::tcsetattr(fd_, TCSANOW, &t);
@@ -51,7 +51,9 @@ public:
         std::string out;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (out.size() < count) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0) break;
             pollfd pf{fd_, POLLIN, 0};
             if (::poll(&pf, 1, static_cast<int>(left)) <= 0) continue;
@@ -68,7 +70,9 @@ public:
     std::string receiveCommand(int ms = 3000) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (partial_.empty() || partial_.back() != '\r') {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0) return "";
             pollfd pf{fd_, POLLIN, 0};
             if (::poll(&pf, 1, static_cast<int>(left)) <= 0) continue;
@@ -105,4 +109,4 @@ private:
     std::string partial_;
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -18,7 +18,7 @@ std::string refusal(F f) {
     return "(accepted)";
 }
 
-} // namespace
+}  // namespace
 
 TEST(SerialConfig, ConstructorsStartFromTheDefaults) {
     SerialConfig plain;

@@ -187,4 +187,4 @@ TEST(SerialLibrary, ResetOfANumberedPortOpensTheSameDevice) {
     EXPECT_EQ(other.drain(50), "") << "no other device was opened";
 }
 
-} // namespace
+}  // namespace

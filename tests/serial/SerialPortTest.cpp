@@ -87,7 +87,7 @@ public:
     int SerFlowTask(int) override { return 0; }
 };
 
-} // namespace
+}  // namespace
 
 TEST(SerialPortPty, BytesWrittenArriveAndBytesSentAreCountedAndRead) {
     PtyPeer peer;
@@ -229,7 +229,8 @@ TEST(SerialPortPty, PutDataChecksItsBounds) {
 
 TEST(SerialPortPty, OpenRefusesBadNamesAndSecondOpens) {
     PtyPeer peer;
-    EXPECT_EQ(ioError([] { SerialPortLocal p{SerialConfig("/dev/no-such-port-h1")}; }), "SerOpenPort failed: Port not valid");
+    EXPECT_EQ(ioError([] { SerialPortLocal p{SerialConfig("/dev/no-such-port-h1")}; }),
+              "SerOpenPort failed: Port not valid");
     EXPECT_EQ(ioError([] { SerialPortLocal p{SerialConfig("ttyUSB0")}; }), "SerOpenPort failed: Port not valid");
     EXPECT_EQ(ioError([] { SerialPortLocal p{SerialConfig("COM0")}; }), "SerOpenPort failed: Port not valid");
     char tmpl[] = "/tmp/h1-serial-XXXXXX";
@@ -309,20 +310,28 @@ TEST(SerialPortFeatures, EachPlatformRowSetsItsFlags) {
         bool poll;
         std::vector<const char*> on;
     };
-    const std::vector<const char*> all = {"sigBreak", "sigFrameErr", "sigOverrun", "sigParityErr", "rxOverflow",
-                                          "sigRing", "sigCTS", "sigDSR", "sigCD", "setRTS", "setDTR",
-                                          "rxReadyCount", "txBufCount", "setTimeoutTx"};
+    const std::vector<const char*> all = {"sigBreak", "sigFrameErr",  "sigOverrun", "sigParityErr", "rxOverflow",
+                                          "sigRing",  "sigCTS",       "sigDSR",     "sigCD",        "setRTS",
+                                          "setDTR",   "rxReadyCount", "txBufCount", "setTimeoutTx"};
     const std::vector<Row> rows = {
         {"Windows NT", "COM1", false, all},
         {"OS/2", "COM1", false, all},
-        {"Mac OS", "Modem Port", true,
+        {"Mac OS",
+         "Modem Port",
+         true,
          {"sigBreak", "sigFrameErr", "sigParityErr", "sigOverrun", "rxOverflow", "rxReadyCount", "setTimeoutTx",
           "sigCTS", "setDTR"}},
-        {"Linux", "/dev/ttyS0", true,
+        {"Linux",
+         "/dev/ttyS0",
+         true,
          {"sigRing", "setRTS", "setDTR", "sigCD", "rxReadyCount", "txBufCount", "sigCTS", "sigDSR"}},
-        {"Solaris", "/dev/ttya", true,
+        {"Solaris",
+         "/dev/ttya",
+         true,
          {"sigRing", "setRTS", "setDTR", "sigCD", "rxReadyCount", "txBufCount", "sigCTS", "sigDSR"}},
-        {"AIX", "/dev/tty0", true,
+        {"AIX",
+         "/dev/tty0",
+         true,
          {"sigRing", "setRTS", "setDTR", "sigCD", "rxReadyCount", "txBufCount", "sigCTS", "sigDSR"}},
         {"BeOS", "", false, {}},
         {"Windows CE", "", false, {}},
@@ -333,7 +342,8 @@ TEST(SerialPortFeatures, EachPlatformRowSetsItsFlags) {
         EXPECT_EQ(p.getPollRxTimeout(), r.poll) << r.os;
         EXPECT_FALSE(p.isOpen());
         for (const char* f : all) {
-            bool expected = std::find_if(r.on.begin(), r.on.end(), [&](const char* x) { return std::string(x) == f; }) != r.on.end();
+            bool expected = std::find_if(r.on.begin(), r.on.end(),
+                                         [&](const char* x) { return std::string(x) == f; }) != r.on.end();
             EXPECT_EQ(p.isSupported(f), expected) << r.os << " " << f;
         }
         EXPECT_TRUE(p.isSupported("getTimeoutTx")) << "names outside the list are supported";

@@ -105,50 +105,66 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
             const int speed = 1 + static_cast<int>(rng() % 3);
             std::function<void()> job;
             switch (pick) {
-            case 0: case 1: job = [&] { vcr.play(); }; break;
-            case 2: job = [&] { vcr.pause(); }; break;
-            case 3: job = [&] { vcr.stop(); }; break;
-            case 4: job = [&] { vcr.forward(); }; break;
-            case 5: job = [&] { vcr.rewind(); }; break;
-            case 6: job = [&] { vcr.slowhalf(); }; break;
-            case 7: job = [&] { vcr.slowfourth(); }; break;
-            case 8: job = [&] { vcr.jogf(); }; break;
-            case 9: job = [&] { vcr.jogr(); }; break;
-            case 10: job = [&] { vcr.CommandStatus(); }; break;
-            case 11: job = [&] { vcr.setcue(); }; break;
-            case 12: job = [&] { vcr.setreview(); }; break;
-            case 13: job = [&] { vcr.nextchapter(); }; break;
-            case 14: job = [&] { vcr.prevchapter(); }; break;
-            case 15: job = [&] { vcr.nexttitle(); }; break;
-            case 16: job = [&] { vcr.prevtitle(); }; break;
-            case 17: job = [&] { vcr.getdata(); }; break;
-            case 18: job = [&, in] { rig.display.set(Field::cuefield, in); vcr.setdirectin(); }; break;
-            case 19: job = [&, in] { rig.display.set(Field::cuefield, in); vcr.cuein(); }; break;
-            case 20: job = [&, out] { rig.display.set(Field::endfield, out); vcr.cueout(); }; break;
-            case 21: case 22:
-                job = [&, in, out] {
-                    rig.display.set(Field::cuefield, in);
-                    rig.display.set(Field::endfield, out);
-                    vcr.review();
-                };
-                break;
-            case 23:
-                job = [&] {
-                    try {
-                        script(vcr);
-                    } catch (const LineArgumentError&) {
-                    }
-                    scripts.fetch_add(1);
-                };
-                break;
-            case 24: job = [&, speed] { vcr.shutfwd(speed); }; break;
-            case 25:
-                // A held jog key: more commands than the link's store takes.
-                job = [&] {
-                    for (int i = 0; i < 60; ++i) i % 2 ? vcr.jogf() : vcr.jogr();
-                };
-                break;
-            default: job = [&] { vcr.reporttc(); }; break;
+                case 0:
+                case 1: job = [&] { vcr.play(); }; break;
+                case 2: job = [&] { vcr.pause(); }; break;
+                case 3: job = [&] { vcr.stop(); }; break;
+                case 4: job = [&] { vcr.forward(); }; break;
+                case 5: job = [&] { vcr.rewind(); }; break;
+                case 6: job = [&] { vcr.slowhalf(); }; break;
+                case 7: job = [&] { vcr.slowfourth(); }; break;
+                case 8: job = [&] { vcr.jogf(); }; break;
+                case 9: job = [&] { vcr.jogr(); }; break;
+                case 10: job = [&] { vcr.CommandStatus(); }; break;
+                case 11: job = [&] { vcr.setcue(); }; break;
+                case 12: job = [&] { vcr.setreview(); }; break;
+                case 13: job = [&] { vcr.nextchapter(); }; break;
+                case 14: job = [&] { vcr.prevchapter(); }; break;
+                case 15: job = [&] { vcr.nexttitle(); }; break;
+                case 16: job = [&] { vcr.prevtitle(); }; break;
+                case 17: job = [&] { vcr.getdata(); }; break;
+                case 18:
+                    job = [&, in] {
+                        rig.display.set(Field::cuefield, in);
+                        vcr.setdirectin();
+                    };
+                    break;
+                case 19:
+                    job = [&, in] {
+                        rig.display.set(Field::cuefield, in);
+                        vcr.cuein();
+                    };
+                    break;
+                case 20:
+                    job = [&, out] {
+                        rig.display.set(Field::endfield, out);
+                        vcr.cueout();
+                    };
+                    break;
+                case 21:
+                case 22:
+                    job = [&, in, out] {
+                        rig.display.set(Field::cuefield, in);
+                        rig.display.set(Field::endfield, out);
+                        vcr.review();
+                    };
+                    break;
+                case 23:
+                    job = [&] {
+                        try {
+                            script(vcr);
+                        } catch (const LineArgumentError&) {}
+                        scripts.fetch_add(1);
+                    };
+                    break;
+                case 24: job = [&, speed] { vcr.shutfwd(speed); }; break;
+                case 25:
+                    // A held jog key: more commands than the link's store takes.
+                    job = [&] {
+                        for (int i = 0; i < 60; ++i) i % 2 ? vcr.jogf() : vcr.jogr();
+                    };
+                    break;
+                default: job = [&] { vcr.reporttc(); }; break;
             }
             if (rig.actions.post(std::move(job))) operatorActions.fetch_add(1);
         }
@@ -157,8 +173,8 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     // Network clients: one connection object per client, as the server serves them.
     std::thread clientThread([&] {
         std::mt19937 rng(seed + 2);
-        const std::vector<std::string> lines = {"Play", "Pause", "GetTC", "GetTi", "GetCh", "Status", "JogF",
-                                                "Stop", "TC100:00:41:00", "no such command", "TNumx", "CNum3"};
+        const std::vector<std::string> lines = {"Play", "Pause", "GetTC",          "GetTi",           "GetCh", "Status",
+                                                "JogF", "Stop",  "TC100:00:41:00", "no such command", "TNumx", "CNum3"};
         while (running.load()) {
             auto server = std::make_shared<ClientSocket>(ss, vcr);
             server->start();
@@ -196,12 +212,12 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
             const unsigned pick = rng() % 8;
             faults.fetch_add(pick < 5 ? 1 : 0);
             switch (pick) {
-            case 0: rig.sim.setSilent(true); break;
-            case 1: rig.sim.setErrorReplies(true); break;
-            case 2: rig.sim.setGarbageRate(0.3); break;
-            case 3: rig.sim.setLateMs(100); break;
-            case 4: rig.sim.setUnitOff(true); break;
-            default: break;  // a quiet spell
+                case 0: rig.sim.setSilent(true); break;
+                case 1: rig.sim.setErrorReplies(true); break;
+                case 2: rig.sim.setGarbageRate(0.3); break;
+                case 3: rig.sim.setLateMs(100); break;
+                case 4: rig.sim.setUnitOff(true); break;
+                default: break;  // a quiet spell
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(300 + rng() % 1500));
             rig.sim.setSilent(false);
@@ -274,27 +290,29 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
         }
         receivedTotal += n;
         auto q = queued.find(cmd);
-        EXPECT_LE(n, q == queued.end() ? 0 : q->second) << "the player received more \"" << dvdsim::readable(cmd)
-                                                         << "\" than the controller queued";
+        EXPECT_LE(n, q == queued.end() ? 0 : q->second)
+            << "the player received more \"" << dvdsim::readable(cmd) << "\" than the controller queued";
     }
     // Nothing vanished on the way either, except what the full store refused.
     EXPECT_GE(receivedTotal + rig.link->possibleDrops(), queuedTotal);
 
-    std::printf("[ soak     ] %ld operator actions, %ld scripts, %ld connections (%ld lines, %ld answers), "
-                "%ld faults; player received %ld commands + %ld polls, controller queued %ld (store full %ld times)\n",
-                operatorActions.load(), scripts.load(), connections.load(), clientLines.load(), clientAnswers.load(),
-                faults.load(), receivedTotal, polls, queuedTotal, rig.link->possibleDrops());
+    std::printf(
+        "[ soak     ] %ld operator actions, %ld scripts, %ld connections (%ld lines, %ld answers), "
+        "%ld faults; player received %ld commands + %ld polls, controller queued %ld (store full %ld times)\n",
+        operatorActions.load(), scripts.load(), connections.load(), clientLines.load(), clientAnswers.load(),
+        faults.load(), receivedTotal, polls, queuedTotal, rig.link->possibleDrops());
     std::printf("[ soak     ] resident memory: %.2f MB after %d s warm-up, %.2f MB at the end, %.2f MB at most\n",
                 rssWarm / 1048576.0, warmup, rssEnd / 1048576.0, rssMax / 1048576.0);
     EXPECT_GT(operatorActions.load(), seconds / 3);
     EXPECT_GT(connections.load(), 0);
     if (kSanitized) {
-        std::printf("[ soak     ] memory growth not judged: sanitizer runtimes keep freed memory in quarantine "
-                    "and shadow; LeakSanitizer/ThreadSanitizer judge this build instead\n");
+        std::printf(
+            "[ soak     ] memory growth not judged: sanitizer runtimes keep freed memory in quarantine "
+            "and shadow; LeakSanitizer/ThreadSanitizer judge this build instead\n");
     } else {
         EXPECT_LT(rssEnd - rssWarm, 1L << 20) << "resident memory grew after the warm-up";
     }
     ss.reset();
 }
 
-} // namespace
+}  // namespace

@@ -35,4 +35,4 @@ TEST(ParseDecimal, SignModesForSettingsAndDigitOnlyFields) {
         EXPECT_FALSE(ParseDecimal(bad, DecimalSign::none).has_value()) << '"' << bad << '"';
 }
 
-} // namespace
+}  // namespace

@@ -105,4 +105,4 @@ TEST(LineQueue, EveryLineEndAcrossChunksAndTheLongLineBound) {
     EXPECT_EQ(drain(crlf), (std::vector<Line>{{"x", 1}, {"y", 1}}));
 }
 
-} // namespace
+}  // namespace

@@ -27,9 +27,9 @@ class QuentaTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Quenta::resetDefaults();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("h1-quenta-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            std::filesystem::temp_directory_path() / ("h1-quenta-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
         Quenta::propsfilename = (dir_ / "Settings.txt").string();
         Utils::setSleeper(std::make_shared<test::FakeSleeper>(rec_));
@@ -67,7 +67,7 @@ protected:
     std::shared_ptr<test::Recorder> rec_ = std::make_shared<test::Recorder>();
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(QuentaTest, NoSettingsFileStopsWithStatusOneAfterFiveSeconds) {
     ConsoleCapture console;
@@ -157,10 +157,10 @@ TEST_F(QuentaTest, MissingKeysKeepTheirBuiltInValuesAndAreNamed) {
     ConsoleCapture console;
     EXPECT_EQ(getProps(), -1);
     const std::string tail = " missing from " + Quenta::propsfilename + ", using the built-in value";
-    EXPECT_EQ(console.lines(), (std::vector<std::string>{
-                                   "Setting Verbose" + tail, "Setting UserNote" + tail, "Setting DVDCOMPort" + tail,
-                                   "Setting TCOffset" + tail, "Setting StartTitle" + tail,
-                                   "Setting UseClipboard" + tail, "Setting StopOnExit" + tail}));
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{"Setting Verbose" + tail, "Setting UserNote" + tail,
+                                                         "Setting DVDCOMPort" + tail, "Setting TCOffset" + tail,
+                                                         "Setting StartTitle" + tail, "Setting UseClipboard" + tail,
+                                                         "Setting StopOnExit" + tail}));
     EXPECT_EQ(Quenta::verbo, "NO");
     EXPECT_EQ(Quenta::note, "Morvia");
     EXPECT_EQ(Quenta::comport1, "COM1");
@@ -186,7 +186,8 @@ TEST_F(QuentaTest, SettingsThatAreNoRegularFileNeverHoldStartUp) {
     auto refused = [&] {
         ConsoleCapture console;
         EXPECT_EQ(getProps(), -1);
-        EXPECT_EQ(console.lines(), std::vector<std::string>{"Unable to read " + Quenta::propsfilename + ": not a regular file"});
+        EXPECT_EQ(console.lines(),
+                  std::vector<std::string>{"Unable to read " + Quenta::propsfilename + ": not a regular file"});
         EXPECT_EQ(Quenta::comport1, "COM1");
         EXPECT_TRUE(rec_->events().empty()) << "no pause";
         std::filesystem::remove(Quenta::propsfilename);

@@ -67,5 +67,5 @@ TEST(StopSignal, TestSleeperRecordsTheWaitAndSeesARequestMadeDuringIt) {
     EXPECT_EQ(rec->events(), (Journal{"W:5000", "W:600000"}));
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -118,5 +118,5 @@ TEST(WorkerDeathTest, StoppingFromItsOwnThreadOrStartingTwiceEndsTheProcess) {
         "elsewhere: the link's state belongs to the link thread");
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -19,4 +19,4 @@ bool eventually(Pred&& pred, std::chrono::milliseconds limit = std::chrono::seco
     return true;
 }
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -110,7 +110,9 @@ private:
         void putData(std::span<const std::uint8_t> bytes) override {
             write(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         }
-        void putData(std::span<const std::uint8_t> bytes, int count) override { putData(bytes.first(clamp(count, bytes.size()))); }
+        void putData(std::span<const std::uint8_t> bytes, int count) override {
+            putData(bytes.first(clamp(count, bytes.size())));
+        }
         void putData(std::span<const std::uint8_t> bytes, int offset, int count) override {
             putData(bytes.subspan(clamp(offset, bytes.size())), count);
         }
@@ -165,7 +167,9 @@ private:
         std::string getName() const override { return name_; }
 
     private:
-        static std::size_t clamp(int v, std::size_t size) { return std::min(static_cast<std::size_t>(std::max(v, 0)), size); }
+        static std::size_t clamp(int v, std::size_t size) {
+            return std::min(static_cast<std::size_t>(std::max(v, 0)), size);
+        }
         void requireOpen() const {
             if (!open_) throw SerialIOException("Port not open");
         }
@@ -193,4 +197,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -31,4 +31,4 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -26,4 +26,4 @@ inline void tapKey(QWidget* window, int key, Qt::KeyboardModifiers mods = Qt::No
     QApplication::sendEvent(target, &release);
 }
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -34,4 +34,4 @@ private:
     std::atomic<duration::rep> ticks_{std::chrono::duration_cast<duration>(std::chrono::hours(1)).count()};
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -62,10 +62,8 @@ public:
             if (::poll(&p, 1, left) <= 0) continue;
             char tmp[512];
             ssize_t n = ::recv(fd_.get(), tmp, sizeof tmp, 0);
-            if (n <= 0)
-                eof_ = true;
-            else
-                buf_.append(tmp, static_cast<std::size_t>(n));
+            if (n <= 0) eof_ = true;
+            else buf_.append(tmp, static_cast<std::size_t>(n));
         }
     }
     // The next answer: its line without the CR LF, or "" on end of stream or
@@ -99,4 +97,4 @@ private:
     std::string buf_;
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

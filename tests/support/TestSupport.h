@@ -87,7 +87,9 @@ private:
 // Installs a fake sleeper for the lifetime of the object.
 class ScopedFakeSleeper {
 public:
-    explicit ScopedFakeSleeper(std::shared_ptr<Recorder> r) { Utils::setSleeper(std::make_shared<FakeSleeper>(std::move(r))); }
+    explicit ScopedFakeSleeper(std::shared_ptr<Recorder> r) {
+        Utils::setSleeper(std::make_shared<FakeSleeper>(std::move(r)));
+    }
     ~ScopedFakeSleeper() { Utils::setSleeper(nullptr); }
     ScopedFakeSleeper(const ScopedFakeSleeper&) = delete;
     ScopedFakeSleeper& operator=(const ScopedFakeSleeper&) = delete;
@@ -123,7 +125,9 @@ struct ExitCalled : std::runtime_error {
 
 class ScopedExitThrows {
 public:
-    ScopedExitThrows() { Utils::setExitHandler([](int s) { throw ExitCalled(s); }); }
+    ScopedExitThrows() {
+        Utils::setExitHandler([](int s) { throw ExitCalled(s); });
+    }
     ~ScopedExitThrows() { Utils::setExitHandler(nullptr); }
     ScopedExitThrows(const ScopedExitThrows&) = delete;
     ScopedExitThrows& operator=(const ScopedExitThrows&) = delete;
@@ -270,12 +274,13 @@ public:
         texts_[Field::prfield] = "00:00:00:00";
     }
     static std::string name(Field f) {
-        static const char* n[] = {"tcfield", "cuefield", "endfield", "titlefield", "chapterfield",
-                                  "statusfield", "osfield", "prfield", "ipfield"};
+        static const char* n[] = {"tcfield",     "cuefield", "endfield", "titlefield", "chapterfield",
+                                  "statusfield", "osfield",  "prfield",  "ipfield"};
         return n[static_cast<int>(f)];
     }
     static std::string name(Control c) {
-        static const char* n[] = {"brew", "bpause", "bstop", "bplay", "bfwd", "bjogr", "bjogf", "vsb", "cuefield", "endfield"};
+        static const char* n[] = {"brew",  "bpause", "bstop", "bplay",    "bfwd",
+                                  "bjogr", "bjogf",  "vsb",   "cuefield", "endfield"};
         return n[static_cast<int>(c)];
     }
     static std::string name(Shade s) {
@@ -284,7 +289,9 @@ public:
     }
 
     void TCIndicate(bool ok) override { rec_->add(std::string("TCI:") + (ok ? "1" : "0")); }
-    void hilightinout(bool in, bool out) override { rec_->add(std::string("IO:") + (in ? "1" : "0") + (out ? "1" : "0")); }
+    void hilightinout(bool in, bool out) override {
+        rec_->add(std::string("IO:") + (in ? "1" : "0") + (out ? "1" : "0"));
+    }
     void hilight(Control c) override { rec_->add("H:" + name(c)); }
     void clearbuttons() override { rec_->add("CLR"); }
     void settcfield(const std::string& text, Field f) override {
@@ -323,4 +330,4 @@ private:
     std::map<Field, std::string> texts_;
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

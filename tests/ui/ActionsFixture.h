@@ -77,4 +77,4 @@ private:
 
 inline bool contains(const Journal& j, const std::string& e) { return std::find(j.begin(), j.end(), e) != j.end(); }
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -32,14 +32,29 @@ TEST_F(Actions, EveryCommandShowsItselfThenMakesItsCall) {
     // call that sends nothing), in an order where each row's state follows
     // from the rows before it.
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {"Stop", "PA\r"},           {"Play", "PL\r"},          {"Pause", "ST\r"},
-        {"Forward", "NF\r"},        {"Rewind", "NR\r"},        {"Slow2", "30SPMF\r"},
-        {"Slow4", "15SPMF\r"},      {"Sbyon", "ST\r"},         {"Sbyoff", "PA\r"},
-        {"Jogf", "SF\r"},           {"Jogr", "SR\r"},          {"NextTitle", "TI02SEPL\r"},
-        {"PrevTitle", "TI01SEPL\r"}, {"NextChapter", "CH02SEPL\r"}, {"PrevChapter", "CH01SEPL\r"},
-        {"CueIn", "FR0000000SE\r"}, {"CueOut", "FR0000300SE\r"}, {"Cueplay", "FR0000000SE\r"},
-        {"Review", "FR0000300SMPL\r"}, {"Repeat", "FR0000300SM\r"}, {"SetCue", ""},
-        {"SetRev", ""},             {"Connect", ""},
+        {"Stop", "PA\r"},
+        {"Play", "PL\r"},
+        {"Pause", "ST\r"},
+        {"Forward", "NF\r"},
+        {"Rewind", "NR\r"},
+        {"Slow2", "30SPMF\r"},
+        {"Slow4", "15SPMF\r"},
+        {"Sbyon", "ST\r"},
+        {"Sbyoff", "PA\r"},
+        {"Jogf", "SF\r"},
+        {"Jogr", "SR\r"},
+        {"NextTitle", "TI02SEPL\r"},
+        {"PrevTitle", "TI01SEPL\r"},
+        {"NextChapter", "CH02SEPL\r"},
+        {"PrevChapter", "CH01SEPL\r"},
+        {"CueIn", "FR0000000SE\r"},
+        {"CueOut", "FR0000300SE\r"},
+        {"Cueplay", "FR0000000SE\r"},
+        {"Review", "FR0000300SMPL\r"},
+        {"Repeat", "FR0000300SM\r"},
+        {"SetCue", ""},
+        {"SetRev", ""},
+        {"Connect", ""},
     };
     std::vector<std::string> seen;
     for (const auto& [command, sent] : rows) {
@@ -165,7 +180,8 @@ TEST_F(Actions, NumbersWithLeadingZerosAndAClickOnTheChapterMinusEdge) {
     QWindow* win = gui->windowHandle();
     ASSERT_NE(win, nullptr);
     const QPointF at(209, 215);
-    QMouseEvent press(QEvent::MouseButtonPress, at, win->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, win->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(win, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, at, win->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
                         Qt::NoModifier);
@@ -233,7 +249,8 @@ TEST_F(Actions, LoggerButtonOpensOneWindowAtATime) {
 TEST_F(Actions, LoggerButtonOpensTheLoggerWindow) {
     LocalVCR::StartHooks hooks;
     hooks.makeLogger = [this] {
-        return makeLoggerWindow(*vcr, *gui, gui->guiQueue(), [this](std::function<void()> job) { actions->post(std::move(job)); });
+        return makeLoggerWindow(*vcr, *gui, gui->guiQueue(),
+                                [this](std::function<void()> job) { actions->post(std::move(job)); });
     };
     vcr->setStartHooks(hooks);
     auto loggers = [] {
@@ -304,7 +321,7 @@ TEST_F(Actions, CloseRunsAfterPendingActionsThenStopsAndExits) {
     actions->post([gate] { gate.wait(); });
     gui->press("Play");
     gui->close();
-    gui->close();  // a second close request adds nothing
+    gui->close();                   // a second close request adds nothing
     EXPECT_TRUE(gui->isVisible());  // the window stays until the process ends
     release.set_value();
     settle();
@@ -411,5 +428,5 @@ TEST_F(Actions, ActionsBeforeTheControllerAreIgnored) {
     EXPECT_EQ(pick(*rec, {"Q:", "EXIT:"}), Journal{"EXIT:0"});
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

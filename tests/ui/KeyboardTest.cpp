@@ -50,13 +50,20 @@ TEST_F(Keyboard, EachKeyDoesWhatItsButtonDoes) {
         const char* button;
     };
     const Row rows[] = {
-        {Qt::Key_L, Qt::NoModifier, "bplay"},           {Qt::Key_K, Qt::NoModifier, "bpause"},
-        {Qt::Key_J, Qt::NoModifier, "brew"},            {Qt::Key_Right, Qt::NoModifier, "bjogf"},
-        {Qt::Key_Left, Qt::NoModifier, "bjogr"},        {Qt::Key_Right, Qt::KeypadModifier, "bjogf"},
-        {Qt::Key_I, Qt::NoModifier, "bsetcue"},         {Qt::Key_O, Qt::NoModifier, "bsetreview"},
-        {Qt::Key_I, Qt::ShiftModifier, "bcuein"},       {Qt::Key_O, Qt::ShiftModifier, "bcueout"},
-        {Qt::Key_R, Qt::NoModifier, "breview"},         {Qt::Key_S, Qt::NoModifier, "bstop"},
-        {Qt::Key_PageUp, Qt::NoModifier, "bnexttitle"}, {Qt::Key_PageDown, Qt::NoModifier, "bprevtitle"},
+        {Qt::Key_L, Qt::NoModifier, "bplay"},
+        {Qt::Key_K, Qt::NoModifier, "bpause"},
+        {Qt::Key_J, Qt::NoModifier, "brew"},
+        {Qt::Key_Right, Qt::NoModifier, "bjogf"},
+        {Qt::Key_Left, Qt::NoModifier, "bjogr"},
+        {Qt::Key_Right, Qt::KeypadModifier, "bjogf"},
+        {Qt::Key_I, Qt::NoModifier, "bsetcue"},
+        {Qt::Key_O, Qt::NoModifier, "bsetreview"},
+        {Qt::Key_I, Qt::ShiftModifier, "bcuein"},
+        {Qt::Key_O, Qt::ShiftModifier, "bcueout"},
+        {Qt::Key_R, Qt::NoModifier, "breview"},
+        {Qt::Key_S, Qt::NoModifier, "bstop"},
+        {Qt::Key_PageUp, Qt::NoModifier, "bnexttitle"},
+        {Qt::Key_PageDown, Qt::NoModifier, "bprevtitle"},
         {Qt::Key_PageUp, Qt::ControlModifier, "bnextchapter"},
         {Qt::Key_PageDown, Qt::ControlModifier, "bprevchapter"},
     };
@@ -100,11 +107,11 @@ TEST_F(Keyboard, PlayAndSpaceFollowTheStatusCode) {
     key(Qt::Key_Space);  // playing: pause
     key(Qt::Key_Right);  // jogging is not paused: Space pauses
     key(Qt::Key_Space);
-    key(Qt::Key_K);      // K always pauses
+    key(Qt::Key_K);  // K always pauses
     key(Qt::Key_K);
-    key(Qt::Key_L);      // paused: play
-    key(Qt::Key_L);      // playing: forward scan
-    key(Qt::Key_L);      // scanning: play again
+    key(Qt::Key_L);  // paused: play
+    key(Qt::Key_L);  // playing: forward scan
+    key(Qt::Key_L);  // scanning: play again
     EXPECT_EQ(statuses(), (Journal{"Play", "Pause", "Jogf", "Pause", "Pause", "Pause", "Play", "Forward", "Play"}));
     EXPECT_EQ(queued(), (Journal{"PL\r", "ST\r", "SF\r", "ST\r", "ST\r", "ST\r", "PL\r", "NF\r", "PL\r"}));
 
@@ -126,8 +133,9 @@ TEST_F(Keyboard, TypingInAFieldTriggersNothingAndEscapeGivesTheKeysBack) {
     // The window holds the focus from the start.
     EXPECT_EQ(gui->focusWidget(), gui.get());
     EXPECT_EQ(QApplication::focusWidget(), gui.get());
-    for (auto [name, which] : {std::pair{"cuefield", Field::cuefield}, std::pair{"titlefield", Field::titlefield},
-                               std::pair{"endfield", Field::endfield}, std::pair{"chapterfield", Field::chapterfield}}) {
+    for (auto [name, which] :
+         {std::pair{"cuefield", Field::cuefield}, std::pair{"titlefield", Field::titlefield},
+          std::pair{"endfield", Field::endfield}, std::pair{"chapterfield", Field::chapterfield}}) {
         SCOPED_TRACE(name);
         QLineEdit* f = field(name);
         f->setFocus();
@@ -211,5 +219,5 @@ TEST_F(Keyboard, PlacedButtonsNameTheirKeys) {
     }
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -25,9 +25,8 @@ struct Step {
 // Play, pause, rewind, one jog, in and out points from the shown timecode,
 // then a review of that one-second segment.
 const Step kSteps[] = {
-    {"bplay", Qt::Key_L, nullptr},          {"bpause", Qt::Key_K, nullptr},
-    {"brew", Qt::Key_J, nullptr},           {"bjogf", Qt::Key_Right, nullptr},
-    {"bsetcue", Qt::Key_I, "00:00:01:00"},  {"bsetreview", Qt::Key_O, "00:00:02:00"},
+    {"bplay", Qt::Key_L, nullptr},     {"bpause", Qt::Key_K, nullptr},        {"brew", Qt::Key_J, nullptr},
+    {"bjogf", Qt::Key_Right, nullptr}, {"bsetcue", Qt::Key_I, "00:00:01:00"}, {"bsetreview", Qt::Key_O, "00:00:02:00"},
     {"breview", Qt::Key_R, nullptr},
 };
 
@@ -117,8 +116,8 @@ TEST(KeysOnPlayer, KeysSendWhatClicksSend) {
         EXPECT_NE(std::find(review.begin(), review.end(), c), review.end()) << c;
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test
 
 #else
 

@@ -134,12 +134,13 @@ TEST_F(Window, KeepsUnplacedComponentsOutOfSight) {
         }
     }
     // Created, never added to the window.
-    for (const Hidden& h : {Hidden{"tclabel", "Time", nullptr}, Hidden{"netlabel", "Local Server Network Controls", nullptr},
-                            Hidden{"namelabel", "Host IP/ID", nullptr}, Hidden{"addresslabel", "IP Address", nullptr},
-                            Hidden{"portlabel", "Socket Port", nullptr}, Hidden{"reconlabel", "RECON Controls", nullptr},
-                            Hidden{"bfasttwo", "FastX2", nullptr}, Hidden{"bfastfive", "FastX5", nullptr},
-                            Hidden{"hostfield", "localhost", nullptr}, Hidden{"ipfield", "", nullptr},
-                            Hidden{"portfield", "2001", nullptr}, Hidden{"bconnect", "Let Client Connect", "Connect"}}) {
+    for (const Hidden& h :
+         {Hidden{"tclabel", "Time", nullptr}, Hidden{"netlabel", "Local Server Network Controls", nullptr},
+          Hidden{"namelabel", "Host IP/ID", nullptr}, Hidden{"addresslabel", "IP Address", nullptr},
+          Hidden{"portlabel", "Socket Port", nullptr}, Hidden{"reconlabel", "RECON Controls", nullptr},
+          Hidden{"bfasttwo", "FastX2", nullptr}, Hidden{"bfastfive", "FastX5", nullptr},
+          Hidden{"hostfield", "localhost", nullptr}, Hidden{"ipfield", "", nullptr},
+          Hidden{"portfield", "2001", nullptr}, Hidden{"bconnect", "Let Client Connect", "Connect"}}) {
         SCOPED_TRACE(h.name);
         QWidget* w = gui->component(h.name);
         ASSERT_NE(w, nullptr);
@@ -362,5 +363,5 @@ TEST_F(Window, ButtonStatesBackgroundsAndClipboard) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "00:00:03:00\n");
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -90,4 +90,4 @@ protected:
     std::unique_ptr<LocalGUI> gui;
 };
 
-} // namespace morvia::test
+}  // namespace morvia::test

@@ -129,5 +129,5 @@ TEST(ActionQueueDeathTest, StoppingFromAJobOrActingOffTheActionThreadEndsTheProc
         "action thread: listeners run on the action thread");
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

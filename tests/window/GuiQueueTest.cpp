@@ -69,9 +69,8 @@ TEST(GuiQueue, AFailingJobIsReportedAndTheNextOnesStillRun) {
     EXPECT_EQ(console.lines(),
               (std::vector<std::string>{"Window update failed: no such field", "Window update failed"}));
     // What a called job throws reaches its caller instead.
-    std::thread other([&] {
-        EXPECT_THROW(q.call([]() -> int { throw std::runtime_error("bad"); }), std::runtime_error);
-    });
+    std::thread other(
+        [&] { EXPECT_THROW(q.call([]() -> int { throw std::runtime_error("bad"); }), std::runtime_error); });
     EXPECT_TRUE(eventually([&] { return q.pending() == 1; }, std::chrono::seconds(30)));
     q.flush();
     other.join();
@@ -102,5 +101,5 @@ TEST(GuiQueue, AWaiterWhoseJobIsDroppedIsReleased) {
     EXPECT_FALSE(ran.load());
 }
 
-} // namespace
-} // namespace morvia::test
+}  // namespace
+}  // namespace morvia::test

@@ -24,9 +24,9 @@ Clock::duration travel(std::int64_t frames, int rate2) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns));
 }
 
-constexpr std::array<std::string_view, 27> kKnownCodes = {
-    "SA", "OP", "CO", "RJ", "PL", "ST", "PA", "NF", "NR", "NS", "SP", "MF", "MR", "SF",
-    "SR", "FR", "TI", "CH", "TM", "SE", "SM", "CL", "?P", "?F", "?A", "?R", "?C"};
+constexpr std::array<std::string_view, 27> kKnownCodes = {"SA", "OP", "CO", "RJ", "PL", "ST", "PA", "NF", "NR",
+                                                          "NS", "SP", "MF", "MR", "SF", "SR", "FR", "TI", "CH",
+                                                          "TM", "SE", "SM", "CL", "?P", "?F", "?A", "?R", "?C"};
 
 bool known(std::string_view code) {
     for (auto k : kKnownCodes) {
@@ -35,9 +35,7 @@ bool known(std::string_view code) {
     return false;
 }
 
-bool takesArgument(std::string_view code) {
-    return code == "SE" || code == "SM" || code == "SP";
-}
+bool takesArgument(std::string_view code) { return code == "SE" || code == "SM" || code == "SP"; }
 
 // Parses an argument of at most `maxDigits` digits.
 std::optional<int> number(const std::string& digits, std::size_t maxDigits) {
@@ -97,10 +95,8 @@ bool Player::ready() const {
         case Mode::Still:
         case Mode::Pause:
         case Mode::Scanning:
-        case Mode::MultiSpeed:
-            return true;
-        default:
-            return false;
+        case Mode::MultiSpeed: return true;
+        default: return false;
     }
 }
 
@@ -112,8 +108,8 @@ void Player::settle(Time now) {
         if (rate2_ > 0) {
             const std::int64_t target = frame0_ + d;
             // The stop marker halts forward play on exactly its frame, in still.
-            if (marker_ && (mode_ == Mode::Play || mode_ == Mode::MultiSpeed) &&
-                *marker_ > frame0_ && target >= *marker_) {
+            if (marker_ && (mode_ == Mode::Play || mode_ == Mode::MultiSpeed) && *marker_ > frame0_ &&
+                target >= *marker_) {
                 t0_ += travel(*marker_ - frame0_, r);
                 frame0_ = *marker_;
                 marker_.reset();
@@ -205,8 +201,7 @@ std::optional<std::string> Player::command(std::string_view line, Time now) {
     auto tokens = parse(line, err);
     if (!tokens) return errorReply(err);
     if (tokens->empty()) return std::string("R\r");  // a bare carriage return clears
-    if (tokens->size() == 1 && tokens->front().code[0] == '?')
-        return query(tokens->front().code, now);
+    if (tokens->size() == 1 && tokens->front().code[0] == '?') return query(tokens->front().code, now);
     if (tokens->size() == 1 && tokens->front().code == "CL") return std::string("R\r");
     for (const auto& t : *tokens) {
         if (t.code[0] == '?') return errorReply(Error::NotAvailable);  // queries stand alone
@@ -239,8 +234,7 @@ std::string Player::query(const std::string& code, Time now) {
     return digitsReply(title_ * 100 + ch, 4);
 }
 
-std::optional<std::string> Player::run(std::vector<Token> tokens, std::size_t from, Address address,
-                                       Time now) {
+std::optional<std::string> Player::run(std::vector<Token> tokens, std::size_t from, Address address, Time now) {
     for (std::size_t i = from; i < tokens.size(); ++i) {
         bool startedJob = false;
         if (auto e = step(tokens[i], address, now, startedJob, tokens, i)) return errorReply(*e);
@@ -383,24 +377,16 @@ Player Player::observed(Time now) const {
     return p;
 }
 
-Mode Player::mode(Time now) const {
-    return observed(now).mode_;
-}
+Mode Player::mode(Time now) const { return observed(now).mode_; }
 
-int Player::frame(Time now) const {
-    return observed(now).framesNow(now);
-}
+int Player::frame(Time now) const { return observed(now).framesNow(now); }
 
-int Player::title(Time now) const {
-    return observed(now).title_;
-}
+int Player::title(Time now) const { return observed(now).title_; }
 
 int Player::chapter(Time now) const {
     return std::min(frame(now) / disc_.framesPerChapter + 1, disc_.chaptersPerTitle);
 }
 
-std::optional<int> Player::stopMarker(Time now) const {
-    return observed(now).marker_;
-}
+std::optional<int> Player::stopMarker(Time now) const { return observed(now).marker_; }
 
 }  // namespace dvdsim

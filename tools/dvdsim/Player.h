@@ -104,10 +104,9 @@ private:
     std::string query(const std::string& code, Time now);
     // Runs tokens from `from`; returns the reply, or nothing when a search was started (the
     // remaining tokens then wait in pending_).
-    std::optional<std::string> run(std::vector<Token> tokens, std::size_t from, Address address,
-                                   Time now);
-    std::optional<Error> step(const Token& t, Address& address, Time now, bool& startedJob,
-                              std::vector<Token>& tokens, std::size_t index);
+    std::optional<std::string> run(std::vector<Token> tokens, std::size_t from, Address address, Time now);
+    std::optional<Error> step(const Token& t, Address& address, Time now, bool& startedJob, std::vector<Token>& tokens,
+                              std::size_t index);
 
     bool ready() const;
     // A copy advanced to `now`, with due jobs finished; for the const observers.

@@ -33,15 +33,11 @@ constexpr std::size_t kMaxLine = 64;
     throw std::system_error(errno, std::generic_category(), "dvdsim: " + what);
 }
 
-void setCloexec(int fd) {
-    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
-}
+void setCloexec(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
 
 }  // namespace
 
-double LogEntry::ms() const {
-    return std::chrono::duration<double, std::milli>(at.time_since_epoch()).count();
-}
+double LogEntry::ms() const { return std::chrono::duration<double, std::milli>(at.time_since_epoch()).count(); }
 
 std::string readable(std::string_view bytes) {
     std::string out;
@@ -66,8 +62,8 @@ std::string readable(std::string_view bytes) {
 struct Simulator::Impl {
     explicit Impl(Options o)
         : opt(std::move(o)),
-          player(opt.disc, PlayerTiming{std::chrono::milliseconds(opt.spinupMs),
-                                        std::chrono::milliseconds(opt.searchMs)}),
+          player(opt.disc,
+                 PlayerTiming{std::chrono::milliseconds(opt.spinupMs), std::chrono::milliseconds(opt.searchMs)}),
           faults(opt.faults),
           byteTime(std::chrono::nanoseconds(10'000'000'000LL / std::max(1, opt.bitRate))) {
         if (faults.unitOff) player.setUnitOff(true, Clock::now());
@@ -134,8 +130,7 @@ struct Simulator::Impl {
 
     void queueReply(std::string text, Time base) {
         if (faults.silent || hung) return;
-        out.push_back(Outgoing{std::move(text),
-                               base + std::chrono::milliseconds(opt.latencyMs + faults.lateMs)});
+        out.push_back(Outgoing{std::move(text), base + std::chrono::milliseconds(opt.latencyMs + faults.lateMs)});
     }
 
     void completeJobs(Time now) {
@@ -240,10 +235,8 @@ struct Simulator::Impl {
                                    : e.kind == LogEntry::Kind::Reply ? "rep"
                                                                      : "evt";
                 if (e.kind == LogEntry::Kind::Reply) {
-                    const double span =
-                        std::chrono::duration<double, std::milli>(e.end - e.at).count();
-                    std::fprintf(logFile, "%.3f %s %s +%.1fms\n", e.ms(), kind,
-                                 readable(e.bytes).c_str(), span);
+                    const double span = std::chrono::duration<double, std::milli>(e.end - e.at).count();
+                    std::fprintf(logFile, "%.3f %s %s +%.1fms\n", e.ms(), kind, readable(e.bytes).c_str(), span);
                 } else {
                     std::fprintf(logFile, "%.3f %s %s\n", e.ms(), kind, readable(e.bytes).c_str());
                 }
@@ -272,11 +265,9 @@ struct Simulator::Impl {
         if (due > now) return due;
 
         unsigned char byte = static_cast<unsigned char>(o.bytes[o.sent]);
-        if (faults.garbageRate > 0 &&
-            std::uniform_real_distribution<double>(0.0, 1.0)(rng) < faults.garbageRate) {
+        if (faults.garbageRate > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(rng) < faults.garbageRate) {
             // A different byte, so that every replaced byte is really corrupted.
-            byte = static_cast<unsigned char>(byte + 1 +
-                                              std::uniform_int_distribution<int>(0, 254)(rng));
+            byte = static_cast<unsigned char>(byte + 1 + std::uniform_int_distribution<int>(0, 254)(rng));
             o.bytes[o.sent] = static_cast<char>(byte);
         }
         const ssize_t n = ::write(master.get(), &byte, 1);
@@ -323,7 +314,7 @@ struct Simulator::Impl {
 
     void run(const std::stop_token& token) {
         ::prctl(PR_SET_TIMERSLACK, 10'000UL);  // 10 us: keeps the byte pacing close to nominal
-        bool masterQuiet = false;  // set: leave the master out of the next 20 ms of polling
+        bool masterQuiet = false;              // set: leave the master out of the next 20 ms of polling
         while (!token.stop_requested()) {
             Time now = Clock::now();
             std::optional<Time> next;
@@ -357,8 +348,7 @@ struct Simulator::Impl {
             timespec ts{};
             timespec* timeout = nullptr;
             if (next) {
-                const auto wait =
-                    std::max<Clock::duration>(*next - Clock::now(), Clock::duration::zero());
+                const auto wait = std::max<Clock::duration>(*next - Clock::now(), Clock::duration::zero());
                 const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
                 ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
                 ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
@@ -388,8 +378,7 @@ Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(o
 Simulator::~Simulator() {
     try {
         stop();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void Simulator::start() {
@@ -508,13 +497,9 @@ void Simulator::hangUp() {
     impl_->wake();
 }
 
-bool Simulator::hungUp() const {
-    return impl_->hung;
-}
+bool Simulator::hungUp() const { return impl_->hung; }
 
-int Simulator::replugs() const {
-    return impl_->replugCount.load();
-}
+int Simulator::replugs() const { return impl_->replugCount.load(); }
 
 Mode Simulator::mode() const {
     std::lock_guard lock(impl_->mu);

@@ -89,7 +89,7 @@ struct Options {
     // link pointed at it, as a replugged adapter comes back; negative: the line stays gone.
     // The link itself goes away at the hang-up, as an unplugged adapter's does.
     int replugAfterMs = -1;
-    unsigned seed = 0;       // garbage generator seed; 0 picks a random one
+    unsigned seed = 0;  // garbage generator seed; 0 picks a random one
     std::function<void(const LogEntry&)> onLog;
 };
 
@@ -119,7 +119,7 @@ public:
     void setErrorReplies(bool on);
     void setGarbageRate(double rate);
     void setLateMs(int ms);
-    void hangUp();  // close the line now, as an unplugged adapter would (no-op while hung up)
+    void hangUp();        // close the line now, as an unplugged adapter would (no-op while hung up)
     bool hungUp() const;  // true from a hang-up until the replug (if any)
     int replugs() const;  // fresh lines opened after hang-ups
 

@@ -65,8 +65,7 @@ dvdsim::Options parse(int argc, char** argv) {
         auto integer = [&](double lo, double hi) {
             const char* text = value();
             const double v = toNumber(a, text, lo, hi);
-            if (v != static_cast<double>(static_cast<int>(v)))
-                usage("not a whole number: " + std::string(text));
+            if (v != static_cast<double>(static_cast<int>(v))) usage("not a whole number: " + std::string(text));
             return static_cast<int>(v);
         };
         if (a == "--link") {

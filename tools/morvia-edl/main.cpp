@@ -135,7 +135,8 @@ int exportFile(const Args& args) {
     for (const auto& w : r.warnings) message("warning: " + w);
 
     if (args.out == "-") {
-        const bool ok = std::fwrite(r.text.data(), 1, r.text.size(), stdout) == r.text.size() && std::fflush(stdout) == 0;
+        const bool ok =
+            std::fwrite(r.text.data(), 1, r.text.size(), stdout) == r.text.size() && std::fflush(stdout) == 0;
         if (!ok) {
             message("cannot write to standard output");
             return 1;
@@ -151,7 +152,7 @@ int exportFile(const Args& args) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> a(argv + 1, argv + argc);
@@ -159,7 +160,8 @@ int main(int argc, char** argv) {
         std::fwrite(Usage.data(), 1, Usage.size(), stdout);
         return 0;
     }
-    if (a.empty() || a[0] != "export") return bad(a.empty() ? "no command (try --help)" : "unknown command \"" + a[0] + "\" (try --help)");
+    if (a.empty() || a[0] != "export")
+        return bad(a.empty() ? "no command (try --help)" : "unknown command \"" + a[0] + "\" (try --help)");
     Args args;
     if (const auto err = parse({a.begin() + 1, a.end()}, args)) return bad(*err);
     return exportFile(args);
