@@ -21,6 +21,7 @@
 #include "player/PlayerLink.h"
 #include "player/Seams.h"
 #include "player/Timecode.h"
+#include "startup/Quenta.h"
 #include "startup/StopSignal.h"
 
 namespace morvia {
@@ -275,9 +276,10 @@ private:
     PlayerLink* sop;
     Display& gui_;
     int socketport;
-    std::string comport1 = "COM1";
-    std::string comport2 = "COM2";
-    bool MCS = false;
+    // The built-in values until the constructor takes the settings' values.
+    std::string comport1 = SettingDefaults::comport1;
+    std::string comport2 = SettingDefaults::comport2;
+    bool MCS = SettingDefaults::mcs;
     bool useclipboard = false;
 
     std::atomic<int> Status{0};
@@ -304,7 +306,7 @@ private:
     bool haveStatusString = false;
     std::string CueString = "00:00:00:01";
     std::string EndString = "00:00:00:20";
-    std::string OSString = "00:00:00:00";
+    std::string OSString = SettingDefaults::OSString;
     std::array<std::uint8_t, 16> serIn{};
 
     mutable std::mutex templateLock;  // guards the command templates
