@@ -28,16 +28,12 @@
 #include "player/Timecode.h"
 #include "remote/CommandLanguage.h"
 #include "startup/Utils.h"
+#include "support/SteppedClock.h"
 #include "support/TestSupport.h"
 
 using namespace morvia;
 
 namespace {
-
-class NoSleep : public Sleeper {
-public:
-    void sleep(int) override {}
-};
 
 class NullLink : public PlayerLink {
 public:
@@ -193,14 +189,14 @@ BENCHMARK(BM_LoadEDL100)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     Utils::setConsoleSink([](std::string_view) {});
-    Utils::setSleeper(std::make_shared<NoSleep>());
+    Utils::setClock(std::make_shared<test::SteppedClock>(std::chrono::milliseconds(0)));
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::error_code ec;
     std::filesystem::remove_all(benchDir(), ec);
-    Utils::setSleeper(nullptr);
+    Utils::setClock(nullptr);
     Utils::setConsoleSink(nullptr);
     return 0;
 }

@@ -152,14 +152,12 @@ void LocalVCR::startup(const StartHooks& hooks) {
 void LocalVCR::ShowStat(const std::string& text) {
     // Held against the periodic status refresh, which would otherwise replace
     // it within a third of a second, before the operator could read it.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStatusHoldMs);
+    const auto until = Utils::clock()->now() + std::chrono::milliseconds(kStatusHoldMs);
     statusHeldUntil.store(until.time_since_epoch().count());
     gui_.ShowStatus(text);
 }
 
-bool LocalVCR::statusHeld() const {
-    return std::chrono::steady_clock::now().time_since_epoch().count() < statusHeldUntil.load();
-}
+bool LocalVCR::statusHeld() const { return Utils::clock()->now().time_since_epoch().count() < statusHeldUntil.load(); }
 
 void LocalVCR::DelayT(int ms) { Utils::DelayT(ms); }
 

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <system_error>
-#include <thread>
 
 #include <sys/stat.h>
 
@@ -22,22 +21,7 @@ bool nodeExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-class SteadyLinkClock : public LinkClock {
-public:
-    time_point now() const override { return std::chrono::steady_clock::now(); }
-    bool sleep(Worker& worker, duration d) override {
-        if (worker.onThread()) return worker.sleepFor(d);
-        std::this_thread::sleep_for(d);
-        return true;
-    }
-};
-
 }  // namespace
-
-std::shared_ptr<LinkClock> LinkClock::steady() {
-    static const auto clock = std::make_shared<SteadyLinkClock>();
-    return clock;
-}
 
 SerialConfig SerOutPort::playerConfig(const std::string& portName) {
     SerialConfig cfg(portName);
@@ -57,7 +41,7 @@ SerialConfig SerOutPort::playerConfig(const std::string& portName) {
     return cfg;
 }
 
-SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock_(LinkClock::steady()) {
+SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock_(Clock::steady()) {
     try {
         serialPort = std::make_unique<SerialPortLocal>(playerConfig(portName));
         lastByteAt_ = clock_->now();
@@ -70,7 +54,7 @@ SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock
     attachLine();
 }
 
-SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName, std::shared_ptr<LinkClock> clock)
+SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName, std::shared_ptr<Clock> clock)
     : portName_(portName), clock_(std::move(clock)), serialPort(std::move(port)) {
     lastByteAt_ = clock_->now();
     if (!serialPort) {
@@ -172,48 +156,47 @@ int SerOutPort::dropWaiting() {
 }
 
 void SerOutPort::run(std::stop_token stop) {
-    int pause = 30;
-    while (true) {
-        std::string command;
-        bool haveCommand = false;
-        // The cycle pause; a stop cuts it short and ends the thread.
-        if (!clock_->sleep(worker_, std::chrono::milliseconds(pause)) || stop.stop_requested()) return;
-        pause = 30;
+    // The cycle pause; a stop cuts it short and ends the thread.
+    Clock::duration pause = cyclePause;
+    while (clock_->sleep(worker_, pause) && !stop.stop_requested()) pause = cycle(clock_->now());
+}
+
+Clock::duration SerOutPort::cycle(Clock::time_point now) {
+    std::string command;
+    bool haveCommand = false;
+    {
+        std::unique_lock g(storeLock_);
+        if (!down_.load() && b >= 1 && b <= maxWaiting) {
+            --b;
+            command = dequeue(b);
+            haveCommand = true;
+            inFlight_ = true;
+        }
+    }
+    if (down_.load()) {
         {
-            std::unique_lock g(storeLock_);
-            if (!down_.load() && b >= 1 && b <= maxWaiting) {
-                --b;
-                command = dequeue(b);
-                haveCommand = true;
-                inFlight_ = true;
-            }
+            std::lock_guard g(lineLock_);
+            reopenLocked(now);
         }
         if (down_.load()) {
-            {
-                std::lock_guard g(lineLock_);
-                reopenLocked();
-            }
-            if (down_.load()) {
-                // No exchange on a dead line; a poll only shows that it failed.
-                if (d.exchange(0) == 1) finishPoll(serin, false);
-                reportSilence();
-                continue;
-            }
+            // No exchange on a dead line; a poll only shows that it failed.
+            if (d.exchange(0) == 1) finishPoll(serin, false);
+            reportSilence();
+            return cyclePause;
         }
-        if (haveCommand) {
-            Reply reply = SendSerial(command);
-            if (command.size() == 3 && command[0] == '?' && command[1] == 'A') decodeInfo(reply);
-        } else if (d.exchange(0) == 1) {
-            // Read and cleared in one step, so a request is taken exactly once.
-            Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
-            finishPoll(reply, SEROK.load() && !silent_.load());
-            // The 10 ms pause after a poll joins the next cycle's 30 ms: the
-            // cycle keeps its length with one wake-up less (the reply is
-            // shown 10 ms sooner).
-            pause = 40;
-        }
-        reportSilence();
     }
+    Clock::duration pause = cyclePause;
+    if (haveCommand) {
+        Reply reply = SendSerial(command);
+        if (command.size() == 3 && command[0] == '?' && command[1] == 'A') decodeInfo(reply);
+    } else if (d.exchange(0) == 1) {
+        // Read and cleared in one step, so a request is taken exactly once.
+        Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
+        finishPoll(reply, SEROK.load() && !silent_.load());
+        pause = pollPause;
+    }
+    reportSilence();
+    return pause;
 }
 
 void SerOutPort::finishPoll(const Reply& reply, bool ok) {
@@ -349,8 +332,7 @@ void SerOutPort::closeLineLocked() {
     nextReopen_ = clock_->now() + std::chrono::milliseconds(reopenMs);
 }
 
-void SerOutPort::reopenLocked() {
-    const auto now = clock_->now();
+void SerOutPort::reopenLocked(Clock::time_point now) {
     if (now < nextReopen_) return;
     nextReopen_ = now + std::chrono::milliseconds(reopenMs);
     try {

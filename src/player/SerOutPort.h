@@ -31,12 +31,12 @@
 #include <mutex>
 #include <string>
 
-#include "player/LinkClock.h"
 #include "player/PlayerLink.h"
 #include "serial/SerInputStream.h"
 #include "serial/SerOutputStream.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialPort.h"
+#include "startup/Clock.h"
 #include "startup/Worker.h"
 
 namespace morvia {
@@ -53,6 +53,10 @@ public:
     static constexpr int silenceMs = 1000;
     // A hung-up line is reopened this often.
     static constexpr int reopenMs = 1000;
+    // The pause between two cycles, and after a poll (its 10 ms pause joins
+    // the next cycle's 30 ms: the cycle keeps its length with one wake-up less).
+    static constexpr std::chrono::milliseconds cyclePause{30};
+    static constexpr std::chrono::milliseconds pollPause{40};
 
     using Reply = std::array<std::uint8_t, buffersize>;
 
@@ -64,7 +68,7 @@ public:
     // `clock`. `portName` names the line in console lines and is the node
     // whose disappearance after a failed write counts as an unplug.
     SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName,
-               std::shared_ptr<LinkClock> clock = LinkClock::steady());
+               std::shared_ptr<Clock> clock = Clock::steady());
     ~SerOutPort() override;  // stops and joins the port thread
     SerOutPort(const SerOutPort&) = delete;
     SerOutPort& operator=(const SerOutPort&) = delete;
@@ -76,6 +80,13 @@ public:
     void setd() override { d.store(1); }
     // Starts the port thread (once; not for a bad port).
     void start() override;
+    // One cycle of the link: the newest waiting command, or else the
+    // requested poll, is exchanged with the player (or, on a hung-up line,
+    // the line is reopened once the reopen timer at `now` has run out).
+    // Returns the pause before the next cycle. The port thread runs it after
+    // every pause; a test calls it step by step on a stepped clock with no
+    // thread started (one caller at a time).
+    Clock::duration cycle(Clock::time_point now);
     bool hasSerialPort() const override { return serialPort != nullptr; }
     bool waitIdle(int ms) override;
     int dropWaiting() override;
@@ -135,7 +146,7 @@ private:
     void writeFailedLocked(int err, const std::string& what);
     void writeWorkedLocked();
     void closeLineLocked();
-    void reopenLocked();
+    void reopenLocked(Clock::time_point now);
     void readLocked();
     void decodeInfo(const Reply& reply);
 
@@ -150,7 +161,7 @@ private:
     std::atomic<LinkClient*> client_{nullptr};
 
     const std::string portName_;
-    const std::shared_ptr<LinkClock> clock_;
+    const std::shared_ptr<Clock> clock_;
     // Declared before the streams, which refer to it. Never replaced once made:
     // a hung-up line is closed and reopened through the same object.
     std::unique_ptr<SerialPort> serialPort;
@@ -174,10 +185,10 @@ private:
     Reply serin{};
     bool failing_ = false;  // an outage is under way (its lines printed)
     long failedExchanges_ = 0;
-    LinkClock::time_point lastByteAt_{};
-    LinkClock::time_point nextReopen_{};
+    Clock::time_point lastByteAt_{};
+    Clock::time_point nextReopen_{};
 
-    bool reportedSilent_ = false;  // port thread only
+    bool reportedSilent_ = false;  // the cycle's caller only
 
     // Last member: the thread ends before anything it uses goes.
     Worker worker_{"player link"};

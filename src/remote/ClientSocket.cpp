@@ -172,7 +172,7 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
             outPending = !outbox_.empty();
         }
         int timeout = -1;
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = Utils::clock()->now();
         if (outPending) {
             if (!stalledSince_) stalledSince_ = now;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -198,7 +198,7 @@ ClientSocket::ReadResult ClientSocket::readLine(int fd, std::string& out) {
         if (fds[0].revents & POLLNVAL) return ReadResult::error;
         if (fds[0].revents & POLLOUT) {
             std::lock_guard g(outLock_);
-            if (flushLocked(fd)) stalledSince_ = std::chrono::steady_clock::now();
+            if (flushLocked(fd)) stalledSince_ = Utils::clock()->now();
         }
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
 

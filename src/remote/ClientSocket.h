@@ -18,6 +18,7 @@
 
 #include "player/Seams.h"
 #include "remote/Socket.h"
+#include "startup/Clock.h"
 #include "startup/TextFiles.h"
 #include "startup/Worker.h"
 
@@ -113,7 +114,7 @@ private:
     UniqueFd wake_;  // eventfd: written by a stop and by Send() to wake poll()
     // Since when answers have waited without the socket taking any
     // (connection thread only).
-    std::optional<std::chrono::steady_clock::time_point> stalledSince_;
+    std::optional<Clock::time_point> stalledSince_;
     std::atomic<bool> done_{false};
     std::mutex threadLock_;  // start and stop, from any thread
     bool started_ = false;   // under threadLock_

@@ -1,18 +1,16 @@
 #include "startup/Utils.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 namespace morvia {
 namespace {
 
 struct Hooks {
     std::mutex lock;
-    std::shared_ptr<Sleeper> sleeper;
+    std::shared_ptr<Clock> clock;
     std::function<void(std::string_view)> sink;
     std::function<void(int)> exitHandler;
 };
@@ -72,28 +70,25 @@ std::uint8_t Utils::BYTE2ASCIIHEX(std::uint8_t b) {
 
 namespace {
 
-std::shared_ptr<Sleeper> installedSleeper() {
-    std::lock_guard g(hooks().lock);
-    return hooks().sleeper;
+int wholeMs(Clock::duration d) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
 }  // namespace
 
+std::shared_ptr<Clock> Utils::clock() {
+    std::lock_guard g(hooks().lock);
+    return hooks().clock ? hooks().clock : Clock::steady();
+}
+
 void Utils::DelayT(int ms) {
     if (ms <= 0) return;
-    if (auto s = installedSleeper()) {
-        s->sleep(ms);
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
+    clock()->sleepFor(std::chrono::milliseconds(ms));
 }
 
 bool Utils::DelayT(int ms, const std::function<bool(int)>& wait) {
-    if (auto s = installedSleeper()) {
-        if (ms > 0) s->sleep(ms);
-        return wait(0);  // a cut requested meanwhile still shows
-    }
-    return wait(ms > 0 ? ms : 0);
+    return clock()->delay(std::chrono::milliseconds(ms > 0 ? ms : 0),
+                          [&wait](Clock::duration d) { return wait(wholeMs(d)); });
 }
 
 void Utils::OutLine(std::string_view text) {
@@ -139,9 +134,9 @@ void Utils::FailAndExit(int ms, int status) {
 
 int Utils::failingStatus() noexcept { return failing.load(); }
 
-void Utils::setSleeper(std::shared_ptr<Sleeper> sleeper) {
+void Utils::setClock(std::shared_ptr<Clock> clock) {
     std::lock_guard g(hooks().lock);
-    hooks().sleeper = std::move(sleeper);
+    hooks().clock = std::move(clock);
 }
 
 void Utils::setConsoleSink(std::function<void(std::string_view)> sink) {

@@ -1,11 +1,11 @@
-// Hexadecimal text helpers, the shared millisecond delay, console lines and
-// process exit.
+// Hexadecimal text helpers, the shared millisecond delay on the program's
+// clock, console lines and process exit.
 //
 // Thread-safety: every function may be called from any thread at any time.
 // Console lines are written whole under one lock and flushed at once, so
-// lines from different threads never interleave. The sleeper and the console
-// sink are process-wide and meant to be replaced by tests before any worker
-// thread starts (and restored after the last one ended).
+// lines from different threads never interleave. The program's clock and the
+// console sink are process-wide and meant to be replaced by tests before any
+// worker thread starts (and restored after the last one ended).
 #pragma once
 
 #include <cstdint>
@@ -15,17 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "startup/Clock.h"
+
 namespace morvia {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// What DelayT sleeps through. The real one calls std::this_thread::sleep_for;
-// tests install a fake that records the requested waits and returns at once.
-class Sleeper {
-public:
-    virtual ~Sleeper() = default;
-    virtual void sleep(int ms) = 0;
-};
 
 class Utils {
 public:
@@ -45,14 +39,17 @@ public:
     static std::uint8_t ASCIIHEX2BYTE(std::uint8_t b);
     static std::uint8_t BYTE2ASCIIHEX(std::uint8_t b);
 
-    // Sleeps the calling thread through the installed sleeper. ms <= 0 returns.
+    // Sleeps the calling thread on the program's clock. ms <= 0 returns.
     static void DelayT(int ms);
     // A delay that can be cut short: `wait` sleeps at most the milliseconds it
-    // is given and returns false when something cut it. Without a test sleeper
-    // `wait` gets the whole delay; with one, the sleeper records the delay and
-    // `wait` gets 0, so that a cut asked for meanwhile still counts. Returns
-    // what `wait` returned.
+    // is given and returns false when something cut it. On the steady clock
+    // `wait` gets the whole delay; a test clock takes the delay itself and
+    // `wait` gets 0, so that a cut asked for meanwhile still counts (see
+    // Clock::delay). Returns what `wait` returned.
     static bool DelayT(int ms, const std::function<bool(int ms)>& wait);
+    // The program's clock: what DelayT sleeps on and the controller reads.
+    // The steady clock unless a test set another.
+    static std::shared_ptr<Clock> clock();
     // Prints one console line (text + '\n'), whole and flushed.
     static void OutLine(std::string_view text);
     static void Debug(std::string_view text);
@@ -69,7 +66,7 @@ public:
     static int failingStatus() noexcept;
 
     // Test seams. Passing nullptr restores the real behaviour.
-    static void setSleeper(std::shared_ptr<Sleeper> sleeper);
+    static void setClock(std::shared_ptr<Clock> clock);
     static void setConsoleSink(std::function<void(std::string_view)> sink);
     static void setExitHandler(std::function<void(int)> handler);
 };

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "startup/Clock.h"
+
 namespace morvia {
 
 void require(bool ok, const char* what, const char* why) {
@@ -60,14 +62,15 @@ void Worker::requireOnThread(const char* why) const { require(onThread(), name_.
 
 bool Worker::sleepFor(std::chrono::steady_clock::duration d) {
     const std::stop_token token = thread_.get_stop_token();
-    const auto deadline = std::chrono::steady_clock::now() + d;
+    const auto& clock = *Clock::steady();
+    const auto deadline = clock.now() + d;
     while (true) {
         // Read before the stop check: a stop after the check changes the
         // word, so the wait below returns at once instead of sleeping.
         const int seen = wakeWord_.load();
         if (token.stop_requested()) return false;
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        const auto left = deadline - clock.now();
+        if (left <= Clock::duration::zero()) return true;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
         ::syscall(SYS_futex, reinterpret_cast<int*>(&wakeWord_), FUTEX_WAIT_PRIVATE, seen, &ts, nullptr, 0);

@@ -55,9 +55,11 @@ inline constexpr bool kSanitized = true;
 inline constexpr bool kSanitized = false;
 #endif
 
-using Clock = std::chrono::steady_clock;
+using RealTime = std::chrono::steady_clock;  // the tests' own stopwatch
 
-inline double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+inline double secondsSince(RealTime::time_point t) {
+    return std::chrono::duration<double>(RealTime::now() - t).count();
+}
 
 inline double cpuSeconds(clockid_t id) {
     timespec ts{};
@@ -68,7 +70,7 @@ inline double cpuSeconds(clockid_t id) {
 // Share of one core the whole process used while it waited `ms` milliseconds.
 inline double processCpuShareOver(int ms) {
     const double c0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    const auto t0 = Clock::now();
+    const auto t0 = RealTime::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - c0) / secondsSince(t0);
 }
@@ -293,7 +295,7 @@ public:
         auto opStart = std::make_shared<std::atomic<double>>(-1);
         auto opEnd = std::make_shared<std::atomic<double>>(-1);
         auto probe = std::make_shared<std::atomic<double>>(-1);
-        const auto base = Clock::now();
+        const auto base = RealTime::now();
         actions.post([=] {
             opStart->store(secondsSince(base));
             op();
@@ -317,7 +319,7 @@ public:
     // Stops the action thread, polling, the link and the simulator, in the
     // order that keeps every callback's target alive. Returns the seconds it took.
     double shutDown() {
-        const auto t0 = Clock::now();
+        const auto t0 = RealTime::now();
         actions.stop();
         system.stop();
         sop = nullptr;

@@ -178,7 +178,7 @@ TEST_F(VcrTest, StopDuringARepeatEndsItAfterTheCurrentPass) {
     display.set(Field::endfield, "00:00:02:00");
     Quenta::setrepeatval(3);
     // Another command source stops while the first pass plays.
-    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 1050, [&] { v.stop(); }));
+    Utils::setClock(std::make_shared<TriggerSleeper>(rec, 1050, [&] { v.stop(); }));
     v.setstoprepeat();
     v.repeat();
     const auto q = queued();
@@ -186,7 +186,7 @@ TEST_F(VcrTest, StopDuringARepeatEndsItAfterTheCurrentPass) {
     EXPECT_EQ(q.back(), "ST\r");  // the pass in progress still ends in pause
 
     // A fresh Repeat afterwards runs its full count again.
-    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    Utils::setClock(std::make_shared<FakeSleeper>(rec));
     rec->clear();
     v.setstoprepeat();
     v.repeat();
@@ -201,7 +201,7 @@ TEST_F(VcrTest, OperatorStopEndsTheRunningRepeatAndAfterACloseNoneStarts) {
     Quenta::setrepeatval(3);
     // The window raises the request on its own thread while the first pass
     // plays; the request itself sends nothing.
-    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 1050, [&] { v.requestStop(); }));
+    Utils::setClock(std::make_shared<TriggerSleeper>(rec, 1050, [&] { v.requestStop(); }));
     v.setstoprepeat();
     v.repeat();
     auto q = queued();
@@ -210,7 +210,7 @@ TEST_F(VcrTest, OperatorStopEndsTheRunningRepeatAndAfterACloseNoneStarts) {
     EXPECT_EQ(q.back(), "ST\r");
 
     // A request made before a repeat began is not this repeat's.
-    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    Utils::setClock(std::make_shared<FakeSleeper>(rec));
     rec->clear();
     v.repeat();
     q = queued();

@@ -56,10 +56,12 @@ private:
     LinkClient* client_ = nullptr;
 };
 
-class ReplySleeper : public Sleeper {
+class ReplySleeper : public DelayClock {
 public:
     ReplySleeper(std::shared_ptr<Recorder> r, ScriptedLink& l) : rec_(std::move(r)), link_(l) {}
-    void sleep(int ms) override {
+
+protected:
+    void delayed(int ms) override {
         rec_->add("W:" + std::to_string(ms));
         link_.deliver();
     }
@@ -93,7 +95,7 @@ protected:
         player = std::make_unique<ScriptedLink>(rec, std::move(modes));
         auto& v = make(player.get());
         player->attach(&v);
-        Utils::setSleeper(std::make_shared<ReplySleeper>(rec, *player));
+        Utils::setClock(std::make_shared<ReplySleeper>(rec, *player));
         return v;
     }
 };

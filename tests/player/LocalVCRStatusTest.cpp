@@ -75,18 +75,18 @@ TEST_F(VcrTest, TitleChangeFillsTheFieldsAndPausesPollingUntilTheQueryEnds) {
     tc->setsleeptime(100000);  // keep the thread quiet during the test
 
     // A sleeper that notes whether polling was paused during the wait.
-    struct PauseProbe : Sleeper {
+    struct PauseProbe : DelayClock {
         TCThread* tc;
         std::vector<bool> paused;
-        void sleep(int) override { paused.push_back(tc->ispaused()); }
+        void delayed(int) override { paused.push_back(tc->ispaused()); }
     };
     auto probe = std::make_shared<PauseProbe>();
     probe->tc = tc;
-    Utils::setSleeper(probe);
+    Utils::setClock(probe);
     v.setcurtitle(12);
     v.setcurchapter(3);
     v.settitle();
-    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    Utils::setClock(std::make_shared<FakeSleeper>(rec));
     EXPECT_EQ(probe->paused, std::vector<bool>{true});
     EXPECT_FALSE(tc->ispaused());
     EXPECT_EQ(rec->only("F:"),

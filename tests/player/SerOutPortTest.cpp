@@ -17,6 +17,7 @@
 #include "player/SerOutPort.h"
 #include "serial/PtyPeer.h"
 #include "support/MemoryLine.h"
+#include "support/RecordingLinkClient.h"
 #include "support/SteppedClock.h"
 #include "support/Eventually.h"
 #include "support/TestSupport.h"
@@ -25,64 +26,9 @@ using namespace morvia;
 using test::eventually;
 using test::MemoryLine;
 using test::PtyPeer;
+using test::RecordingLinkClient;
 
 namespace {
-
-// Records what the link hands back.
-class RecordingClient : public LinkClient {
-public:
-    struct TC {
-        std::string reply;
-        int numBytes;
-    };
-    void SerIn(const std::uint8_t* reply, int size) override {
-        std::lock_guard g(lock_);
-        serIn.emplace_back(reinterpret_cast<const char*>(reply), static_cast<std::size_t>(size));
-        if (onSerIn) onSerIn();
-    }
-    void DoTC(const std::uint8_t* reply, int size, int numBytes) override {
-        std::lock_guard g(lock_);
-        tc.push_back({std::string(reinterpret_cast<const char*>(reply), static_cast<std::size_t>(size)), numBytes});
-    }
-    void setinfo(int title, int chapter) override {
-        std::lock_guard g(lock_);
-        info.emplace_back(title, chapter);
-    }
-    void TCIndicate(bool ok) override {
-        std::lock_guard g(lock_);
-        indicate.push_back(ok);
-    }
-    void ShowStat(const std::string& text) override {
-        std::lock_guard g(lock_);
-        stat.push_back(text);
-    }
-    struct Snapshot {
-        std::vector<std::string> serIn;
-        std::vector<TC> tc;
-        std::vector<std::pair<int, int>> info;
-        std::vector<bool> indicate;
-        std::vector<std::string> stat;
-    };
-    Snapshot snap() {
-        std::lock_guard g(lock_);
-        return {serIn, tc, info, indicate, stat};
-    }
-    template <class F>
-    auto with(F f) {
-        std::lock_guard g(lock_);
-        return f(*this);
-    }
-
-    std::vector<std::string> serIn;
-    std::vector<TC> tc;
-    std::vector<std::pair<int, int>> info;
-    std::vector<bool> indicate;
-    std::vector<std::string> stat;
-    std::function<void()> onSerIn;
-
-private:
-    std::mutex lock_;
-};
 
 // Plays the player: reads each command and answers with reply(command).
 // On a pseudo-terminal a thread of its own reads and answers; on an
@@ -138,7 +84,7 @@ std::string padded(const std::string& s) { return s + std::string(SerOutPort::bu
 struct PtyRig {
     PtyPeer peer;
     test::ConsoleCapture console;
-    RecordingClient client;
+    RecordingLinkClient client;
     SerOutPort link{peer.slavePath()};
     PtyRig() {
         link.setclient(&client);
@@ -147,16 +93,29 @@ struct PtyRig {
 };
 
 // A link over an in-memory line on a stepped clock, with a recording client:
-// its cycles and reply waits pass in clock time, not in real time.
+// its cycles and reply waits pass in clock time, not in real time. The test
+// runs the cycles itself with step(); a started link thread pauses `realPause`
+// for real per sleep.
 struct Rig {
-    MemoryLine peer;
-    test::ConsoleCapture console;
-    RecordingClient client;
-    SerOutPort link{peer.makePort(), peer.name(), std::make_shared<test::SteppedClock>()};
-    Rig() {
+    explicit Rig(std::chrono::milliseconds realPause = std::chrono::milliseconds(0))
+        : clock(std::make_shared<test::SteppedClock>(realPause)) {
         link.setclient(&client);
         link.setwait(150);
     }
+    // Runs `cycles` cycles of the link, each after its pause, with no thread.
+    void step(int cycles) {
+        for (int i = 0; i < cycles; ++i) {
+            clock->advance(pause);
+            pause = link.cycle(clock->now());
+        }
+    }
+
+    MemoryLine peer;
+    test::ConsoleCapture console;
+    RecordingLinkClient client;
+    std::shared_ptr<test::SteppedClock> clock;
+    SerOutPort link{peer.makePort(), peer.name(), clock};
+    Clock::duration pause = SerOutPort::cyclePause;
 };
 
 }  // namespace
@@ -191,8 +150,7 @@ TEST(SerOutPort, PortThatDoesNotExistIsBadAndRunsNoThread) {
     EXPECT_EQ(console.lines(), (std::vector<std::string>{" ", "Serial Port /dev/no-such-player-h1 not available"}));
     link.start();
     link.queue("PL\r");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(link.running());
+    EXPECT_FALSE(link.running()) << "a bad port starts no thread";
     EXPECT_EQ(link.pending(), 1);
 
     SerOutPort com("COM99");
@@ -205,9 +163,9 @@ TEST(SerOutPort, CommandsQueuedWithinOneCycleGoOutNewestFirst) {
     r.link.queue("PL\r");
     r.link.queue("ST\r");
     EXPECT_EQ(r.link.pending(), 2);
-    r.link.start();
-    ASSERT_TRUE(r.link.waitIdle(5000));
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.serIn.size(); }) == 2u; }));
+    r.step(2);
+    ASSERT_TRUE(r.link.waitIdle(0));
+    ASSERT_EQ(r.client.with([](auto& c) { return c.serIn.size(); }), 2u);
     EXPECT_EQ(player.commands(), (std::vector<std::string>{"ST\r", "PL\r"}));
     {
         auto c = r.client.snap();
@@ -237,7 +195,7 @@ TEST(SerOutPort, StoreHoldsFortyNineAndRefusesLongCommands) {
     EXPECT_EQ(s.link.pending(), 1);
     EXPECT_EQ(s.link.dequeue(0), std::string(18, 'Y') + "\r");
     s.link.setwait(0);
-    s.link.start();
+    s.step(1);
     EXPECT_EQ(s.peer.receive(19), std::string(18, 'Y') + "\r") << "a 19-byte command goes out whole";
 }
 
@@ -251,11 +209,11 @@ TEST(SerOutPort, PollWaitsForAnEmptyStoreAndRepeatedRequestsMerge) {
     r.link.queue("NF\r");
     r.link.setd();
     r.link.setd();
-    r.link.start();
-    ASSERT_TRUE(eventually([&] { return player.commands().size() >= 4u; }, std::chrono::seconds(5)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    r.step(4);
+    ASSERT_EQ(player.commands().size(), 4u);
+    r.step(10);  // 300 ms more: one request is one poll
     EXPECT_EQ(player.commands(), (std::vector<std::string>{"NF\r", "ST\r", "PL\r", "?F\r"}));
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
+    ASSERT_EQ(r.client.with([](auto& c) { return c.indicate.size(); }), 1u);
     {
         auto c = r.client.snap();
         ASSERT_EQ(c.tc.size(), 1u);
@@ -268,9 +226,9 @@ TEST(SerOutPort, PollWaitsForAnEmptyStoreAndRepeatedRequestsMerge) {
 TEST(SerOutPort, ErrorReplyClearsSerokAndIsNotDecoded) {
     Rig r;
     Responder player(r.peer, [](const std::string&) { return std::string("E04\r"); });
-    r.link.start();
     r.link.setd();
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
+    r.step(1);
+    ASSERT_EQ(r.client.with([](auto& c) { return c.indicate.size(); }), 1u);
     EXPECT_FALSE(r.link.getSEROK());
     {
         auto c = r.client.snap();
@@ -284,9 +242,9 @@ TEST(SerOutPort, ErrorReplyClearsSerokAndIsNotDecoded) {
 TEST(SerOutPort, SilentPlayerGivesZeroBytesAndSerokTrue) {
     Rig r;
     r.link.setwait(30);
-    r.link.start();
     r.link.setd();
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) == 1u; }));
+    r.step(1);
+    ASSERT_EQ(r.client.with([](auto& c) { return c.indicate.size(); }), 1u);
     EXPECT_EQ(r.peer.receive(3), "?F\r");
     EXPECT_TRUE(r.link.getSEROK());
     EXPECT_EQ(r.link.SerCount(), 0);
@@ -301,7 +259,8 @@ TEST(SerOutPort, SilentPlayerGivesZeroBytesAndSerokTrue) {
     // A late reply is read by the next exchange, after that exchange's command.
     r.peer.send("0000099\r");
     r.link.queue("PL\r");
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.serIn.size(); }) == 2u; }));
+    r.step(1);
+    ASSERT_EQ(r.client.with([](auto& c) { return c.serIn.size(); }), 2u);
     EXPECT_EQ(r.client.with([](auto& c) { return c.serIn[1]; }), padded("0000099\r"));
 }
 
@@ -319,10 +278,8 @@ TEST(SerOutPort, InformationRepliesSetTitleAndChapterInRange) {
         Rig r;
         Responder player(r.peer, [&](const std::string&) { return c.reply; });
         r.link.queue("?A\r");
-        r.link.start();
-        ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }))
-            << c.reply;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        r.step(1);
+        ASSERT_EQ(r.client.with([](auto& cl) { return cl.serIn.size(); }), 1u) << c.reply;
         EXPECT_EQ(r.client.with([](auto& cl) { return cl.info; }), c.info) << c.reply;
         EXPECT_EQ(r.link.gettinumber(), c.title) << c.reply;
         EXPECT_EQ(r.link.getchnumber(), c.chapter) << c.reply;
@@ -332,9 +289,8 @@ TEST(SerOutPort, InformationRepliesSetTitleAndChapterInRange) {
     Rig r;
     Responder player(r.peer, [](const std::string&) { return std::string("0312\r"); });
     r.link.queue("?AX\r");
-    r.link.start();
-    ASSERT_TRUE(eventually([&] { return r.client.with([](auto& cl) { return cl.serIn.size(); }) == 1u; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    r.step(1);
+    ASSERT_EQ(r.client.with([](auto& cl) { return cl.serIn.size(); }), 1u);
     EXPECT_TRUE(r.client.with([](auto& cl) { return cl.info; }).empty());
 }
 
@@ -361,9 +317,8 @@ TEST(SerOutPort, ClientMayQueueFromItsCallbacks) {
     };
     r.link.setwait(5);
     r.link.queue("ST\r");
-    r.link.start();
-    ASSERT_TRUE(eventually([&] { return fed.load() >= 4; }, std::chrono::seconds(5)))
-        << "no deadlock between callback and store";
+    r.step(4);
+    ASSERT_GE(fed.load(), 4) << "no deadlock between callback and store";
     EXPECT_EQ(r.peer.receive(12), "ST\rPL\rPL\rPL\r");
 }
 
@@ -372,8 +327,8 @@ TEST(SerOutPort, WaitIdleIsBoundedAndSeesTheLastWrite) {
     r.link.setwait(5);
     r.link.queue("PA\r");
     r.link.queue("PA\r");
-    EXPECT_FALSE(r.link.waitIdle(50)) << "nothing sends while the thread is not running";
-    r.link.start();
+    EXPECT_FALSE(r.link.waitIdle(50)) << "nothing sends while no cycle runs";
+    r.step(2);
     EXPECT_TRUE(r.link.waitIdle(5000));
     EXPECT_EQ(r.link.pending(), 0);
     EXPECT_EQ(r.peer.receive(6), "PA\rPA\r");
@@ -389,18 +344,18 @@ TEST(SerOutPort, DroppingEmptiesTheStoreAndCancelsThePendingPoll) {
     EXPECT_TRUE(r.link.waitIdle(0));
     EXPECT_EQ(r.link.dropWaiting(), 0);
     r.link.setwait(5);
-    r.link.start();
     r.link.queue("PA\r");
-    ASSERT_TRUE(r.link.waitIdle(5000));
+    r.step(5);
+    ASSERT_TRUE(r.link.waitIdle(0));
     EXPECT_EQ(r.peer.receive(3), "PA\r");
-    EXPECT_EQ(r.peer.receive(1, 200), "") << "neither a dropped command nor the dropped poll went out";
+    EXPECT_EQ(r.peer.receive(1, 0), "") << "neither a dropped command nor the dropped poll went out";
 }
 
 // The window close on the real link: what waited before the close request
 // is dropped (and counted on the console), what the operation under way
 // queued after it goes out, then the two stops, and nothing after them.
 TEST(SerOutPort, WindowCloseEndsWithTheTwoStopsAlone) {
-    Rig r;
+    Rig r(std::chrono::milliseconds(1));  // windowClosing waits for the link thread
     Responder player(r.peer, [](const std::string&) { return std::string("R\r"); });
     test::FieldsDisplay display;
     LocalVCR vcr(&r.link, display, 2001);
@@ -448,6 +403,45 @@ TEST(SerOutPort, HungUpLineIsOneOutageWithItsReasonAndDropsCommands) {
                                         "Serial Port " + r.peer.slavePath() + ": Input/output error"}));
 }
 
+// However long an outage lasts (a minute of cycles here, in no real time),
+// with the controller polling and the operator clicking all along, it is two
+// console lines; its end is one, with what was dropped meanwhile.
+TEST(SerOutPort, AnOutageIsTwoLinesHoweverLongItLastsAndItsEndOne) {
+    Rig r;
+    Responder player(r.peer, [](const std::string&) { return std::string("R\r"); });
+    r.link.setwait(5);
+    r.link.queue("PL\r");
+    r.step(1);
+    const std::size_t before = r.console.lines().size();
+    r.peer.hangUp();
+    r.link.setd();
+    r.step(1);
+    ASSERT_TRUE(r.link.lineDown());
+    for (int i = 0; i < 2000; ++i) {  // 2000 cycles of 30 ms
+        r.link.setd();
+        r.link.queue("PL\r");
+        r.step(1);
+    }
+    EXPECT_EQ(r.link.pending(), 0) << "a command for a dead line is not kept";
+    const auto during = r.console.lines();
+    EXPECT_EQ(std::vector<std::string>(during.begin() + static_cast<std::ptrdiff_t>(before), during.end()),
+              (std::vector<std::string>{"Unable to write to Serial Port",
+                                        "Serial Port " + r.peer.name() + ": Input/output error"}));
+    EXPECT_TRUE(r.link.silent());
+
+    r.peer.replug();
+    r.step(40);  // the reopen timer runs out within a second
+    ASSERT_FALSE(r.link.lineDown());
+    r.link.queue("ST\r");
+    r.step(1);
+    const auto lines = r.console.lines();
+    ASSERT_EQ(lines.size(), before + 4);
+    EXPECT_EQ(lines[before + 2], "Serial Port " + r.peer.name() + " Opened OK");
+    EXPECT_EQ(lines[before + 3],
+              "Serial Port " + r.peer.name() + " working again after 1 failed exchanges, 2000 commands dropped");
+    EXPECT_EQ(player.commands().back(), "ST\r");
+}
+
 // The player's port named by a symbolic link, as /dev/serial/by-id names an
 // adapter; replugging points the link at a fresh terminal.
 struct LinkedPort {
@@ -464,7 +458,7 @@ TEST(SerOutPort, ReopensTheNamedLineAfterAReplugAndReportsTheOutageOnce) {
     auto first = std::make_unique<PtyPeer>();
     named.pointAt(first->slavePath());
     test::ConsoleCapture console;
-    RecordingClient client;
+    RecordingLinkClient client;
     SerOutPort link(named.path);
     link.setclient(&client);
     link.setwait(5);
@@ -496,7 +490,7 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
     std::atomic<bool> answer{false};
     std::vector<bool> changes;
     std::mutex changesLock;
-    struct Watch : RecordingClient {
+    struct Watch : RecordingLinkClient {
         std::function<void(bool)> onSilence;
         void LinkSilence(bool s) override { onSilence(s); }
     };
@@ -575,7 +569,7 @@ TEST(SerOutPort, ShowStatReachesTheClientAndNullClientDropsReplies) {
     r.link.setwait(5);
     r.link.queue("?A\r");
     r.link.setd();
-    r.link.start();
+    r.step(2);
     EXPECT_EQ(r.peer.receive(6), "?A\r?F\r");
     EXPECT_EQ(r.client.with([](auto& c) { return c.stat.size() + c.serIn.size() + c.tc.size(); }), 1u);
 }

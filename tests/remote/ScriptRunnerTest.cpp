@@ -175,7 +175,7 @@ TEST_F(ScriptRunner, FileIsReadAfreshEveryRun) {
 TEST_F(ScriptRunner, OperatorStopEndsTheRunAfterTheLineUnderWay) {
     // Raised while a Wait sleeps: the wait is cut and no further line runs.
     write("Play\nWait600\nPause\n");
-    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 600000, [this] { vcr.requestStop(); }));
+    Utils::setClock(std::make_shared<TriggerSleeper>(rec, 600000, [this] { vcr.requestStop(); }));
     script(vcr);
     EXPECT_EQ(echoed(), (std::vector<std::string>{"Play", "Wait600"}));
     EXPECT_EQ(rec->events(), (Journal{"Q:PL\r", "W:600000"}));
@@ -185,7 +185,7 @@ TEST_F(ScriptRunner, OperatorStopEndsTheRunAfterTheLineUnderWay) {
     write("RNum1000\nRepeat\nPlay\n");
     rec->clear();
     ConsoleCapture repeatRun;
-    Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 10500, [this] { vcr.requestStop(); }));
+    Utils::setClock(std::make_shared<TriggerSleeper>(rec, 10500, [this] { vcr.requestStop(); }));
     script(vcr);
     std::vector<std::string> want = opening;
     want.insert(want.end(), {"RNum1000", "Repeat"});
@@ -198,19 +198,19 @@ TEST_F(ScriptRunner, OperatorStopEndsTheRunAfterTheLineUnderWay) {
     // transport command, not a stop request, and does not end it.
     write("Stop\nWait1\nPlay\n");
     rec->clear();
-    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    Utils::setClock(std::make_shared<FakeSleeper>(rec));
     script(vcr);
     EXPECT_EQ(rec->events(), (Journal{"Q:PA\r", "W:1000", "Q:PL\r"}));
 }
 
 TEST_F(ScriptRunner, OperatorStopCutsARealWaitAtOnce) {
     write("Wait600\nPlay\n");
-    Utils::setSleeper(nullptr);  // real time: only the cut ends ten minutes early
+    Utils::setClock(nullptr);  // real time: only the cut ends ten minutes early
     auto run = std::async(std::launch::async, [this] { script(vcr); });
     ASSERT_TRUE(eventually([this] { return contains(console.lines(), "Wait600"); }));
     vcr.requestStop();
     const bool ended = run.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
-    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    Utils::setClock(std::make_shared<FakeSleeper>(rec));
     ASSERT_TRUE(ended) << "the Wait was not cut";
     run.get();
     EXPECT_EQ(echoed(), std::vector<std::string>{"Wait600"});

@@ -234,7 +234,7 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     });
 
     // Resident memory after the warm-up, then at the end.
-    const auto start = Clock::now();
+    const auto start = RealTime::now();
     const int warmup = std::max(3, seconds / 5);
     std::this_thread::sleep_for(std::chrono::seconds(warmup));
     const long rssWarm = residentBytes();

@@ -32,10 +32,10 @@ protected:
                                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
         Quenta::propsfilename = (dir_ / "Settings.txt").string();
-        Utils::setSleeper(std::make_shared<test::FakeSleeper>(rec_));
+        Utils::setClock(std::make_shared<test::FakeSleeper>(rec_));
     }
     void TearDown() override {
-        Utils::setSleeper(nullptr);
+        Utils::setClock(nullptr);
         Quenta::resetDefaults();
         std::filesystem::remove_all(dir_);
     }

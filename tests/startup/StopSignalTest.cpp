@@ -45,23 +45,12 @@ TEST(StopSignal, ARequestCutsALongWaitAtOnce) {
 // With a test sleeper the wait is recorded, and a request that arrives while
 // the sleeper "sleeps" still counts as a cut.
 TEST(StopSignal, TestSleeperRecordsTheWaitAndSeesARequestMadeDuringIt) {
-    struct RaisingSleeper : Sleeper {
-        std::shared_ptr<Recorder> rec;
-        StopSignal* signal = nullptr;
-        void sleep(int ms) override {
-            rec->add("W:" + std::to_string(ms));
-            if (ms == 600000) signal->raise();
-        }
-    };
     auto rec = std::make_shared<Recorder>();
     StopSignal s;
-    auto sleeper = std::make_shared<RaisingSleeper>();
-    sleeper->rec = rec;
-    sleeper->signal = &s;
-    Utils::setSleeper(sleeper);
+    Utils::setClock(std::make_shared<TriggerSleeper>(rec, 600000, [&s] { s.raise(); }));
     const bool finished = s.sleep(5000, s.generation());
     const bool cut = !s.sleep(600000, s.generation());
-    Utils::setSleeper(nullptr);
+    Utils::setClock(nullptr);
     EXPECT_TRUE(finished);
     EXPECT_TRUE(cut);
     EXPECT_EQ(rec->events(), (Journal{"W:5000", "W:600000"}));

@@ -36,7 +36,7 @@ TEST(Utils, BytesOfHexText) {
     EXPECT_EQ(Utils::BYTE2ASCIIHEX(3), '3');
 }
 
-TEST(Utils, DelayGoesThroughTheSleeper) {
+TEST(Utils, DelayGoesThroughTheProgramsClock) {
     auto rec = std::make_shared<test::Recorder>();
     test::ScopedFakeSleeper s(rec);
     Utils::DelayT(5000);

@@ -2,10 +2,11 @@
 // The code under test owns the SerialPort that makePort() hands out; the test
 // holds the MemoryLine and plays the far end with the same calls as PtyPeer
 // (send, receive, receiveCommand, drain), or has every write answered at
-// once through answerWith.
+// once through answerWith; hangUp and replug pull and put back the cable.
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -40,6 +41,17 @@ public:
     void answerWith(Answer answer) {
         std::lock_guard g(state_->lock);
         state_->answer = std::move(answer);
+    }
+
+    // Pulls the cable: writes and counts of waiting bytes fail with EIO (as
+    // on a hung-up terminal) and the port does not open again until replug().
+    void hangUp() {
+        std::lock_guard g(state_->lock);
+        state_->hungUp = true;
+    }
+    void replug() {
+        std::lock_guard g(state_->lock);
+        state_->hungUp = false;
     }
 
     // Puts bytes on the line towards the port.
@@ -83,6 +95,7 @@ private:
         std::deque<char> toFar;           // written by the port, not yet received
         std::deque<char> toPort;          // sent to the port, not yet read
         Answer answer;
+        bool hungUp = false;
     };
 
     std::string takeLocked(std::size_t n) {
@@ -100,10 +113,14 @@ private:
         void setConfig(const SerialConfig& cfg) override { config_ = cfg; }
         SerialConfig getConfig() const override { return config_; }
         void configure(const SerialConfig& cfg) override { config_ = cfg; }
-        void open() override { open_ = true; }
+        void open() override {
+            std::lock_guard g(s_->lock);
+            if (s_->hungUp) throw SerialIOException("Unable to open port");
+            open_ = true;
+        }
         void close() override { open_ = false; }
         bool isOpen() const override { return open_; }
-        int lastError() const override { return 0; }
+        int lastError() const override { return lastError_; }
 
         void putByte(std::uint8_t b) override { write(std::string(1, static_cast<char>(b))); }
         void putString(const std::string& text) override { write(text); }
@@ -142,6 +159,10 @@ private:
         int rxReadyCount() override {
             requireOpen();
             std::lock_guard g(s_->lock);
+            if (s_->hungUp) {
+                lastError_ = EIO;
+                throw SerialIOException("Input/output error");
+            }
             return static_cast<int>(s_->toPort.size());
         }
         int txBufCount() override { return 0; }
@@ -177,6 +198,10 @@ private:
             requireOpen();
             {
                 std::lock_guard g(s_->lock);
+                if (s_->hungUp) {
+                    lastError_ = EIO;
+                    throw SerialIOException("Input/output error");
+                }
                 s_->toFar.insert(s_->toFar.end(), bytes.begin(), bytes.end());
                 if (s_->answer) {
                     const std::string reply = s_->answer(bytes);
@@ -189,6 +214,7 @@ private:
         std::shared_ptr<State> s_;
         SerialConfig config_;
         bool open_ = true;
+        int lastError_ = 0;
         int timeoutRx_ = 0;
         int timeoutTx_ = 0;
         std::string name_ = "Serial Port";

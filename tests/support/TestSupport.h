@@ -1,9 +1,11 @@
-// Test doubles shared by the test suites: fake sleepers, a console capture,
+// Test doubles shared by the test suites: test clocks for the program's
+// delays, a console capture,
 // a temporary directory, a recording player link, a recording main-window
 // display and one that keeps only its field texts.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +23,10 @@
 #include "player/Display.h"
 #include "player/PlayerLink.h"
 #include "player/Seams.h"
+#include "startup/Clock.h"
 #include "startup/Utils.h"
+#include "startup/Worker.h"
+#include "support/Files.h"
 
 namespace morvia::test {
 
@@ -58,22 +63,52 @@ private:
     Journal events_;
 };
 
+// A program clock for tests (Utils::setClock): every delay is handed to
+// delayed() and returns at once. Its time is the real time, so timers that
+// the code reads (the status hold, a client's stall) behave as they do
+// without it.
+class DelayClock : public Clock {
+public:
+    time_point now() const override { return Clock::steady()->now(); }
+    bool sleep(Worker& worker, duration d) override {
+        take(d);
+        return !(worker.onThread() && worker.stopRequested());
+    }
+    bool delay(duration d, const Wait& wait) override {
+        take(d);
+        return wait(duration::zero());  // a cut asked for meanwhile still counts
+    }
+
+protected:
+    virtual void delayed(int ms) = 0;
+
+private:
+    void take(duration d) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+        if (ms > 0) delayed(static_cast<int>(ms));
+    }
+};
+
 // Records every DelayT as "W:<ms>" and returns at once.
-class FakeSleeper : public Sleeper {
+class FakeSleeper : public DelayClock {
 public:
     explicit FakeSleeper(std::shared_ptr<Recorder> r) : rec_(std::move(r)) {}
-    void sleep(int ms) override { rec_->add("W:" + std::to_string(ms)); }
+
+protected:
+    void delayed(int ms) override { rec_->add("W:" + std::to_string(ms)); }
 
 private:
     std::shared_ptr<Recorder> rec_;
 };
 
 // Calls `action` at the first wait of `ms` milliseconds, recording every wait.
-class TriggerSleeper : public Sleeper {
+class TriggerSleeper : public DelayClock {
 public:
     TriggerSleeper(std::shared_ptr<Recorder> r, int ms, std::function<void()> action)
         : rec_(std::move(r)), ms_(ms), action_(std::move(action)) {}
-    void sleep(int ms) override {
+
+protected:
+    void delayed(int ms) override {
         rec_->add("W:" + std::to_string(ms));
         if (ms == ms_ && action_) std::exchange(action_, nullptr)();
     }
@@ -84,13 +119,13 @@ private:
     std::function<void()> action_;
 };
 
-// Installs a fake sleeper for the lifetime of the object.
+// Installs a fake sleeper as the program's clock for the lifetime of the object.
 class ScopedFakeSleeper {
 public:
     explicit ScopedFakeSleeper(std::shared_ptr<Recorder> r) {
-        Utils::setSleeper(std::make_shared<FakeSleeper>(std::move(r)));
+        Utils::setClock(std::make_shared<FakeSleeper>(std::move(r)));
     }
-    ~ScopedFakeSleeper() { Utils::setSleeper(nullptr); }
+    ~ScopedFakeSleeper() { Utils::setClock(nullptr); }
     ScopedFakeSleeper(const ScopedFakeSleeper&) = delete;
     ScopedFakeSleeper& operator=(const ScopedFakeSleeper&) = delete;
 };
@@ -153,12 +188,6 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-// The whole file; empty when it cannot be read.
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A window that keeps only its field texts (under a lock, as the real window
 // model does) and ignores every other call; a field never set reads as

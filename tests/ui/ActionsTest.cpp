@@ -335,7 +335,7 @@ class HeldInPass {
 public:
     explicit HeldInPass(std::shared_ptr<Recorder> rec) {
         // Shared with the sleeper, which may outlive this object.
-        Utils::setSleeper(std::make_shared<TriggerSleeper>(rec, 10500, [s = state_] {
+        Utils::setClock(std::make_shared<TriggerSleeper>(rec, 10500, [s = state_] {
             s->playing.set_value();
             s->acted.wait();
         }));
@@ -372,7 +372,7 @@ TEST_F(Actions, StopEndsARunningRepeatAfterItsPassAndALaterRepeatRunsWhole) {
     ASSERT_GE(q.size(), 2u);
     EXPECT_EQ(Journal(q.end() - 2, q.end()), (Journal{"ST\r", "PA\r"})) << "the pass ends, then the Stop's own command";
 
-    Utils::setSleeper(std::make_shared<FakeSleeper>(rec));
+    Utils::setClock(std::make_shared<FakeSleeper>(rec));
     rec->clear();
     press("Repeat");
     q = queued();
