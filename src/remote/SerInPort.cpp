@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <span>
+#include <system_error>
 
 #include "player/LocalVCR.h"
 #include "serial/SerInputStream.h"
@@ -15,16 +16,20 @@ namespace morvia {
 
 SerInPort::SerInPort(const std::string& port) : SerInPort(port, Quenta::getmcs()) {}
 
-SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(port) {
-    serCfg.setDataBits(SerialConfig::LN_8BITS);
-    serCfg.setStopBits(SerialConfig::ST_1BITS);
-    serCfg.setBitRate(SerialConfig::BR_2400);
-    serCfg.setParity(SerialConfig::PY_NONE);
-    serCfg.setHandshake(SerialConfig::HS_NONE);
-    serCfg.setHardFlow(false);
-    serCfg.setTxLen(txBuf);
-    serCfg.setRxLen(rxBuf);
+SerialConfig SerInPort::editConfig(const std::string& port) {
+    SerialConfig cfg(port);
+    cfg.setDataBits(SerialConfig::LN_8BITS);
+    cfg.setStopBits(SerialConfig::ST_1BITS);
+    cfg.setBitRate(SerialConfig::BR_2400);
+    cfg.setParity(SerialConfig::PY_NONE);
+    cfg.setHandshake(SerialConfig::HS_NONE);
+    cfg.setHardFlow(false);
+    cfg.setTxLen(txBuf);
+    cfg.setRxLen(rxBuf);
+    return cfg;
+}
 
+SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(editConfig(port)) {
     try {
         serialPort2 = std::make_unique<SerialPortLocal>(serCfg);
         NoCOM.store(0);
@@ -32,6 +37,15 @@ SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(port)
         Utils::OutLine(e.what());
         return;
     }
+    attachLine();
+}
+
+SerInPort::SerInPort(std::unique_ptr<SerialPort> port, const std::string& portName, bool mcs)
+    : MCS(mcs), serCfg(editConfig(portName)), serialPort2(std::move(port)) {
+    if (serialPort2) attachLine();
+}
+
+void SerInPort::attachLine() {
     try {
         serialPort2->setDTR(true);
     } catch (const SerialIOException&) {
@@ -50,6 +64,15 @@ SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(port)
         Utils::OutLine("Unable to make InputStream");
         NoCOM.store(1);
     }
+}
+
+void SerInPort::lineFailedLocked(const std::string& what, const SerialIOException& e) {
+    if (failing_) return;
+    failing_ = true;
+    const int err = serialPort2 ? serialPort2->lastError() : 0;
+    Utils::OutLine(what);
+    Utils::OutLine("Serial Port " + serCfg.getPortName() + ": " +
+                   (err > 0 ? std::generic_category().message(err) : std::string(e.what())));
 }
 
 SerInPort::~SerInPort() {
@@ -126,8 +149,10 @@ void SerInPort::readpart1() {
                     serin.fill(0);
                 }
             }
-        } catch (const SerialIOException&) {
+            failing_ = false;
+        } catch (const SerialIOException& e) {
             SerError.store(2);
+            lineFailedLocked("Unable to read from Serial Port", e);
         }
         msg = serin;
     }
@@ -178,9 +203,10 @@ bool SerInPort::SendSer(const std::uint8_t* bytes, std::size_t len) {
     try {
         if (!SerialOutStream2) throw SerialIOException("Port not open");
         SerialOutStream2->write(std::span<const std::uint8_t>(bytes, len));
+        failing_ = false;
         return true;
-    } catch (const SerialIOException&) {
-        Utils::OutLine("Unable to write to Serial Port");
+    } catch (const SerialIOException& e) {
+        lineFailedLocked("Unable to write to Serial Port", e);
         SerError.store(1);
         return false;
     }
@@ -208,8 +234,9 @@ SerInPort::Buffer SerInPort::ReadSer() {
                 // Each read fills the buffer from its start.
                 numBytes.store(SerialInStream2->read(std::span<std::uint8_t>(serin)));
             }
-        } catch (const SerialIOException&) {
+        } catch (const SerialIOException& e) {
             SerError.store(2);
+            lineFailedLocked("Unable to read from Serial Port", e);
         }
     }
     return serin;

@@ -12,9 +12,14 @@
 // consumed and ignored. Data bytes are read only once all of them wait; a
 // poll that finds fewer leaves them, and they start the next message.
 //
+// Failures: the first failed read or write of an outage prints the failure
+// and the operating system's reason ("Serial Port <name>: <reason>"), as the
+// player link does; later ones only set the error code, until a poll reads
+// the line again.
+//
 // Thread-safety: the port thread polls the line; every public operation may
-// be called from any thread. The receive buffer and the streams are used
-// under one lock.
+// be called from any thread. The receive buffer, the streams and the outage
+// state are used under one lock (lock_).
 #pragma once
 
 #include <array>
@@ -30,6 +35,7 @@
 
 namespace morvia {
 
+class SerialIOException;
 class SerialPort;
 class SerInputStream;
 class SerOutputStream;
@@ -45,6 +51,9 @@ public:
     // the message set on; the application's edit-controller switch by default.
     explicit SerInPort(const std::string& port);
     SerInPort(const std::string& port, bool mcs);
+    // On a port that is already open (a test's in-memory line); `portName`
+    // names the line in console lines. A null port is a port that did not open.
+    SerInPort(std::unique_ptr<SerialPort> port, const std::string& portName, bool mcs);
     // Stops and joins the port thread, then closes the port. Never throws.
     ~SerInPort() override;
     SerInPort(const SerInPort&) = delete;
@@ -97,6 +106,13 @@ public:
     static constexpr int rxBuf = 16384;
 
 private:
+    // The edit controller's line settings for the named port.
+    static SerialConfig editConfig(const std::string& port);
+    // Raises DTR on the open port and makes the two streams.
+    void attachLine();
+    // A failed read or write (caller holds lock_): the first of an outage
+    // prints `what` and the reason.
+    void lineFailedLocked(const std::string& what, const SerialIOException& e);
     // Reads exactly `len` bytes that are known to be waiting.
     void readExactly(std::uint8_t* into, std::size_t len);
     void parse(const Buffer& msg);
@@ -115,6 +131,7 @@ private:
 
     mutable std::mutex lock_;  // guards serin and the port's traffic
     Buffer serin{};
+    bool failing_ = false;  // an outage is under way (its lines printed)
     std::unique_ptr<SerialPort> serialPort2;
     std::unique_ptr<SerOutputStream> SerialOutStream2;
     std::unique_ptr<SerInputStream> SerialInStream2;

@@ -12,6 +12,7 @@
 #include "remote/RemoteFixture.h"
 #include "remote/SerInPort.h"
 #include "remote/Socket.h"
+#include "support/MemoryLine.h"
 
 using namespace morvia;
 using namespace morvia::test;
@@ -238,6 +239,36 @@ TEST_F(EditPort, RandomBytesForAWhile) {
     }));
     EXPECT_EQ(queued(), std::vector<std::string>{"PA\r"});
     port_->stopme();
+}
+
+// The port on an in-memory line: a message drives the controller; a line
+// that fails is reported once with the system's reason while polling goes
+// on, and it works again when it comes back.
+TEST(EditPortOpening, InjectedLineDrivesTheControllerAndReportsItsFailureOnce) {
+    auto rec = std::make_shared<Recorder>();
+    ConsoleCapture console;
+    RecordingLink link(rec);
+    RecordingDisplay display(rec);
+    LocalVCR vcr(&link, display, 2001);
+    MemoryLine line("edit-line");
+    SerInPort port(line.makePort(), line.name(), true);
+    ASSERT_TRUE(port.opened());
+    port.setlocalvcr(&vcr);
+    line.send(std::string("\x80\x45\x00", 3));
+    port.readpart1();
+    EXPECT_EQ(rec->only("Q:"), std::vector<std::string>{"PL\r"});
+
+    line.hangUp();
+    for (int i = 0; i < 3; ++i) port.readpart1();
+    EXPECT_EQ(port.getSerError(), 2);
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{"Unable to read from Serial Port",
+                                                         "Serial Port edit-line: Input/output error"}));
+
+    line.replug();
+    line.send(std::string("\x80\x44\x00", 3));
+    port.readpart1();
+    EXPECT_EQ(rec->only("Q:"), (std::vector<std::string>{"PL\r", "ST\r"}));
+    EXPECT_EQ(console.lines().size(), 2u);
 }
 
 TEST(EditPortOpening, UnavailablePortPollsHarmlessly) {
