@@ -12,6 +12,7 @@
 
 #include "dvdsim/PtyClient.h"
 #include "dvdsim/Simulator.h"
+#include "support/Eventually.h"
 
 namespace dvdsim {
 namespace {
@@ -21,14 +22,7 @@ using test::PtyClient;
 
 double msBetween(Time a, Time b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
-bool waitUntil(const std::function<bool()>& done, milliseconds timeout = milliseconds(5000)) {
-    const auto end = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return true;
-}
+using morvia::test::eventually;
 
 Options fast() {
     Options o;
@@ -104,7 +98,7 @@ TEST(DvdsimSimulator, FrameSearchAndStopMarkerLandOnTheFrame) {
 
     EXPECT_EQ(l.client->ask("FR0001700SMPL"), "R\r");
     EXPECT_EQ(l.sim.stopMarker(), 1700);
-    ASSERT_TRUE(waitUntil([&] { return l.sim.mode() == Mode::Still; }));
+    ASSERT_TRUE(eventually([&] { return l.sim.mode() == Mode::Still; }));
     EXPECT_EQ(l.client->ask("?F"), "0001700\r");
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(l.client->ask("?F"), "0001700\r");
@@ -203,7 +197,7 @@ TEST(DvdsimSimulator, LogRecordsCommandsRepliesAndTimes) {
     EXPECT_LE(before, cmds[0].at);
     EXPECT_LE(cmds[0].at, cmds[1].at);
     EXPECT_LE(cmds[1].at, after);
-    ASSERT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(eventually([&] {
         std::lock_guard g(mu);
         return seen.size() == 4;
     }));
@@ -310,19 +304,15 @@ TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
     l.spinUp();
     const std::string before = l.sim.slavePath();
     l.sim.hangUp();
-    const auto gone = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
-    while (!l.sim.hungUp() && std::chrono::steady_clock::now() < gone) std::this_thread::sleep_for(milliseconds(1));
-    ASSERT_TRUE(l.sim.hungUp());
+    ASSERT_TRUE(eventually([&] { return l.sim.hungUp(); }, milliseconds(900)));
     // The link goes with the line, a moment after it (a slow build widens
     // the moment); the replug is two seconds away.
     struct stat st {};
-    while (::lstat(o.linkPath.c_str(), &st) == 0 && std::chrono::steady_clock::now() < gone + milliseconds(900))
-        std::this_thread::sleep_for(milliseconds(1));
+    eventually([&] { return ::lstat(o.linkPath.c_str(), &st) != 0; }, milliseconds(900));
     EXPECT_NE(::lstat(o.linkPath.c_str(), &st), 0) << "the link goes with the line";
     EXPECT_TRUE(l.client->read(milliseconds(3000)).hangup);
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (l.sim.hungUp() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
+    eventually([&] { return !l.sim.hungUp(); }, std::chrono::seconds(5));
     ASSERT_FALSE(l.sim.hungUp());
     EXPECT_EQ(l.sim.replugs(), 1);
     EXPECT_NE(l.sim.slavePath(), before);
@@ -334,9 +324,7 @@ TEST(DvdsimSimulator, ReplugOpensAFreshLineBehindTheLinkAndKeepsThePlayer) {
         EXPECT_EQ(again.ask("?P"), "P06\r") << "the player kept its state over the replug";
     }
     l.sim.hangUp();  // every hang-up is followed by a replug
-    const auto second = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (l.sim.replugs() < 2 && std::chrono::steady_clock::now() < second)
-        std::this_thread::sleep_for(milliseconds(10));
+    eventually([&] { return l.sim.replugs() >= 2; }, std::chrono::seconds(5));
     EXPECT_EQ(l.sim.replugs(), 2);
     l.sim.stop();
     EXPECT_NE(::lstat(o.linkPath.c_str(), &st), 0);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/Files.h"
 
 #if !defined(MORVIA_BIN) || !defined(DVDSIM_BIN)
 #error "the end-to-end tests need the morvia and dvdsim programs (MORVIA_BIN, DVDSIM_BIN)"
@@ -33,33 +34,14 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
+using morvia::test::eventually;
+using morvia::test::readFile;
+using morvia::test::splitLines;
+using morvia::test::waitForText;
 
 // A child process with its standard output in a file (and its errors in
 // the same name + ".err").
 using Child = morvia::test::ChildProcess;
-
-// Polls until the file holds `text` (true) or the time is up (false).
-bool waitForText(const fs::path& p, const std::string& text, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (readFile(p).find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 
 // One command the simulator received: its time in ms and its text with the
 // carriage return written as "\r".
@@ -70,7 +52,7 @@ struct Received {
 
 std::vector<Received> commands(const fs::path& log) {
     std::vector<Received> out;
-    for (const auto& l : lines(readFile(log))) {
+    for (const auto& l : splitLines(readFile(log))) {
         std::istringstream in(l);
         double ms = 0;
         std::string kind, text;
@@ -151,7 +133,7 @@ protected:
         args.insert(args.end(), options.begin(), options.end());
         sim = std::make_unique<Child>(args, dir, dir / "sim.out");
         ASSERT_TRUE(waitForText(dir / "sim.out", "\n", std::chrono::seconds(10))) << "dvdsim printed no terminal";
-        port = lines(readFile(dir / "sim.out")).at(0);
+        port = splitLines(readFile(dir / "sim.out")).at(0);
         if (!portName.empty()) port = portName;
         std::ofstream(dir / "Settings.txt")
             << "Verbose=NO\nUserNote=EndToEnd\nDVDCOMPort=" << port
@@ -162,7 +144,7 @@ protected:
         e.insert(e.end(), env.begin(), env.end());
         return std::make_unique<Child>(std::vector<std::string>{MORVIA_BIN}, dir, dir / "console.txt", e);
     }
-    std::vector<std::string> console() const { return lines(readFile(dir / "console.txt")); }
+    std::vector<std::string> console() const { return splitLines(readFile(dir / "console.txt")); }
     // Starts the program with this Script.txt; it presses "Script" once
     // start-up is complete and leaves the window open. False when the script
     // never started.
@@ -220,8 +202,8 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
     EXPECT_LE(checks, 5);
 
     // The window was shown at its size once start-up was complete.
-    for (int i = 0; i < 100 && pngSize(dir / "window.png").first == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    eventually([&] { return pngSize(dir / "window.png").first != 0; }, std::chrono::seconds(10),
+               morvia::test::kFilePace);
     EXPECT_EQ(pngSize(dir / "window.png"), std::make_pair(320, 263));
 
     // The control server and the edit-controller port are switched off: no

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "serial/PtyPeer.h"
+#include "support/Files.h"
 
 namespace {
 
@@ -27,13 +28,7 @@ struct ProcessRun {
     double seconds = 0;
 };
 
-std::vector<std::string> splitLines(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    std::string l;
-    while (std::getline(in, l)) lines.push_back(l);
-    return lines;
-}
+using morvia::test::splitLines;
 
 class StartupProcess : public ::testing::Test {
 protected:

@@ -25,25 +25,11 @@ namespace {
 
 #if defined(MORVIA_BIN) && defined(DVDSIM_BIN)
 
-std::vector<std::string> fileLines(const std::string& path) {
-    std::vector<std::string> out;
-    std::istringstream in(readFile(path));
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
+using test::fileLines;
+using test::waitForLine;
 
 // A program run in `dir` with its output in `out` (errors in out + ".err").
 using Program = morvia::test::ChildProcess;
-
-bool waitForLine(const std::string& path, const std::string& prefix, std::chrono::seconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        for (const auto& l : fileLines(path))
-            if (l.rfind(prefix, 0) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 
 TEST(UnitOffProcess, AsksWithoutSpinningThenGivesUpWithStatusZero) {
     TempDir dir("unitoff");
@@ -63,7 +49,7 @@ TEST(UnitOffProcess, AsksWithoutSpinningThenGivesUpWithStatusZero) {
     ASSERT_TRUE(waitForLine(dir.file("console.txt"), "Checking DVD Status 1", std::chrono::seconds(60)))
         << readFile(dir.file("console.txt"));
     const double c0 = app.cpuSeconds();
-    const auto t0 = Clock::now();
+    const auto t0 = RealTime::now();
     std::this_thread::sleep_for(std::chrono::seconds(6));
     const double share = (app.cpuSeconds() - c0) / secondsSince(t0);
     std::printf("[ cpu      ] morvia while the unit is off: %.2f %% of a core\n", share * 100);
