@@ -244,19 +244,16 @@ TEST_F(EditPort, RandomBytesForAWhile) {
 // The port on an in-memory line: a message drives the controller; a line
 // that fails is reported once with the system's reason while polling goes
 // on, and it works again when it comes back.
-TEST(EditPortOpening, InjectedLineDrivesTheControllerAndReportsItsFailureOnce) {
-    auto rec = std::make_shared<Recorder>();
-    ConsoleCapture console;
-    RecordingLink link(rec);
-    RecordingDisplay display(rec);
-    LocalVCR vcr(&link, display, 2001);
+class EditPortOpening : public RemoteFixture {};
+
+TEST_F(EditPortOpening, InjectedLineDrivesTheControllerAndReportsItsFailureOnce) {
     MemoryLine line("edit-line");
     SerInPort port(line.makePort(), line.name(), true);
     ASSERT_TRUE(port.opened());
     port.setlocalvcr(&vcr);
     line.send(std::string("\x80\x45\x00", 3));
     port.readpart1();
-    EXPECT_EQ(rec->only("Q:"), std::vector<std::string>{"PL\r"});
+    EXPECT_EQ(queued(), std::vector<std::string>{"PL\r"});
 
     line.hangUp();
     for (int i = 0; i < 3; ++i) port.readpart1();
@@ -267,16 +264,11 @@ TEST(EditPortOpening, InjectedLineDrivesTheControllerAndReportsItsFailureOnce) {
     line.replug();
     line.send(std::string("\x80\x44\x00", 3));
     port.readpart1();
-    EXPECT_EQ(rec->only("Q:"), (std::vector<std::string>{"PL\r", "ST\r"}));
+    EXPECT_EQ(queued(), (std::vector<std::string>{"PL\r", "ST\r"}));
     EXPECT_EQ(console.lines().size(), 2u);
 }
 
-TEST(EditPortOpening, UnavailablePortPollsHarmlessly) {
-    auto rec = std::make_shared<Recorder>();
-    ConsoleCapture console;
-    RecordingLink link(rec);
-    RecordingDisplay display(rec);
-    LocalVCR vcr(&link, display, 2001);
+TEST_F(EditPortOpening, UnavailablePortPollsHarmlessly) {
     auto port = makeSerInPort("/dev/morvia-no-such-port");
     EXPECT_FALSE(port->opened());
     ASSERT_FALSE(console.lines().empty()) << "the failure's text is printed";
