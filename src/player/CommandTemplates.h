@@ -52,7 +52,7 @@ public:
 private:
     template <class Self>
     static auto& slotOf(Self& self, Id id);  // lock_ held
-    void send(const std::string& command);  // lock_ held; the link's own lock nests inside
+    void send(const std::string& command);   // lock_ held; the link's own lock nests inside
 
     PlayerLink* const link_;
     mutable std::mutex lock_;  // guards every template below

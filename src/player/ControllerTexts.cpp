@@ -2,64 +2,29 @@
 
 namespace morvia {
 
-std::string ControllerTexts::timecode() const {
+template <class T>
+T ControllerTexts::read(const T& field) const {
     std::lock_guard g(lock_);
-    return TCString;
+    return field;
 }
 
-void ControllerTexts::setTimecode(const std::string& tc) {
+template <class T>
+void ControllerTexts::write(T& field, const T& value) {
     std::lock_guard g(lock_);
-    TCString = tc;
+    field = value;
 }
 
-std::optional<std::string> ControllerTexts::status() const {
-    std::lock_guard g(lock_);
-    return StatusString;
-}
-
-void ControllerTexts::setStatus(const std::string& text) {
-    std::lock_guard g(lock_);
-    StatusString = text;
-}
-
-std::string ControllerTexts::cue() const {
-    std::lock_guard g(lock_);
-    return CueString;
-}
-
-void ControllerTexts::setCue(const std::string& s) {
-    std::lock_guard g(lock_);
-    CueString = s;
-}
-
-std::string ControllerTexts::end() const {
-    std::lock_guard g(lock_);
-    return EndString;
-}
-
-void ControllerTexts::setEnd(const std::string& s) {
-    std::lock_guard g(lock_);
-    EndString = s;
-}
-
-std::string ControllerTexts::offset() const {
-    std::lock_guard g(lock_);
-    return OSString;
-}
-
-void ControllerTexts::setOffset(const std::string& s) {
-    std::lock_guard g(lock_);
-    OSString = s;
-}
-
-ControllerTexts::Reply ControllerTexts::lastReply() const {
-    std::lock_guard g(lock_);
-    return serIn;
-}
-
-void ControllerTexts::setLastReply(const Reply& reply) {
-    std::lock_guard g(lock_);
-    serIn = reply;
-}
+std::string ControllerTexts::timecode() const { return read(TCString); }
+void ControllerTexts::setTimecode(const std::string& tc) { write(TCString, tc); }
+std::optional<std::string> ControllerTexts::status() const { return read(StatusString); }
+void ControllerTexts::setStatus(const std::string& text) { write(StatusString, std::optional<std::string>(text)); }
+std::string ControllerTexts::cue() const { return read(CueString); }
+void ControllerTexts::setCue(const std::string& s) { write(CueString, s); }
+std::string ControllerTexts::end() const { return read(EndString); }
+void ControllerTexts::setEnd(const std::string& s) { write(EndString, s); }
+std::string ControllerTexts::offset() const { return read(OSString); }
+void ControllerTexts::setOffset(const std::string& s) { write(OSString, s); }
+ControllerTexts::Reply ControllerTexts::lastReply() const { return read(serIn); }
+void ControllerTexts::setLastReply(const Reply& reply) { write(serIn, reply); }
 
 }  // namespace morvia

@@ -34,6 +34,12 @@ public:
     void setLastReply(const Reply& reply);
 
 private:
+    // A copy of `field` / a new value for it, under the lock.
+    template <class T>
+    T read(const T& field) const;
+    template <class T>
+    void write(T& field, const T& value);
+
     mutable std::mutex lock_;  // guards every field below
     std::string TCString = "00:00:00:01";
     std::optional<std::string> StatusString;
