@@ -2,10 +2,12 @@
 // network client, edit controller) drives the DVD-V7400 through it.
 //
 // Thread-safety: every public operation may be called from any thread. Numbers
-// and flags shared between threads are atomic; strings sit behind a lock; a
-// command template is patched and queued as one step under one lock, so two
-// callers never queue each other's digits. Operations that wait (cue, review,
-// title change, start-up) block only their calling thread.
+// and flags shared between threads are atomic; the rest of the state lives in
+// owners that each guard their own data with their own lock (the command
+// templates, the texts, the polling thread, the seams), so the controller's
+// own members take no lock. A command template is patched and queued as one
+// step, so two callers never queue each other's digits. Operations that wait
+// (cue, review, title change, start-up) block only their calling thread.
 #pragma once
 
 #include <array>
@@ -13,12 +15,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
+#include "player/CommandTemplates.h"
+#include "player/ControllerSeams.h"
+#include "player/ControllerTexts.h"
 #include "player/Display.h"
 #include "player/PlayerLink.h"
+#include "player/Polling.h"
 #include "player/Seams.h"
 #include "player/Timecode.h"
 #include "startup/Quenta.h"
@@ -61,7 +66,7 @@ public:
     static constexpr const char* bsgetinfo = "?A\r";
     static constexpr const char* bsstopscan = "NS\r";
     // Templates (bsvariable, bsgochapter, bsautostart, bscueinfr, bscueoutfr,
-    // bsplaytofr, bsstopmkfr) are per-controller state, patched under a lock.
+    // bsplaytofr, bsstopmkfr) are per-controller state in templates().
 
     // Hooks that construction needs from subsystems above the player.
     struct StartHooks {
@@ -206,9 +211,8 @@ public:
     int getduration() const { return duration.load(); }
     bool getinok() const { return inok.load(); }
     bool getoutok() const { return outok.load(); }
-    // Copy of a command template: "bsvariable", "bsgochapter", "bsautostart",
-    // "bscueinfr", "bscueoutfr", "bsplaytofr", "bsstopmkfr"; "" for others.
-    std::string gettemplate(const std::string& name) const;
+    // The command templates (a copy of one: templates().get(id)).
+    const CommandTemplates& templates() const { return templates_; }
 
     // --- construction and shutdown ---
     // Shows an operator message; the periodic status refresh leaves it in
@@ -228,7 +232,10 @@ public:
     std::shared_ptr<LoggerSeam> getloggergui() const;
     void setconnectthread(std::shared_ptr<ClientSeam> client);
     std::shared_ptr<ClientSeam> getconnectthread() const;
-    TCThread* gettcthread() const { return tcptr.load(); }
+    TCThread* gettcthread() const { return polling_.thread(); }
+    // Stops the polling thread and waits for it to end (a tick of its own
+    // only asks it to end); polling never starts again.
+    void stopPolling();
     EditPortSeam* getsip() const { return sipptr.load(); }
     Display& gui() const { return gui_; }
     PlayerLink* getlink() const { return sop; }
@@ -263,13 +270,7 @@ private:
     void setdirectinImpl();
     void setdirectoutImpl();
     bool reviewImpl();  // true when the segment was played
-    // Patches bytes 2..8 of a frame template with `digits` and queues it
-    // `times` times in a row, as one step under the template lock.
-    void queueFrame(std::string& tmpl, const std::array<int, 7>& digits, int times = 1);
-    void queueLocked(const std::string& command);  // CommandB0 with templateLock held
-    void autostartQueueLocked();                   // autostart's commands, templateLock held
     void autostartFields();
-    void stopPolling();
     void reportLine(const std::string& value, const std::string& label);
     bool statusHeld() const;
 
@@ -300,35 +301,13 @@ private:
     StopSignal stopRequest_;              // the operator's stop request
     std::atomic<int> droppedAtClose_{0};  // commands dropped by closeRequested
 
-    mutable std::mutex textLock;  // guards the strings below
-    std::string TCString = "00:00:00:01";
-    std::string StatusString;  // empty until the first status update
-    bool haveStatusString = false;
-    std::string CueString = "00:00:00:01";
-    std::string EndString = "00:00:00:20";
-    std::string OSString = SettingDefaults::OSString;
-    std::array<std::uint8_t, 16> serIn{};
-
-    mutable std::mutex templateLock;  // guards the command templates
-    std::string bsvariable = "00SPMF\r";
-    std::string bsgochapter = "CH01SEPL\r";
-    std::string bsautostart = "TI01SEPL\r";
-    std::string bscueinfr = "FR0000000SE\r";
-    std::string bscueoutfr = "FR0000000SE\r";
-    std::string bsplaytofr = "FR0000000SMPL\r";
-    std::string bsstopmkfr = "FR0000000SM\r";
-    int curtitlehi = 0, curtitlelo = 1;      // digits last written into bsautostart
-    int curchapterhi = 0, curchapterlo = 1;  // digits last written into bsgochapter
-
-    mutable std::mutex tcLock;  // serialises creating / stopping the polling thread
-    std::unique_ptr<TCThread> tcthread;
-    std::atomic<TCThread*> tcptr{nullptr};
-    mutable std::mutex seamLock;  // guards hooks_, loggergui, connectthread
-    StartHooks hooks_;
-    std::shared_ptr<LoggerSeam> loggergui;
-    std::shared_ptr<ClientSeam> connectthread;
+    CommandTemplates templates_{sop};
+    ControllerTexts texts_{SettingDefaults::OSString};
+    ControllerSeams seams_;
     std::unique_ptr<EditPortSeam> sip;  // written only during startup()
     std::atomic<EditPortSeam*> sipptr{nullptr};
+    // Last: the polling thread ends before anything it uses goes.
+    Polling polling_;
 };
 
 }  // namespace morvia

@@ -26,18 +26,9 @@ bool LocalVCR::guarded(F&& op) {
     return false;
 }
 
-void LocalVCR::queueFrame(std::string& tmpl, const std::array<int, 7>& digits, int times) {
-    std::lock_guard g(templateLock);
-    timecode::PatchFrameDigits(tmpl, digits);
-    for (int i = 0; i < times; ++i) queueLocked(tmpl);
-}
-
 int LocalVCR::buildCueIn(std::array<int, 7>& digits) {
     const int n = MakeFRString(gui_.gettext(Field::cuefield), digits);
-    {
-        std::lock_guard g(templateLock);
-        timecode::PatchFrameDigits(bscueinfr, digits);
-    }
+    templates_.setCueIn(digits);
     cuefrs.store(n);
     return n;
 }
@@ -45,12 +36,7 @@ int LocalVCR::buildCueIn(std::array<int, 7>& digits) {
 LocalVCR::OutPoint LocalVCR::buildOut(const std::string& text) {
     OutPoint p;
     p.frames = MakeFRString(text, p.digits);
-    {
-        std::lock_guard g(templateLock);
-        timecode::PatchFrameDigits(bscueoutfr, p.digits);
-        timecode::PatchFrameDigits(bsplaytofr, p.digits);
-        for (std::size_t i = 2; i <= 8; ++i) bsstopmkfr[i] = bsplaytofr[i];
-    }
+    templates_.setOut(p.digits);
     reviewfrs.store(p.frames);
     return p;
 }
@@ -126,7 +112,7 @@ int LocalVCR::cueInImpl() {
     CommandB0(bsstopscan);
     pause();
     DelayT(1500);
-    queueFrame(bscueinfr, digits, kCueSearches);
+    templates_.queueFrame(CommandTemplates::Id::cueinfr, digits, kCueSearches);
     DelayT(1000);
     ShowStat("Cued");
     return n;
@@ -143,7 +129,7 @@ void LocalVCR::cueout() {
         CommandB0(bsstopscan);
         pause();
         DelayT(1500);
-        queueFrame(bscueoutfr, out.digits, kCueSearches);
+        templates_.queueFrame(CommandTemplates::Id::cueoutfr, out.digits, kCueSearches);
         DelayT(1000);
         ShowStat("Cued");
     });
@@ -171,13 +157,13 @@ bool LocalVCR::reviewImpl() {
     const int playtime = d * kMsPerFrame;  // at most 9,999,999 x 35: fits
     if (getTCString() != getCueString()) cueInImpl();
     DelayT(1000);
-    queueFrame(bsstopmkfr, out.digits);
+    templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
     DelayT(200);
-    queueFrame(bsstopmkfr, out.digits);
+    templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
     DelayT(200);
-    queueFrame(bsplaytofr, out.digits);
+    templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
     DelayT(200);
-    queueFrame(bsplaytofr, out.digits);
+    templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
     DelayT(200);
     play();
     DelayT(playtime);
@@ -208,24 +194,12 @@ void LocalVCR::repeat(unsigned since) {
 
 void LocalVCR::setstoprepeat() { stoprepeat.fetch_add(1); }
 
-std::string LocalVCR::getCueString() const {
-    std::lock_guard g(textLock);
-    return CueString;
-}
+std::string LocalVCR::getCueString() const { return texts_.cue(); }
 
-void LocalVCR::setCueString(const std::string& s) {
-    std::lock_guard g(textLock);
-    CueString = s;
-}
+void LocalVCR::setCueString(const std::string& s) { texts_.setCue(s); }
 
-std::string LocalVCR::getEndString() const {
-    std::lock_guard g(textLock);
-    return EndString;
-}
+std::string LocalVCR::getEndString() const { return texts_.end(); }
 
-void LocalVCR::setEndString(const std::string& s) {
-    std::lock_guard g(textLock);
-    EndString = s;
-}
+void LocalVCR::setEndString(const std::string& s) { texts_.setEnd(s); }
 
 }  // namespace morvia

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "player/LocalVCR.h"
-#include "player/TCThread.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -29,8 +28,9 @@ LocalVCR::LocalVCR(PlayerLink* link, Display& gui, int port) : sop(link), gui_(g
     useclipboard = Quenta::getuseclipboard();
     // The offset is taken quietly here so that a controller that never runs
     // start-up still converts timecodes; start-up reports a bad setting.
-    OSString = Quenta::getoffset();
-    offset.store(timecode::TCFrames(OSString).value_or(0));
+    const std::string offsetText = Quenta::getoffset();
+    texts_.setOffset(offsetText);
+    offset.store(timecode::TCFrames(offsetText).value_or(0));
 }
 
 LocalVCR::~LocalVCR() {
@@ -42,18 +42,9 @@ LocalVCR::~LocalVCR() {
     }
 }
 
-void LocalVCR::stopPolling() {
-    std::lock_guard g(tcLock);
-    if (tcthread) {
-        tcthread->stopme();
-        tcthread->join();
-    }
-}
+void LocalVCR::stopPolling() { polling_.stop(); }
 
-void LocalVCR::setStartHooks(const StartHooks& hooks) {
-    std::lock_guard g(seamLock);
-    hooks_ = hooks;
-}
+void LocalVCR::setStartHooks(const StartHooks& hooks) { seams_.setLoggerFactory(hooks.makeLogger); }
 
 void LocalVCR::startup(const StartHooks& hooks) {
     setStartHooks(hooks);
@@ -129,12 +120,7 @@ void LocalVCR::startup(const StartHooks& hooks) {
     ShowStat("Starting at Title " + titleText);
     Utils::OutLine("Starting at Title " + titleText);
     curtitle.store(title);
-    {
-        std::lock_guard g(templateLock);
-        curtitlelo = title % 10;
-        curtitlehi = (title - curtitlelo) / 10;
-        timecode::PatchTwoDigits(bsautostart, 2, title);
-    }
+    templates_.setTitle(title);
     curchapter.store(1);
 
     GetTC();
@@ -191,45 +177,18 @@ void LocalVCR::windowClosing() {
 }
 
 void LocalVCR::CommandBLogger() {
-    std::function<std::shared_ptr<LoggerSeam>()> make;
-    {
-        std::lock_guard g(seamLock);
-        if (loggergui) return;  // one logger window at a time
-        make = hooks_.makeLogger;
-    }
-    if (!make) return;
-    auto logger = make();  // outside the lock: the window may call back
-    if (!logger) return;
-    {
-        std::lock_guard g(seamLock);
-        loggergui = std::move(logger);
-    }
-    gui_.EnableLogger(false);
+    if (seams_.openLogger()) gui_.EnableLogger(false);
 }
 
 void LocalVCR::loggerClosing() {
     gui_.EnableLogger(true);
-    std::shared_ptr<LoggerSeam> old;
-    {
-        std::lock_guard g(seamLock);
-        old.swap(loggergui);
-    }
-    // `old` is released here, outside the lock.
+    seams_.closeLogger();
 }
 
-std::shared_ptr<LoggerSeam> LocalVCR::getloggergui() const {
-    std::lock_guard g(seamLock);
-    return loggergui;
-}
+std::shared_ptr<LoggerSeam> LocalVCR::getloggergui() const { return seams_.logger(); }
 
-void LocalVCR::setconnectthread(std::shared_ptr<ClientSeam> client) {
-    std::lock_guard g(seamLock);
-    connectthread = std::move(client);
-}
+void LocalVCR::setconnectthread(std::shared_ptr<ClientSeam> client) { seams_.setClient(std::move(client)); }
 
-std::shared_ptr<ClientSeam> LocalVCR::getconnectthread() const {
-    std::lock_guard g(seamLock);
-    return connectthread;
-}
+std::shared_ptr<ClientSeam> LocalVCR::getconnectthread() const { return seams_.client(); }
 
 }  // namespace morvia

@@ -2,7 +2,6 @@
 // query and the reports to the console and a network client.
 #include "player/LocalVCR.h"
 #include "player/StatusText.h"
-#include "player/TCThread.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -17,11 +16,7 @@ std::string LocalVCR::ExtractStatusString() {
 
 void LocalVCR::CommandStatus() {
     const std::string text = ExtractStatusString();
-    {
-        std::lock_guard g(textLock);
-        StatusString = text;
-        haveStatusString = true;
-    }
+    texts_.setStatus(text);
     // The highlights follow the player at once; the text waits while an
     // operator message is held.
     if (statusHeld()) return;
@@ -37,10 +32,7 @@ void LocalVCR::LinkSilence(bool silent) {
 void LocalVCR::status() { CommandStatus(); }
 
 std::string LocalVCR::getStatusString() const {
-    {
-        std::lock_guard g(textLock);
-        if (haveStatusString) return StatusString;
-    }
+    if (std::optional<std::string> text = texts_.status()) return *text;
     return DescribeStatus(Status.load()).text;
 }
 
@@ -79,18 +71,10 @@ void LocalVCR::prevchapter() {
 void LocalVCR::settitle() {
     const int t = curtitle.load();
     if (t < 1 || t > 99) return;  // two digits only: nothing half-formed is sent
-    {
-        // The digits and the commands that carry them go out as one step, so
-        // a concurrent title change cannot slip its digits in between.
-        std::lock_guard g(templateLock);
-        curtitlelo = t % 10;
-        curtitlehi = (t - curtitlelo) / 10;
-        timecode::PatchTwoDigits(bsautostart, 2, t);
-        if (TCThread* tc = tcptr.load()) tc->setpause();
-        queueLocked(bsclearcmd);
-        queueLocked(bsstopscan);
-        autostartQueueLocked();
-    }
+    polling_.pause();
+    // The digits and the commands that carry them go out as one step, so a
+    // concurrent title change cannot slip its digits in between.
+    templates_.queueTitle({bsclearcmd, bsstopscan, bsclearcmd, bsstopscan, bspause}, t);
     autostartFields();
     Status.store(status::kPause);
     getdata();
@@ -99,16 +83,8 @@ void LocalVCR::settitle() {
 void LocalVCR::setchapter() {
     const int c = curchapter.load();
     if (c < 1 || c > 99) return;
-    {
-        std::lock_guard g(templateLock);
-        curchapterlo = c % 10;
-        curchapterhi = (c - curchapterlo) / 10;
-        timecode::PatchTwoDigits(bsgochapter, 2, c);
-        if (TCThread* tc = tcptr.load()) tc->setpause();
-        queueLocked(bsclearcmd);
-        queueLocked(bsstopscan);
-        queueLocked(bsgochapter);
-    }
+    polling_.pause();
+    templates_.queueChapter({bsclearcmd, bsstopscan}, c);
     gui_.settcfield(std::to_string(c), Field::chapterfield);
     Status.store(status::kPause);
     getdata();
@@ -128,7 +104,7 @@ void LocalVCR::getdata() {
     CommandB0(bsstopscan);
     for (int i = 0; i < 4; ++i) stopvcr();
     for (int i = 0; i < 4; ++i) pause();
-    if (TCThread* tc = tcptr.load()) tc->setgo();
+    polling_.go();
     for (int i = 0; i < 4; ++i) pause();
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "player/LocalVCR.h"
-#include "player/TCThread.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -25,10 +24,7 @@ void LocalVCR::MakeOffset() {
     const std::optional<int> parsed = timecode::TCFrames(text);
     const bool valid = parsed.has_value();
     const int frames = parsed.value_or(0);
-    {
-        std::lock_guard g(textLock);
-        OSString = text;
-    }
+    texts_.setOffset(text);
     offset.store(frames);
     if (!valid) {
         ShowStat("TCOffset Not Valid");
@@ -42,22 +38,12 @@ void LocalVCR::setd() {
 
 void LocalVCR::GetTC() {
     if (!sop || !sop->hasSerialPort()) return;
-    std::lock_guard g(tcLock);
-    if (tcthread) return;
-    tcthread = std::make_unique<TCThread>(*this);
-    tcptr.store(tcthread.get());
-    tcthread->start();
+    polling_.start(*this);
 }
 
-std::string LocalVCR::getTCString() const {
-    std::lock_guard g(textLock);
-    return TCString;
-}
+std::string LocalVCR::getTCString() const { return texts_.timecode(); }
 
-std::string LocalVCR::getOSString() const {
-    std::lock_guard g(textLock);
-    return OSString;
-}
+std::string LocalVCR::getOSString() const { return texts_.offset(); }
 
 void LocalVCR::reportLine(const std::string& value, const std::string& label) {
     if (auto client = getconnectthread()) client->Send(value);
@@ -71,14 +57,10 @@ void LocalVCR::SerIn(const std::uint8_t* reply, int size) {
     if (reply != nullptr && size > 0) {
         std::copy_n(reply, std::min<std::size_t>(static_cast<std::size_t>(size), copy.size()), copy.begin());
     }
-    std::lock_guard g(textLock);
-    serIn = copy;
+    texts_.setLastReply(copy);
 }
 
-std::array<std::uint8_t, 16> LocalVCR::lastReply() const {
-    std::lock_guard g(textLock);
-    return serIn;
-}
+std::array<std::uint8_t, 16> LocalVCR::lastReply() const { return texts_.lastReply(); }
 
 void LocalVCR::DoTC(const std::uint8_t* reply, int size, int numBytes) {
     SerIn(reply, size);
@@ -95,10 +77,7 @@ void LocalVCR::DoTC(const std::uint8_t* reply, int size, int numBytes) {
     }
     frm += offset.load();
     const std::string text = timecode::FramesToTC(frm);
-    {
-        std::lock_guard g(textLock);
-        TCString = text;
-    }
+    texts_.setTimecode(text);
     gui_.ShowTC(text);
     if (useclipboard) gui_.setClipboard(text + "\n");
 }

@@ -8,8 +8,6 @@ void LocalVCR::CommandB0(const std::string& command) {
     if (sop) sop->queue(command);
 }
 
-void LocalVCR::queueLocked(const std::string& command) { CommandB0(command); }
-
 void LocalVCR::play() {
     CommandB0(bsplay);
     Status.store(status::kPlay);
@@ -99,11 +97,7 @@ void LocalVCR::shutfwd(int speed) {
     if (speed > 60) {
         forward();
     } else if (speed > 10) {
-        {
-            std::lock_guard g(templateLock);
-            timecode::PatchTwoDigits(bsvariable, 0, speed);
-            queueLocked(bsvariable);
-        }
+        templates_.queueSpeed(speed);
         Status.store(status::kPlay);
     } else {
         pause();
@@ -118,13 +112,6 @@ void LocalVCR::shutrev(int speed) {
     }
 }
 
-void LocalVCR::autostartQueueLocked() {
-    queueLocked(bsclearcmd);
-    queueLocked(bsstopscan);
-    pause();
-    queueLocked(bsautostart);
-}
-
 void LocalVCR::autostartFields() {
     gui_.settcfield(std::to_string(curchapter.load()), Field::chapterfield);
     gui_.settcfield(std::to_string(curtitle.load()), Field::titlefield);
@@ -132,10 +119,9 @@ void LocalVCR::autostartFields() {
 }
 
 void LocalVCR::autostart() {
-    {
-        std::lock_guard g(templateLock);
-        autostartQueueLocked();
-    }
+    // The pause goes out between the scan stop and the title command.
+    templates_.queueTitle({bsclearcmd, bsstopscan, bspause});
+    Status.store(status::kPause);
     autostartFields();
 }
 
@@ -145,17 +131,5 @@ std::string LocalVCR::CommandB4(const std::string& host) {
 }
 
 void LocalVCR::CommandB5() {}
-
-std::string LocalVCR::gettemplate(const std::string& name) const {
-    std::lock_guard g(templateLock);
-    if (name == "bsvariable") return bsvariable;
-    if (name == "bsgochapter") return bsgochapter;
-    if (name == "bsautostart") return bsautostart;
-    if (name == "bscueinfr") return bscueinfr;
-    if (name == "bscueoutfr") return bscueoutfr;
-    if (name == "bsplaytofr") return bsplaytofr;
-    if (name == "bsstopmkfr") return bsstopmkfr;
-    return std::string();
-}
 
 }  // namespace morvia

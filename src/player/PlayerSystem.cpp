@@ -2,7 +2,6 @@
 
 #include "player/LocalVCR.h"
 #include "player/SerOutPort.h"
-#include "player/TCThread.h"
 
 namespace morvia {
 
@@ -34,12 +33,7 @@ bool PlayerSystem::build(const std::string& portName, Display& display, int sock
 }
 
 void PlayerSystem::stop() {
-    if (vcr_) {
-        if (TCThread* t = vcr_->gettcthread()) {
-            t->stopme();
-            t->join();
-        }
-    }
+    if (vcr_) vcr_->stopPolling();
     port_.reset();  // joins the link thread: no more callbacks into the controller
     vcr_.reset();
 }

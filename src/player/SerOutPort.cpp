@@ -90,7 +90,7 @@ void SerOutPort::attachLine() {
 SerOutPort::~SerOutPort() { worker_.stop(); }
 
 void SerOutPort::start() {
-    if (bad || worker_.running() || worker_.stopRequested()) return;
+    if (bad) return;
     worker_.start([this](std::stop_token stop) { run(stop); });
 }
 

@@ -10,13 +10,11 @@ TCThread::TCThread(LocalVCR& vcr) : svcr(vcr) {}
 
 TCThread::~TCThread() {
     stopme();
-    std::lock_guard g(threadLock);
     worker.stop();
 }
 
 void TCThread::start() {
-    std::lock_guard g(threadLock);
-    if (worker.running() || worker.stopRequested() || !a.load()) return;
+    if (!a.load()) return;
     worker.start([this](std::stop_token stop) { run(stop); });
 }
 
@@ -32,7 +30,6 @@ void TCThread::join() {
         stopme();
         return;
     }
-    std::lock_guard g(threadLock);
     worker.stop();
 }
 

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <stop_token>
 
 #include "startup/Worker.h"
@@ -59,7 +58,6 @@ private:
     int n = 0;  // touched only by the thread itself
     std::atomic<long> tickCount{0};
 
-    std::mutex threadLock;  // start and join may come from different threads
     // Last member: the thread ends before anything it uses goes.
     Worker worker{"polling"};
 };

@@ -35,9 +35,6 @@ ClientSocket::ClientSocket(std::shared_ptr<ServerSocket> s, LocalVCR& vcr)
 ClientSocket::~ClientSocket() { stop(); }
 
 void ClientSocket::start() {
-    std::lock_guard g(threadLock_);
-    if (started_) return;
-    started_ = true;
     worker_.start([this](std::stop_token token) {
         // The thread waits in poll(): a stop reaches it through the eventfd.
         std::stop_callback onStop(token, [this] { wake(); });
@@ -46,9 +43,7 @@ void ClientSocket::start() {
 }
 
 void ClientSocket::stop() {
-    std::lock_guard g(threadLock_);
-    started_ = true;  // a stopped connection never starts
-    worker_.stop();
+    worker_.stop();  // a stopped connection never starts
 }
 
 std::shared_ptr<UniqueFd> ClientSocket::connection() const {

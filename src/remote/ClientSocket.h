@@ -116,8 +116,6 @@ private:
     // (connection thread only).
     std::optional<Clock::time_point> stalledSince_;
     std::atomic<bool> done_{false};
-    std::mutex threadLock_;  // start and stop, from any thread
-    bool started_ = false;   // under threadLock_
     Worker worker_{"client connection"};
 };
 

@@ -87,17 +87,12 @@ SerInPort::~SerInPort() {
 }
 
 void SerInPort::start() {
-    std::lock_guard g(threadLock_);
-    if (started_) return;
-    started_ = true;
     worker_.start([this](std::stop_token) { run(); });
 }
 
 void SerInPort::stopme() {
     a.store(false);
-    std::lock_guard g(threadLock_);
-    started_ = true;  // a stopped port never starts polling
-    worker_.stop();
+    worker_.stop();  // a stopped port never starts polling
 }
 
 void SerInPort::run() {

@@ -136,8 +136,6 @@ private:
     std::unique_ptr<SerOutputStream> SerialOutStream2;
     std::unique_ptr<SerInputStream> SerialInStream2;
 
-    std::mutex threadLock_;  // start and stopme, from any thread
-    bool started_ = false;   // under threadLock_
     Worker worker_{"edit port"};
 };
 

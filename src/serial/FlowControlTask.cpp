@@ -16,8 +16,6 @@ FlowControlTask::FlowControlTask(SerialPortLocal& sp) : sp_(sp), portNum_(sp.get
 FlowControlTask::~FlowControlTask() { stop(); }
 
 void FlowControlTask::start() {
-    if (started_) return;
-    started_ = true;
     worker_.start([this](std::stop_token token) { run(token); });
 }
 

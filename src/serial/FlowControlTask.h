@@ -41,7 +41,6 @@ private:
     int portNum_;
     std::atomic<int> priority_{0};
     std::atomic<int> tid_{0};
-    bool started_ = false;  // owner only
     Worker worker_{"flow control"};
 };
 

@@ -5,41 +5,58 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
+#include <exception>
+
+#include "startup/Require.h"
+#include "startup/Utils.h"
 
 #include "startup/Clock.h"
 
 namespace morvia {
 
-void require(bool ok, const char* what, const char* why) {
-    if (ok) return;
-    std::fprintf(stderr, "%s: %s\n", what, why);
-    std::fflush(stderr);
-    std::abort();
-}
-
 Worker::Worker(std::string name) : name_(std::move(name)) {}
 
 Worker::~Worker() { stop(); }
 
-void Worker::start(Body body) {
-    require(!started_, name_.c_str(), "started twice");
-    started_ = true;
+bool Worker::start(Body body) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (state_.load() != State::idle) return false;
     running_.store(true);
-    std::lock_guard<std::mutex> storing(startLock_);
+    state_.store(State::running);
     thread_ = std::jthread([this, body = std::move(body)](std::stop_token token) {
-        { std::lock_guard<std::mutex> stored(startLock_); }
+        { std::lock_guard<std::mutex> stored(lock_); }
         const std::string shortName = name_.substr(0, 15);
         pthread_setname_np(pthread_self(), shortName.c_str());
-        body(token);
+        runBody(body, token);
         running_.store(false);
     });
+    id_.store(thread_.get_id());
+    return true;
+}
+
+void Worker::runBody(const Body& body, std::stop_token token) {
+    try {
+        body(token);
+    } catch (const std::exception& e) {
+        Utils::OutLine(name_ + ": " + e.what());
+    } catch (...) {
+        Utils::OutLine(name_ + ": unknown exception");
+    }
 }
 
 void Worker::requestStop() {
-    if (!thread_.get_stop_source().stop_possible()) return;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        const State s = state_.load();
+        if (s == State::idle) {
+            state_.store(State::stopped);  // it never starts now
+            return;
+        }
+        if (s != State::running) return;
+        state_.store(State::stopping);
+    }
+    // Outside the lock: the stop token's callbacks wake a waitFor.
     thread_.request_stop();
     // After the stop is visible: a sleeper that read the word before its
     // stop check sees it changed and does not wait.
@@ -48,15 +65,30 @@ void Worker::requestStop() {
 }
 
 void Worker::stop() {
-    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> g(lock_);
+    if (state_.load() == State::idle) state_.store(State::stopped);
+    if (state_.load() == State::stopped) return;
     require(!onThread(), name_.c_str(), "stopped from its own thread (it would wait for itself)");
+    if (joining_) {
+        joined_.wait(g, [this] { return state_.load() == State::stopped; });
+        return;
+    }
+    joining_ = true;
+    g.unlock();
     requestStop();
     thread_.join();
+    g.lock();
+    id_.store(std::thread::id{});
+    state_.store(State::stopped);
+    joined_.notify_all();
 }
 
-bool Worker::stopRequested() const { return thread_.get_stop_token().stop_requested(); }
+bool Worker::stopRequested() const {
+    const State s = state_.load();
+    return s == State::stopping || s == State::stopped;
+}
 
-bool Worker::onThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+bool Worker::onThread() const { return id_.load() == std::this_thread::get_id(); }
 
 void Worker::requireOnThread(const char* why) const { require(onThread(), name_.c_str(), why); }
 

@@ -25,7 +25,7 @@
 #include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
-#include "startup/Worker.h"
+#include "startup/Require.h"
 #include "window/GuiQueue.h"
 
 namespace morvia {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "startup/Worker.h"
+#include "startup/Require.h"
 
 namespace morvia {
 

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "startup/Require.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -18,32 +19,28 @@ ActionQueue::~ActionQueue() {
 }
 
 void ActionQueue::start() {
-    std::lock_guard g(lock_);
-    if (started_ || stopping_) return;
-    started_ = true;
     worker_.start([this](std::stop_token) { run(); });
 }
 
 void ActionQueue::stop() {
+    require(!worker_.onThread(), worker_.name().c_str(), "stopped from one of its own jobs (it would wait for itself)");
+    // The stop wakes the worker; it still runs every job already queued. A
+    // worker that never started never starts now.
+    worker_.stop();
     {
         std::lock_guard g(lock_);
-        require(!worker_.onThread(), worker_.name().c_str(),
-                "stopped from one of its own jobs (it would wait for itself)");
-        stopping_ = true;
-        if (!started_) {
-            jobs_.clear();
-            return;
-        }
+        jobs_.clear();  // what waited for a worker that never ran
     }
-    // The stop wakes the worker; it still runs every job already queued.
-    worker_.stop();
+    idle_.notify_all();
 }
 
 bool ActionQueue::post(Job job) {
     if (!job) return false;
     {
         std::lock_guard g(lock_);
-        if (stopping_) return false;
+        // Read under the lock the worker checks its queue under: a job
+        // accepted here is one the worker still finds before it ends.
+        if (worker_.stopRequested()) return false;
         jobs_.push_back(std::move(job));
     }
     wake_.notify_one();
@@ -52,14 +49,11 @@ bool ActionQueue::post(Job job) {
 
 void ActionQueue::drain() {
     std::unique_lock g(lock_);
-    if (!started_ || worker_.onThread()) return;
+    if (worker_.state() == Worker::State::idle || worker_.onThread()) return;
     idle_.wait(g, [this] { return (jobs_.empty() && !busy_) || finished_; });
 }
 
-bool ActionQueue::onWorker() const {
-    std::lock_guard g(lock_);
-    return started_ && worker_.onThread();
-}
+bool ActionQueue::onWorker() const { return worker_.onThread(); }
 
 void ActionQueue::requireOnWorker(const char* why) const { require(onWorker(), worker_.name().c_str(), why); }
 
@@ -82,7 +76,7 @@ void ActionQueue::run() {
     std::unique_lock g(lock_);
     for (;;) {
         // A stop ends the wait; what is queued still runs before the loop ends.
-        worker_.waitFor(wake_, g, [this] { return !jobs_.empty() || stopping_; });
+        worker_.waitFor(wake_, g, [this] { return !jobs_.empty(); });
         if (jobs_.empty()) break;  // stopping and nothing left
         Job job = std::move(jobs_.front());
         jobs_.pop_front();

@@ -64,8 +64,6 @@ private:
     std::condition_variable_any wake_;  // worker: a job arrived or stop
     std::condition_variable idle_;      // drain(): queue empty and nothing runs
     std::deque<Job> jobs_;
-    bool started_ = false;
-    bool stopping_ = false;
     bool busy_ = false;
     bool finished_ = false;  // the worker left its loop
     std::function<void(std::exception_ptr)> onError_;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "startup/Utils.h"
-#include "startup/Worker.h"
+#include "startup/Require.h"
 
 namespace morvia {
 

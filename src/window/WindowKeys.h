@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "startup/Worker.h"
+#include "startup/Require.h"
 
 namespace morvia {
 

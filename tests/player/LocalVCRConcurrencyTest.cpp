@@ -74,7 +74,7 @@ TEST_F(VcrTest, ConcurrentCommandSourcesQueueWholeCommands) {
         v.status();
         (void)v.getStatusString();
         (void)v.lastReply();
-        (void)v.gettemplate("bsvariable");
+        (void)v.templates().get(CommandTemplates::Id::variable);
     });
     go.store(true);
     for (auto& t : threads) t.join();

@@ -41,8 +41,8 @@ TEST_F(VcrTest, CueOutAndCuePlay) {
     v.cueout();
     EXPECT_EQ(wire(), cueSequence("FR0000060SE\r"));
     EXPECT_EQ(v.getreviewfrs(), 60);
-    EXPECT_EQ(v.gettemplate("bsstopmkfr"), "FR0000060SM\r");
-    EXPECT_EQ(v.gettemplate("bsplaytofr"), "FR0000060SMPL\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::stopmkfr), "FR0000060SM\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::playtofr), "FR0000060SMPL\r");
 
     rec->clear();
     v.cueplay();
@@ -90,7 +90,7 @@ TEST_F(VcrTest, InvalidOutPointIsResetAndNothingIsSent) {
     EXPECT_EQ(display.gettext(Field::endfield), "00:00:00:00");
     EXPECT_TRUE(v.getinok());
     EXPECT_FALSE(v.getoutok());
-    EXPECT_EQ(v.gettemplate("bscueoutfr"), "FR0000000SE\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::cueoutfr), "FR0000000SE\r");
 
     rec->clear();
     display.set(Field::endfield, "00:00:09:29");
@@ -111,7 +111,7 @@ TEST_F(VcrTest, InvalidOutPointWithAnOffsetKeepsTheTemplatesWhole) {
     v.setdirectout();
     // 00:00:00:00 lies before the offset: the reset cannot be turned into
     // digits, so the templates keep the last valid out point.
-    EXPECT_EQ(v.gettemplate("bsplaytofr"), "FR0000030SMPL\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::playtofr), "FR0000030SMPL\r");
     EXPECT_EQ(pick(*rec, {"S:", "BG:"}), (Journal{"S:OUTPOINT NOT VALID", "BG:endfield=grey"}));
     EXPECT_FALSE(v.getoutok());
 }
@@ -133,7 +133,7 @@ TEST_F(VcrTest, ValidPointsAreConfirmed) {
     v.setreview();  // current timecode becomes the out point
     EXPECT_EQ(display.gettext(Field::endfield), "00:00:30:00");
     EXPECT_EQ(v.getreviewfrs(), 900);
-    EXPECT_EQ(v.gettemplate("bsstopmkfr"), "FR0000900SM\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::stopmkfr), "FR0000900SM\r");
     EXPECT_TRUE(queued().empty());
 }
 

@@ -17,7 +17,7 @@ TEST_F(VcrTest, ChapterChangeSendsTheWholeSequence) {
     EXPECT_EQ(rec->only("F:"), (std::vector<std::string>{"chapterfield=5", "chapterfield=5", "titlefield=2"}));
     EXPECT_EQ(console.lines(), std::vector<std::string>{"DVD Title= 2 Chapter= 5"});
     EXPECT_EQ(v.getStatus(), 0);
-    EXPECT_EQ(v.gettemplate("bsgochapter"), "CH05SEPL\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::gochapter), "CH05SEPL\r");
 
     rec->clear();
     v.prevchapter();
@@ -51,7 +51,7 @@ TEST_F(VcrTest, TitleDigitsAndLowerLimit) {
     v.setcurtitle(8);
     v.prevtitle();
     EXPECT_EQ(queued()[5], "TI07SEPL\r");
-    EXPECT_EQ(v.gettemplate("bsautostart"), "TI07SEPL\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::autostart), "TI07SEPL\r");
 
     v.setcurtitle(1);
     rec->clear();

@@ -71,7 +71,7 @@ TEST_F(VcrTest, ShuttleThresholds) {
     v.shutfwd(25);
     v.shutfwd(70);
     v.shutrev(50);
-    EXPECT_EQ(v.gettemplate("bsvariable"), "25SPMF\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::variable), "25SPMF\r");
 }
 
 TEST_F(VcrTest, AllstopAndStopSendTheSameBytesButShowDifferently) {

@@ -74,7 +74,7 @@ TEST_F(VcrTest, WorkedExampleWithOffsetFiveSeconds) {
 
     display.set(Field::cuefield, "00:01:00:00");
     v.MakeCueFRString();
-    EXPECT_EQ(v.gettemplate("bscueinfr"), "FR0001650SE\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::cueinfr), "FR0001650SE\r");
     EXPECT_EQ(v.getcuefrs(), 1650);
 
     // A reply that is not 8 bytes long shows the in point.
@@ -142,7 +142,7 @@ TEST_F(VcrTest, ATimecodeBeforeTheOffsetIsRefusedBeforeAnythingIsSent) {
     EXPECT_TRUE(queued().empty());
     EXPECT_EQ(rec->only("S:"), (std::vector<std::string>{LocalVCR::kOutOfRangeText, LocalVCR::kOutOfRangeText,
                                                          LocalVCR::kOutOfRangeText}));
-    EXPECT_EQ(v.gettemplate("bscueinfr"), "FR0000000SE\r");
+    EXPECT_EQ(v.templates().get(CommandTemplates::Id::cueinfr), "FR0000000SE\r");
 
     // Beyond the seven digits: 92:35:33:10 plus the offset.
     display.set(Field::cuefield, "00:00:00:00");

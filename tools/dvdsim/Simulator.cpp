@@ -18,6 +18,7 @@
 #include <random>
 #include <stop_token>
 #include <system_error>
+#include <utility>
 
 #include "startup/Worker.h"
 
@@ -88,10 +89,6 @@ struct Simulator::Impl {
 
     std::atomic<bool> hung{false};
 
-    // Lifecycle (start/stop), guarded by lifeMu.
-    std::mutex lifeMu;
-    bool started = false;
-    bool stopped = false;
     bool madeLink = false;
     morvia::Worker worker{"dvdsim"};
 
@@ -383,9 +380,7 @@ Simulator::~Simulator() {
 
 void Simulator::start() {
     Impl& d = *impl_;
-    std::lock_guard life(d.lifeMu);
-    if (d.started) throw std::logic_error("dvdsim: start() called twice");
-    d.started = true;
+    if (d.worker.state() != morvia::Worker::State::idle) throw std::logic_error("dvdsim: start() called twice");
 
     {
         std::lock_guard lock(d.mu);
@@ -415,18 +410,21 @@ void Simulator::start() {
 
 void Simulator::stop() {
     Impl& d = *impl_;
-    std::lock_guard life(d.lifeMu);
-    if (!d.started || d.stopped) return;
-    d.stopped = true;
+    if (d.worker.state() == morvia::Worker::State::idle) return;  // never started
     d.worker.stop();
+    // Every stop comes here once the thread is joined; the line, the link
+    // and the log go with the first.
+    bool madeLink = false;
+    std::FILE* logFile = nullptr;
     {
         std::lock_guard lock(d.mu);
         d.master.reset();
         d.slaveFd.reset();
+        madeLink = std::exchange(d.madeLink, false);
+        logFile = std::exchange(d.logFile, nullptr);
     }
-    if (d.madeLink) ::unlink(d.opt.linkPath.c_str());
-    if (d.logFile) std::fclose(d.logFile);
-    d.logFile = nullptr;
+    if (madeLink) ::unlink(d.opt.linkPath.c_str());
+    if (logFile) std::fclose(logFile);
 }
 
 std::string Simulator::slavePath() const {
