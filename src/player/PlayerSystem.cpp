@@ -20,8 +20,8 @@ void PlayerSystem::setwait(int ms) {
 }
 
 LocalVCR& PlayerSystem::buildController(Display& display, int socketPort, PlayerLink* front) {
-    PlayerLink* link = front != nullptr ? front : port_.get();
-    vcr_ = std::make_unique<LocalVCR>(link, display, socketPort);
+    link_ = front != nullptr ? front : port_.get();
+    vcr_ = std::make_unique<LocalVCR>(link_, display, socketPort);
     if (port_) port_->setclient(vcr_.get());
     return *vcr_;
 }
@@ -33,6 +33,10 @@ bool PlayerSystem::build(const std::string& portName, Display& display, int sock
     return opened;
 }
 
+void PlayerSystem::startLink() {
+    if (vcr_ && link_) link_->start();
+}
+
 void PlayerSystem::stop() {
     if (vcr_) {
         if (TCThread* t = vcr_->gettcthread()) {
@@ -42,6 +46,7 @@ void PlayerSystem::stop() {
     }
     port_.reset();  // joins the link thread: no more callbacks into the controller
     vcr_.reset();
+    link_ = nullptr;
 }
 
 }  // namespace morvia
