@@ -507,4 +507,11 @@ TEST_F(AppEndToEnd, PulledCableIsReportedOnceAndTheReplugIsPickedUp) {
     EXPECT_NE(after.find(" cmd PA\\r", replugged), std::string::npos);
 }
 
+// The demonstration's and the benchmarks' hooks live in morvia-demo only: the
+// operator's program names no MORVIA_ variable.
+TEST(ShippedProgram, ReadsNoMorviaVariable) {
+    EXPECT_EQ(readFile(MORVIA_BIN).find("MORVIA_"), std::string::npos);
+    EXPECT_NE(readFile(MORVIA_DEMO_BIN).find("MORVIA_SCREENSHOT"), std::string::npos);
+}
+
 }  // namespace
