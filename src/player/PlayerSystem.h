@@ -1,6 +1,6 @@
 // The controller on its player link, built and taken down in one place: the
-// program, the fault rig, the link integration test and the end-to-end
-// benchmark all wire it here.
+// App (the program, the fault rig, the end-to-end benchmark) and the link
+// integration test wire it here.
 //
 // Built in this order: the serial port object on the named port (the link
 // and its thread), then the controller on a window (a Display) over that link
