@@ -3,13 +3,13 @@
 //   A. the controller and the player link in this process, the simulator in
 //      its own: polls per second, the CPU of the link and polling threads,
 //      and the latency from a script's "Play" to "PL" at the player;
-//   B. the morvia program (Qt offscreen): launch to window shown, then CPU,
+//   B. the morvia program (as morvia-demo, Qt offscreen): launch to window shown, then CPU,
 //      resident memory and polls per second over a stretch of running timecode.
 //
 //   morvia_e2ebench [--window S] [--samples N] [--app-seconds S] [--skip-app]
 //
 // The simulator's log carries CLOCK_MONOTONIC milliseconds, the clock this
-// program and morvia's MORVIA_SHOWN_STAMP use, so times compare across processes.
+// program and morvia-demo's MORVIA_SHOWN_STAMP use, so times compare across processes.
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,12 +31,11 @@
 #include <vector>
 
 #include "player/LocalVCR.h"
-#include "player/PlayerSystem.h"
-#include "player/SerOutPort.h"
 #include "remote/CommandLanguage.h"
 #include "startup/Utils.h"
 #include "support/ChildProcess.h"
 #include "support/TestSupport.h"
+#include "ui/App.h"
 
 namespace {
 
@@ -204,11 +203,11 @@ int main(int argc, char** argv) {
         const std::string port = startSim(sim, dir, "sim-a", {"--spinup", "300"});
         SimLog log(dir / "sim-a.log");
         NullDisplay display;
-        PlayerSystem system;
-        if (!system.build(port, display)) return 1;
-        SerOutPort* sop = system.port();
-        LocalVCR* vcr = system.controller();
-        sop->start();
+        // The program without its window and start-up dialogue.
+        App app(&display);
+        if (!app.openPort(port)) return 1;
+        LocalVCR* vcr = &app.buildController();
+        app.startLink();
         vcr->CommandB0(LocalVCR::bsstart);
         sleepMs(1000);
         vcr->GetTC();
@@ -264,13 +263,13 @@ int main(int argc, char** argv) {
                         "a poll exchange under way (<= 40 ms) + one 30 ms cycle + 3 bytes at 4800 bit/s (6 ms)",
                         p99 <= 75 && lost == 0});
 
-        system.stop();
+        app.stop();
         sim->end(SIGTERM, std::chrono::milliseconds(5000));
         Utils::setConsoleSink(nullptr);
     }
 
     // ---- B: the morvia program ----
-#ifdef MORVIA_BIN
+#ifdef MORVIA_DEMO_BIN
     if (!skipApp) {
         std::printf("B: morvia (offscreen) against dvdsim, %.0f s of running timecode\n", appSeconds);
         std::fflush(stdout);
@@ -280,7 +279,7 @@ int main(int argc, char** argv) {
         std::ofstream(dir / "Settings.txt") << "Verbose=NO\nUserNote=Bench\nDVDCOMPort=" << port
                                             << "\nTCOffset=00:00:00:00\nStartTitle=1\nUseClipboard=NO\nStopOnExit=NO\n";
         const fs::path stamp = dir / "shown.stamp";
-        ChildProcess app({MORVIA_BIN}, dir, dir / "console.txt",
+        ChildProcess app({MORVIA_DEMO_BIN}, dir, dir / "console.txt",
                          {"QT_QPA_PLATFORM=offscreen", "MORVIA_SHOWN_STAMP=" + stamp.string()},
                          ChildProcess::Errors::Merged);
         const bool shown = waitFor([&] { return readFile(stamp).find('\n') != std::string::npos; }, 10000);
@@ -290,7 +289,7 @@ int main(int argc, char** argv) {
             rows.push_back({"Launch to window shown (morvia)", fmt("%.0f ms", ms), "<= 500 ms",
                             "the window is shown before the start-up dialogue with the player", ms <= 500});
         } else {
-            notes.push_back("morvia wrote no MORVIA_SHOWN_STAMP within 10 s: launch-to-shown not measured");
+            notes.push_back("morvia-demo wrote no MORVIA_SHOWN_STAMP within 10 s: launch-to-shown not measured");
         }
         if (!waitFor([&] { return readFile(dir / "console.txt").find(" Ready") != std::string::npos; }, 60000)) {
             std::fprintf(stderr, "morvia did not get ready:\n%s\n", readFile(dir / "console.txt").c_str());

@@ -14,7 +14,7 @@ secs=${1:-60}
 if [ -z "${MORVIA_BENCH_NO_BUILD:-}" ]; then
   scripts/setup.sh
   cmake --preset default >/dev/null
-  cmake --build --preset default --target morvia morvia_barewindow dvdsim
+  cmake --build --preset default --target morvia-demo morvia_barewindow dvdsim
 fi
 bin=$root/build/default
 run=$(mktemp -d /tmp/morvia-window-bench-XXXXXX)
@@ -46,7 +46,7 @@ StartTitle=1
 UseClipboard=NO
 StopOnExit=NO
 EOF
-(cd "$run" && MORVIA_PAINT_STATS="$run/morvia.paint" exec "$bin/morvia" >"$run/console.txt" 2>&1) &
+(cd "$run" && MORVIA_PAINT_STATS="$run/morvia.paint" exec "$bin/tools/morvia-demo/morvia-demo" >"$run/console.txt" 2>&1) &
 app=$!
 pids+=($app)
 for _ in $(seq 600); do grep -q " Ready" "$run/console.txt" 2>/dev/null && break; sleep 0.1; done

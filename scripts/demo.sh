@@ -65,8 +65,9 @@ if [ -n "${DISPLAY:-}" ]; then
   "$root/build/default/morvia"
 else
   echo "demo: no display; running on a virtual X server"
+  # morvia-demo is morvia with the screenshot and script hooks.
   MORVIA_SCREENSHOT="$run/demo-screenshot.png" MORVIA_DEMO_SCRIPT=1 \
-    timeout 180 xvfb-run -a "$root/build/default/morvia"
+    timeout 180 xvfb-run -a "$root/build/default/tools/morvia-demo/morvia-demo"
   if [ -s "$run/demo-screenshot.png" ]; then
     echo "demo: screenshot of the main window: $run/demo-screenshot.png"
   else

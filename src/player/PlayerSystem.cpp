@@ -19,8 +19,8 @@ void PlayerSystem::setwait(int ms) {
 }
 
 LocalVCR& PlayerSystem::buildController(Display& display, int socketPort, PlayerLink* front) {
-    PlayerLink* link = front != nullptr ? front : port_.get();
-    vcr_ = std::make_unique<LocalVCR>(link, display, socketPort);
+    link_ = front != nullptr ? front : port_.get();
+    vcr_ = std::make_unique<LocalVCR>(link_, display, socketPort);
     if (port_) port_->setclient(vcr_.get());
     return *vcr_;
 }
@@ -32,10 +32,15 @@ bool PlayerSystem::build(const std::string& portName, Display& display, int sock
     return opened;
 }
 
+void PlayerSystem::startLink() {
+    if (vcr_ && link_) link_->start();
+}
+
 void PlayerSystem::stop() {
     if (vcr_) vcr_->stopPolling();
     port_.reset();  // joins the link thread: no more callbacks into the controller
     vcr_.reset();
+    link_ = nullptr;
 }
 
 }  // namespace morvia

@@ -1,6 +1,6 @@
 // The controller on its player link, built and taken down in one place: the
-// program, the fault rig, the link integration test and the end-to-end
-// benchmark all wire it here.
+// App (the program, the fault rig, the end-to-end benchmark) and the link
+// integration test wire it here.
 //
 // Built in this order: the serial port object on the named port (the link
 // and its thread), then the controller on a window (a Display) over that link
@@ -47,6 +47,10 @@ public:
     // openPort, setwait(kCycleWaitMs) and buildController over the port in
     // one; returns what openPort returned (the controller is built either way).
     bool build(const std::string& portName, Display& display, int socketPort = 0);
+    // Starts the link the controller talks through, for rigs that spin the
+    // player up themselves; the program's start-up dialogue
+    // (LocalVCR::startup) starts it otherwise. Nothing without a controller.
+    void startLink();
 
     // Polling, then the link thread, then the controller; safe to repeat.
     void stop();
@@ -57,6 +61,7 @@ public:
 private:
     std::unique_ptr<SerOutPort> port_;
     std::unique_ptr<LocalVCR> vcr_;
+    PlayerLink* link_ = nullptr;  // what the controller talks through
 };
 
 }  // namespace morvia

@@ -1,6 +1,8 @@
 // The operator's main window: timecode, in and out points, title and
 // chapter, status line, transport/cue/jog buttons, shuttle bar and the
-// logger button, all placed at fixed positions.
+// logger button, all placed at fixed positions. Its controls are the rows of
+// WindowControls.h; the texts are a FieldTexts model and the highlight bars a
+// HighlightLayer.
 //
 // Threads: the window is built and lives on the Qt thread. The display
 // operations may be called from any thread: each one updates the window's
@@ -15,29 +17,29 @@
 
 #include <QImage>
 #include <QRect>
-#include <QRegion>
 #include <QWidget>
 
 #include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "player/Display.h"
+#include "ui/FieldTexts.h"
+#include "ui/HighlightLayer.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QScrollBar;
 
 namespace morvia {
 
 class ActionQueue;
 class GuiQueue;
 class LocalVCR;
+struct ControlRow;
 
 class LocalGUI : public QWidget, public Display {
     Q_OBJECT
@@ -115,7 +117,7 @@ public:
     void loggerPressed();
     void windowClosing();
 
-    // The action commands in dispatch order.
+    // The action commands of the window's buttons, in table order.
     static const std::vector<std::string>& actionCommands();
 
     // --- inspection (tests, screenshots) ---
@@ -143,20 +145,23 @@ protected:
 
 private:
     void build();
-    QPushButton* addButton(const char* name, const char* caption, const char* command);
-    QLineEdit* addField(Field f, const char* name, const char* text, int columns);
-    template <class W>
-    W* unplaced(const char* name);
+    // One component of the table: made, named and wired.
+    QWidget* make(const ControlRow& row);
+    QWidget* makeButton(const ControlRow& row, QWidget* parent);
+    QWidget* makeField(const ControlRow& row, QWidget* parent);
+    QWidget* makeShuttle(QWidget* parent);
     void fill(const QRect& r, QRgb colour);
     void repaintLayer();
-    void refreshField(int index);
-    void post(std::function<void(LocalVCR&)> action);
-    void runScript(LocalVCR& vcr);
-    // Keyboard shortcuts for the buttons (see keyTable in LocalGUI.cpp).
+    void refreshField(Field f);
+    // The keys and tooltips of the table's buttons.
     void installShortcuts();
     // Raises the controller's stop request on the Qt thread for a "Stop"
     // action, ahead of the action itself; other commands pass untouched.
     void requestStopAhead(const std::string& command);
+    // Every listener's start: runs `body` on the controller, on the action
+    // thread only (checked), and not at all before start-up built it.
+    template <class Body>
+    void listen(Body&& body);
 
     ActionQueue& actions_;
     GuiQueue* queue_ = nullptr;  // child of this window
@@ -166,22 +171,15 @@ private:
     std::atomic<bool> closing_{false};
     int width_;
 
-    // Model shared with other threads.
-    mutable std::mutex modelLock_;
-    std::array<std::string, 9> texts_;
-    std::array<bool, 9> dirty_{};
-    QImage layer_;
-    bool repaintPending_ = false;
-    QRegion layerDirty_;  // the layer strips changed since the last repaint
-    QImage painted_;      // the layer as last handed to a repaint (Qt thread, under modelLock_)
-    std::shared_ptr<const std::function<void(Field, const std::string&)>> observer_;
+    // Shared with other threads.
+    FieldTexts texts_;
+    HighlightLayer layer_;
 
     // Widgets (Qt thread only after construction).
     std::array<QLineEdit*, 9> fields_{};
     QLabel* vcrlabel = nullptr;
     QPushButton* blogger = nullptr;
     QPushButton* bconnect = nullptr;
-    QScrollBar* vsb = nullptr;
     std::vector<std::unique_ptr<QWidget>> notAdded_;  // created, never on the window
 };
 

@@ -9,11 +9,12 @@
 #include <cstdlib>
 
 #include "startup/Require.h"
+#include "window/QtThread.h"
 
 namespace morvia {
 
 PaintStats::PaintStats(std::string path, QObject* parent) : QObject(parent), path_(std::move(path)) {
-    require(QThread::currentThread() == qApp->thread(), "PaintStats", "counts the Qt thread's paints: Qt thread only");
+    requireQtThread("PaintStats", "counts the Qt thread's paints: Qt thread only");
     qApp->installEventFilter(this);
     clock_.start();
     connect(&timer_, &QTimer::timeout, this, [this] { write(); });

@@ -14,7 +14,7 @@
 
 namespace morvia {
 
-GuiQueue::GuiQueue(QObject* parent) : QObject(parent), guiThread_(std::this_thread::get_id()) {
+GuiQueue::GuiQueue(QObject* parent) : QObject(parent) {
     fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!fd_) throw std::runtime_error("eventfd failed");
     notifier_ = new QSocketNotifier(fd_.get(), QSocketNotifier::Read, this);
@@ -51,7 +51,7 @@ void GuiQueue::onWake() {
 }
 
 void GuiQueue::flush() {
-    require(onGuiThread(), "GuiQueue", "jobs for the Qt thread run on the Qt thread only");
+    requireQtThread("GuiQueue", "jobs for the Qt thread run on the Qt thread only");
     std::deque<std::function<void()>> batch;
     {
         std::lock_guard g(lock_);

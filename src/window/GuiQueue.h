@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "startup/Posix.h"
+#include "window/QtThread.h"
 
 class QSocketNotifier;
 
@@ -41,7 +42,8 @@ public:
     // spinning the event loop).
     void flush();
 
-    bool onGuiThread() const { return std::this_thread::get_id() == guiThread_; }
+    // True on the Qt thread (window/QtThread.h).
+    bool onGuiThread() const { return onQtThread(); }
     // Jobs posted and not yet run. Any thread.
     std::size_t pending() const;
 
@@ -65,7 +67,6 @@ public:
 private:
     void onWake();
 
-    const std::thread::id guiThread_;
     UniqueFd fd_;
     QSocketNotifier* notifier_ = nullptr;  // child of this object
     mutable std::mutex lock_;

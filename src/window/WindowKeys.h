@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "startup/Require.h"
+#include "window/QtThread.h"
 
 namespace morvia {
 
@@ -42,8 +43,7 @@ public:
     // Starts taking keys and gives the window the focus, so that its
     // shortcuts work as soon as it is shown.
     void watch() {
-        require(QThread::currentThread() == window_->thread(), "WindowKeys",
-                "a window's keys are taken on its Qt thread only");
+        requireQtThread("WindowKeys", "a window's keys are taken on its Qt thread only");
         window_->setFocusPolicy(Qt::StrongFocus);
         window_->installEventFilter(this);
         for (QWidget* w : window_->findChildren<QWidget*>()) w->installEventFilter(this);

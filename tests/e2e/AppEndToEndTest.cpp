@@ -25,8 +25,8 @@
 #include "support/ChildProcess.h"
 #include "support/Files.h"
 
-#if !defined(MORVIA_BIN) || !defined(DVDSIM_BIN)
-#error "the end-to-end tests need the morvia and dvdsim programs (MORVIA_BIN, DVDSIM_BIN)"
+#if !defined(MORVIA_BIN) || !defined(MORVIA_DEMO_BIN) || !defined(DVDSIM_BIN)
+#error "the end-to-end tests need the morvia, morvia-demo and dvdsim programs (MORVIA_BIN, MORVIA_DEMO_BIN, DVDSIM_BIN)"
 #endif
 
 namespace {
@@ -139,10 +139,13 @@ protected:
             << "Verbose=NO\nUserNote=EndToEnd\nDVDCOMPort=" << port
             << "\nTCOffset=00:00:00:00\nStartTitle=" << startTitle << "\nUseClipboard=NO\nStopOnExit=NO\n";
     }
-    std::unique_ptr<Child> startApp(const std::vector<std::string>& env = {}) {
+    // The shipped program; with hooks (MORVIA_SCREENSHOT, MORVIA_DEMO_SCRIPT)
+    // the demonstration program, which is the same App with those hooks.
+    std::unique_ptr<Child> startApp(const std::vector<std::string>& hooks = {}) {
         std::vector<std::string> e = {"QT_QPA_PLATFORM=offscreen"};
-        e.insert(e.end(), env.begin(), env.end());
-        return std::make_unique<Child>(std::vector<std::string>{MORVIA_BIN}, dir, dir / "console.txt", e);
+        e.insert(e.end(), hooks.begin(), hooks.end());
+        const char* program = hooks.empty() ? MORVIA_BIN : MORVIA_DEMO_BIN;
+        return std::make_unique<Child>(std::vector<std::string>{program}, dir, dir / "console.txt", e);
     }
     std::vector<std::string> console() const { return splitLines(readFile(dir / "console.txt")); }
     // Starts the program with this Script.txt; it presses "Script" once
@@ -484,6 +487,13 @@ TEST_F(AppEndToEnd, PulledCableIsReportedOnceAndTheReplugIsPickedUp) {
     EXPECT_EQ(*status, 0);
     const std::string after = readFile(dir / "sim.log");
     EXPECT_NE(after.find(" cmd PA\\r", replugged), std::string::npos);
+}
+
+// The demonstration's and the benchmarks' hooks live in morvia-demo only: the
+// operator's program names no MORVIA_ variable.
+TEST(ShippedProgram, ReadsNoMorviaVariable) {
+    EXPECT_EQ(readFile(MORVIA_BIN).find("MORVIA_"), std::string::npos);
+    EXPECT_NE(readFile(MORVIA_DEMO_BIN).find("MORVIA_SCREENSHOT"), std::string::npos);
 }
 
 }  // namespace

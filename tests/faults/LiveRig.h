@@ -30,14 +30,14 @@
 #include "dvdsim/Simulator.h"
 #include "logger/Edl.h"
 #include "player/LocalVCR.h"
-#include "player/PlayerSystem.h"
 #include "player/SerOutPort.h"
 #include "player/TCThread.h"
-#include "window/ActionQueue.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 #include "support/Eventually.h"
+#include "support/SettingsGuard.h"
 #include "support/TestSupport.h"
+#include "ui/App.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define MORVIA_FAULTS_SANITIZED 1
@@ -231,22 +231,9 @@ inline dvdsim::Options fastPlayer() {
     return o;
 }
 
-// Restores the settings the controller reads.
-struct SettingsRestore {
-    std::string os = Quenta::OSString;
-    bool clip = Quenta::useclipboard;
-    bool mcs = Quenta::mcs;
-    int repeat = Quenta::repeatval.load();
-    ~SettingsRestore() {
-        Quenta::OSString = os;
-        Quenta::useclipboard = clip;
-        Quenta::mcs = mcs;
-        Quenta::repeatval.store(repeat);
-    }
-};
-
-// Simulator + the controller on its link (PlayerSystem) + action thread,
-// with an EDL saved at bring-up whose bytes the tests compare at the end.
+// Simulator + the program without its window (the App on a quiet display:
+// action thread, the controller on its link), with an EDL saved at bring-up
+// whose bytes the tests compare at the end.
 class LiveRig {
 public:
     explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig")
@@ -257,12 +244,10 @@ public:
         sim.start();
         // Through the simulator's link, as an adapter is named by its
         // /dev/serial/by-id link.
-        system.openPort(linkPath_);
-        system.setwait(PlayerSystem::kCycleWaitMs);
-        sop = system.port();
+        app.openPort(linkPath_);
+        sop = app.port();
         link = std::make_unique<CountingLink>(*sop);
-        vcr = &system.buildController(display, 0, link.get());
-        actions.start();
+        vcr = &app.buildController(link.get());
         edlPath = dir.file("EDL.txt");
         if (!SaveEDL(edlPath, "Morvia", sampleEntries(5, "Before"))) throw std::runtime_error("no EDL saved");
         edlBytes = readFile(edlPath);
@@ -274,7 +259,7 @@ public:
     // Spins the player up, starts polling and play; true once the displayed
     // timecode moves.
     bool bringUp() {
-        link->start();
+        app.startLink();
         vcr->CommandB0(LocalVCR::bsstart);
         if (!eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(10))) return false;
         vcr->GetTC();
@@ -320,8 +305,7 @@ public:
     // order that keeps every callback's target alive. Returns the seconds it took.
     double shutDown() {
         const auto t0 = RealTime::now();
-        actions.stop();
-        system.stop();
+        app.stop();  // the action thread, then polling, the link and the controller
         sop = nullptr;
         vcr = nullptr;
         link.reset();  // after the controller: it queues through this link to the end
@@ -342,16 +326,16 @@ private:
     std::string linkPath_;  // the simulator's link, which the rig opens
 
 public:
-    SettingsRestore settings;
+    test::SettingsGuard settings;
     ConsoleTail console;
     TempDir dir;
     QuietDisplay display;
     dvdsim::Simulator sim;
-    std::unique_ptr<CountingLink> link;  // outlives the controller in `system`
-    PlayerSystem system;
-    SerOutPort* sop = nullptr;  // the parts in `system`
+    std::unique_ptr<CountingLink> link;  // outlives the controller in `app`
+    App app{&display};
+    ActionQueue& actions = app.actions();
+    SerOutPort* sop = nullptr;  // the parts in `app`
     LocalVCR* vcr = nullptr;
-    ActionQueue actions;
     std::string edlPath;
     std::string edlBytes;
 

@@ -71,7 +71,7 @@ TEST(PlayerSystem, CommandsGoThroughTheFrontLinkAndRepliesReachTheController) {
         system.setwait(PlayerSystem::kCycleWaitMs);
         ForwardingLink front(*system.port());
         LocalVCR& vcr = system.buildController(display, 0, &front);
-        front.start();
+        system.startLink();  // through the front link
         vcr.CommandB0(LocalVCR::bsstart);
         ASSERT_TRUE(eventually([&] { return sim.mode() == dvdsim::Mode::Pause; }, std::chrono::seconds(20)));
         EXPECT_GE(front.queued.load(), 1);

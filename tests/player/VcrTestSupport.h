@@ -11,43 +11,10 @@
 
 #include "player/LocalVCR.h"
 #include "startup/Quenta.h"
+#include "support/SettingsGuard.h"
 #include "support/TestSupport.h"
 
 namespace morvia::test {
-
-// Saves the settings the controller reads and puts them back afterwards.
-class SettingsGuard {
-public:
-    SettingsGuard()
-        : os_(Quenta::OSString),
-          startingtitle_(Quenta::startingtitle),
-          starttitle_(Quenta::starttitle),
-          useclipboard_(Quenta::useclipboard),
-          repeatval_(Quenta::repeatval.load()),
-          mcs_(Quenta::mcs),
-          comport1_(Quenta::comport1),
-          comport2_(Quenta::comport2) {}
-    ~SettingsGuard() {
-        Quenta::OSString = os_;
-        Quenta::startingtitle = startingtitle_;
-        Quenta::starttitle = starttitle_;
-        Quenta::useclipboard = useclipboard_;
-        Quenta::repeatval.store(repeatval_);
-        Quenta::mcs = mcs_;
-        Quenta::comport1 = comport1_;
-        Quenta::comport2 = comport2_;
-    }
-    SettingsGuard(const SettingsGuard&) = delete;
-    SettingsGuard& operator=(const SettingsGuard&) = delete;
-
-private:
-    std::string os_, startingtitle_;
-    int starttitle_;
-    bool useclipboard_;
-    int repeatval_;
-    bool mcs_;
-    std::string comport1_, comport2_;
-};
 
 // Entries of the journal whose prefix is one of `prefixes`, in order.
 inline Journal pick(const Recorder& rec, std::initializer_list<std::string_view> prefixes) {

@@ -12,6 +12,7 @@
 
 #include "UiSupport.h"
 #include "faults/LiveRig.h"
+#include "ui/App.h"
 
 namespace morvia::test {
 namespace {
@@ -37,23 +38,22 @@ using StepLog = std::vector<std::vector<std::string>>;
 // link sends the newest waiting command first, so commands queued together
 // may cross on the line whoever queued them).
 StepLog operate(bool byKeys) {
-    faults::SettingsRestore restore;
+    SettingsGuard restore;
     Quenta::OSString = "00:00:00:00";
     Quenta::useclipboard = false;
     ConsoleCapture quiet;
     dvdsim::Simulator sim(faults::fastPlayer());
     sim.start();
-    ActionQueue actions;
-    actions.start();
-    LocalGUI gui(actions);
-    PlayerSystem system;
-    system.build(sim.slavePath(), gui);
-    LocalVCR* vcr = system.controller();
-    SerOutPort* sop = system.port();
-    gui.setController(vcr);
+    // The program without its start-up dialogue: the player is spun up here.
+    App app;
+    LocalGUI& gui = *app.window();
+    ActionQueue& actions = app.actions();
+    app.openPort(sim.slavePath());
+    LocalVCR* vcr = &app.buildController();
+    SerOutPort* sop = app.port();
     gui.show();
     gui.activateWindow();
-    sop->start();
+    app.startLink();
 
     StepLog log;
     vcr->CommandB0(LocalVCR::bsstart);
@@ -88,9 +88,7 @@ StepLog operate(bool byKeys) {
             log.push_back(received);
         }
     }
-    actions.stop();
-    gui.setController(nullptr);
-    system.stop();  // the link thread ends before the controller goes
+    app.stop();  // the action thread, then the link thread before the controller goes
     sim.stop();
     return log;
 }

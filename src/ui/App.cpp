@@ -1,0 +1,168 @@
+#include "ui/App.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "loggerwindow/LoggerWindow.h"
+#include "player/SerOutPort.h"
+#include "startup/Utils.h"
+#include "startup/Worker.h"
+#include "ui/LocalGUI.h"
+#include "window/GuiQueue.h"
+
+namespace morvia {
+
+App::App(Display* display)
+    : window_(display ? nullptr : std::make_unique<LocalGUI>(actions_)),
+      display_(display ? *display : static_cast<Display&>(*window_)) {
+    actions_.start();
+    if (window_) {
+        LocalGUI& gui = *window_;
+        startHooks_.makeLogger = [this, &gui] {
+            return makeLoggerWindow(*controller(), gui, gui.guiQueue(),
+                                    [this](std::function<void()> job) { actions_.post(std::move(job)); });
+        };
+    }
+}
+
+App::~App() { stop(); }
+
+Quenta::Hooks App::startupHooks(std::function<void()> shown) {
+    Quenta::Hooks hooks;
+    hooks.makeSerial = [this](const std::string& port) { return system_.openPort(port); };
+    hooks.setwait = [this](int ms) { system_.setwait(ms); };
+    hooks.makeController = [this, shown = std::move(shown)] {
+        buildController();
+        showWindow(shown);
+        startup();
+    };
+    return hooks;
+}
+
+bool App::openPort(const std::string& portName) {
+    const bool opened = system_.openPort(portName);
+    system_.setwait(PlayerSystem::kCycleWaitMs);
+    return opened;
+}
+
+LocalVCR& App::buildController(PlayerLink* front) {
+    LocalVCR& vcr = system_.buildController(display_, Quenta::getsocketport(), front);
+    if (window_) {
+        window_->setController(&vcr);
+        window_->setIdentity(Quenta::name, Quenta::note);
+    }
+    vcr.setStartHooks(startHooks_);
+    return vcr;
+}
+
+void App::showWindow(std::function<void()> shown) {
+    if (!window_) return;
+    LocalGUI& gui = *window_;
+    gui.guiQueue().post([&gui, shown = std::move(shown)] {
+        gui.show();
+        if (shown) shown();
+    });
+}
+
+void App::startup() {
+    if (LocalVCR* vcr = controller()) vcr->startup(startHooks_);
+}
+
+void App::stop() {
+    actions_.stop();
+    if (window_) window_->setController(nullptr);
+    system_.stop();
+}
+
+namespace {
+
+// SIGTERM / SIGINT -> one byte down a pipe -> the Qt thread closes the window.
+// During a start-up failure pause there is nothing to close: the process
+// ends at once with that failure's status (console lines are already flushed).
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onCloseSignal(int) {
+    const int failing = Utils::failingStatus();
+    if (failing >= 0) ::_exit(failing);
+    const char byte = 1;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+void installCloseSignals() {
+    // Console output into a closed pipe (morvia | head) fails quietly
+    // instead of ending the program.
+    ::signal(SIGPIPE, SIG_IGN);
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction sa {};
+    sa.sa_handler = onCloseSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+}  // namespace
+
+int runApp(int argc, char** argv, const AppExtras& extras) {
+    installCloseSignals();
+    // The settings come first, before the toolkit looks for a display: a
+    // missing file ends the program the same way everywhere.
+    try {
+        Quenta::GetProps();
+    } catch (const std::exception& e) {
+        Utils::OutLine(std::string("Start-up failed: ") + e.what());
+        Utils::Exit(1);
+    }
+    // Our command-line arguments are ignored; the toolkit must not read them
+    // either, so it gets the program name only.
+    char programName[] = "morvia";
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
+    QApplication qt(toolkitArgc, toolkitArgv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // What start-up builds; it lives until the process ends.
+    App app;
+    LocalGUI& gui = *app.window();
+    if (extras.toolkitReady) extras.toolkitReady(app);
+
+    std::unique_ptr<QSocketNotifier> closer;
+    if (signalPipe[0] >= 0) {
+        closer = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(closer.get(), &QSocketNotifier::activated, &gui, [&gui] {
+            char buf[16];
+            while (::read(signalPipe[0], buf, sizeof buf) > 0) {}
+            gui.close();
+        });
+    }
+
+    const Quenta::Hooks hooks = app.startupHooks(extras.shown);
+    Worker startup("start-up");
+    startup.start([&](std::stop_token) {
+        try {
+            Quenta::start(hooks);
+        } catch (const std::exception& e) {
+            Utils::OutLine(std::string("Start-up failed: ") + e.what());
+            Utils::Exit(1);
+        }
+        if (extras.started) extras.started(app);
+        // The Qt thread owns this thread and joins it once its work is done.
+        gui.guiQueue().post([&startup] { startup.stop(); });
+    });
+
+    const int rc = QApplication::exec();
+    // Nothing quits the event loop in normal operation; if it ever returns,
+    // end the way a window close does.
+    gui.windowClosing();
+    return rc;
+}
+
+}  // namespace morvia

@@ -1,0 +1,107 @@
+// The whole program in one object: the action thread, the main window, the
+// player system (port, link, controller), the logger window factory and the
+// start-up dialogue that starts the link, built in that order and taken down
+// in the reverse one.
+//
+// runApp is the operator's program: it reads the settings before the window
+// toolkit starts (so a missing file ends the program even where no display is
+// available), builds an App on the main thread, then runs start-up on a
+// thread of its own, which opens the player's port, builds the controller on
+// the window, shows the window and runs the start-up dialogue with the
+// player; the main thread meanwhile runs the Qt event loop. The process ends
+// through Utils::Exit: when the operator closes the window (after the stop
+// commands went out), or when start-up gives up. SIGTERM and SIGINT close the
+// window as the operator would; during a start-up failure pause they end the
+// process with that failure's status. SIGPIPE is ignored. The command-line
+// arguments are ignored (the toolkit sees the program name only).
+//
+// Tests, rigs and benchmarks build an App themselves and call the start-up
+// steps they need; one that has no Qt application gives the App a Display of
+// its own instead of the window.
+//
+// Thread-safety: build, start-up steps and stop from one thread at a time
+// (the Qt thread when there is a window); the parts are safe to use from any
+// thread as documented there.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "player/LocalVCR.h"
+#include "player/PlayerSystem.h"
+#include "startup/Quenta.h"
+#include "window/ActionQueue.h"
+
+namespace morvia {
+
+class Display;
+class LocalGUI;
+class PlayerLink;
+class SerOutPort;
+
+class App {
+public:
+    // Starts the action thread and builds the main window (hidden) on the
+    // calling thread, which must be the Qt thread of a QApplication. With a
+    // `display` no window is built: the controller shows on `display`, which
+    // must outlive the App.
+    explicit App(Display* display = nullptr);
+    ~App();  // stop()
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    ActionQueue& actions() { return actions_; }
+    LocalGUI* window() const { return window_.get(); }  // null with a display of the caller's
+    PlayerSystem& system() { return system_; }
+    LocalVCR* controller() const { return system_.controller(); }
+    SerOutPort* port() const { return system_.port(); }
+
+    // --- start-up steps, in order ---
+    // What start-up (Quenta::start) calls: the port on the named port and its
+    // cycle wait, then buildController, showWindow(shown) and startup.
+    Quenta::Hooks startupHooks(std::function<void()> shown = {});
+    // The port object on `portName` with the controller's cycle wait; false
+    // when the port did not open (the object is kept, see PlayerSystem).
+    bool openPort(const std::string& portName);
+    // The controller on the window (or the display) over `front` (a link
+    // that hands on to port(), outliving stop()) or the port itself; the
+    // window's listeners and the logger button act on it.
+    LocalVCR& buildController(PlayerLink* front = nullptr);
+    // Shows the window from the Qt thread's queue, then calls `shown` there.
+    void showWindow(std::function<void()> shown = {});
+    // The start-up dialogue with the player (LocalVCR::startup), which
+    // starts the link. Blocks for its timed waits; may end the process.
+    void startup();
+    // Starts the link without the start-up dialogue (rigs and benchmarks
+    // that spin the player up themselves).
+    void startLink() { system_.startLink(); }
+
+    // The action thread (no more listeners), then the player system
+    // (polling, link, controller); the window goes with the App. Safe to
+    // repeat.
+    void stop();
+
+private:
+    ActionQueue actions_;
+    std::unique_ptr<LocalGUI> window_;
+    Display& display_;
+    LocalVCR::StartHooks startHooks_;
+    PlayerSystem system_;
+};
+
+// What a demonstration or benchmark program adds to the operator's program;
+// the operator's program passes none.
+struct AppExtras {
+    // Qt thread, once the toolkit is up and the App is built.
+    std::function<void(App&)> toolkitReady;
+    // Qt thread, right after the window is shown.
+    std::function<void()> shown;
+    // Start-up thread, once start-up is complete (the player plays).
+    std::function<void(App&)> started;
+};
+
+// The program: returns only if the Qt event loop ever does.
+int runApp(int argc, char** argv, const AppExtras& extras = {});
+
+}  // namespace morvia
