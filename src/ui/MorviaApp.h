@@ -25,8 +25,8 @@
 //                            clock in milliseconds to `path` (benchmarks).
 // SIGTERM and SIGINT close the window as the operator would; during a
 // start-up failure pause they end the process with that failure's status.
-// SIGPIPE is ignored. The command-line arguments are ignored (the toolkit
-// sees the program name only).
+// SIGPIPE is ignored. Of the command-line arguments only `-platform NAME` is
+// used (ui/Platform.h chooses the platform); the others are ignored.
 #pragma once
 
 namespace morvia {
