@@ -56,8 +56,9 @@ trap 'rm -rf "$tmp"' EXIT
 dpkg-deb -x "$deb" "$tmp"
 grep -qx "Exec=morvia-launcher" "$tmp/usr/share/applications/morvia.desktop" || fail "desktop entry does not run morvia-launcher"
 "$tmp/usr/bin/morvia-edl" --help | grep -q "^usage: morvia-edl export" || fail "morvia-edl --help"
-validation=$(desktop-file-validate "$tmp/usr/share/applications/morvia.desktop" 2>&1) && [ -z "$validation" ] ||
+if ! validation=$(desktop-file-validate "$tmp/usr/share/applications/morvia.desktop" 2>&1) || [ -n "$validation" ]; then
   fail "desktop-file-validate: $validation"
+fi
 echo "desktop entry: desktop-file-validate passes"
 ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q conffiles || fail "the package has conffiles"
 

@@ -64,7 +64,7 @@ home=$work/home
 mkdir -p "$home" "$work/no-adapters"
 exec 3>"$work/xvfb.display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+pids+=("$!")
 exec 3>&-
 wait_for 100 test -s "$work/xvfb.display" || fail "Xvfb did not start"
 operator=(env -i HOME="$home" PATH=/usr/bin:/bin DISPLAY=":$(head -n 1 "$work/xvfb.display")" LANG=C.UTF-8
@@ -74,7 +74,7 @@ settings=$home/.config/morvia/Settings.txt
 # First start: the settings are made; the sample's port is no player.
 "${operator[@]}" morvia-launcher >"$work/first.out" 2>&1 &
 first=$!
-pids+=($first)
+pids+=("$first")
 wait_for 100 test -s "$settings" || fail "the first start made no $settings"
 grep -q "^morvia: made $settings" "$work/first.out" || fail "the first start did not say it made the settings"
 wait_for 300 bash -c "! kill -0 $first" || kill "$first" 2>/dev/null || true
@@ -83,7 +83,7 @@ echo "install check: first start made $settings"
 
 # The operator names the simulator's terminal.
 dvdsim --log "$work/dvdsim.log" >"$work/dvdsim.out" 2>&1 &
-pids+=($!)
+pids+=("$!")
 wait_for 100 test -s "$work/dvdsim.out" || fail "dvdsim did not start"
 port=$(head -n 1 "$work/dvdsim.out")
 sed -i "s#^DVDCOMPort=.*#DVDCOMPort=$port#" "$settings"
@@ -92,7 +92,7 @@ grep -qx "DVDCOMPort=$port" "$settings" || fail "the sample settings have no DVD
 # Second start: the window.
 "${operator[@]}" morvia-launcher >"$work/second.out" 2>&1 &
 second=$!
-pids+=($second)
+pids+=("$second")
 wait_for 600 grep -q " Ready$" "$work/second.out" || fail "the second start did not report the player ready"
 wait_for 100 "${operator[@]}" xdotool search --onlyvisible --name '^Morvia$' || fail "the second start showed no window"
 kill -TERM "$second"
