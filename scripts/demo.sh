@@ -12,9 +12,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default
+# Only what the demo needs: no tests, benchmarks or packaging tools
+# (scripts/test.sh installs and builds those).
+scripts/setup.sh --demo
+cmake --preset default -DMORVIA_BUILD_TESTS=OFF -DMORVIA_BUILD_BENCH=OFF >/dev/null
+cmake --build --preset default --target morvia dvdsim
 
 run=$root/demo-run
 mkdir -p "$run"

@@ -2,7 +2,9 @@
 # Builds the Debian package (cpack -G DEB) from the default preset and prints
 # its path. With --check it also lists the package, checks that the programs,
 # desktop entry, icon, man pages and documents are in it, checks the control
-# fields, and runs lintian when it is installed (any error fails).
+# fields and the desktop entry, runs lintian (an error or a warning fails),
+# then installs the package, starts it from a fresh home folder, and removes
+# it again (tests/package/install_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -37,7 +39,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture is '$(field Architecture)'"
 [ -n "$(field Version)" ] || fail "no Version"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
-[ "$(field Recommends)" = fonts-urw-base35 ] || fail "Recommends is '$(field Recommends)'"
+[ "$(field Recommends)" = "fonts-urw-base35, xwayland" ] || fail "Recommends is '$(field Recommends)'"
 depends=$(field Depends)
 for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6; do
   grep -Eq "(^|, )${lib//+/\\+}( |,|$)" <<<"$depends" || fail "Depends lacks $lib: $depends"
@@ -54,12 +56,16 @@ trap 'rm -rf "$tmp"' EXIT
 dpkg-deb -x "$deb" "$tmp"
 grep -qx "Exec=morvia-launcher" "$tmp/usr/share/applications/morvia.desktop" || fail "desktop entry does not run morvia-launcher"
 "$tmp/usr/bin/morvia-edl" --help | grep -q "^usage: morvia-edl export" || fail "morvia-edl --help"
-
-if command -v lintian >/dev/null; then
-  tags=$(lintian --tag-display-limit 0 --display-info --pedantic "$deb" 2>/dev/null || true)
-  echo "lintian: ${tags:-no tags}"
-  ! grep -q "^E: " <<<"$tags" || fail "lintian reports errors"
-else
-  echo "lintian: not installed, skipped"
+if ! validation=$(desktop-file-validate "$tmp/usr/share/applications/morvia.desktop" 2>&1) || [ -n "$validation" ]; then
+  fail "desktop-file-validate: $validation"
 fi
+echo "desktop entry: desktop-file-validate passes"
+! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q conffiles || fail "the package has conffiles"
+
+tags=$(lintian --tag-display-limit 0 --display-info --pedantic "$deb" 2>/dev/null || true)
+echo "lintian: ${tags:-no tags}"
+! grep -q "^[EW]: " <<<"$tags" || fail "lintian reports errors or warnings"
+
+# Installed, started twice from a fresh home folder, removed.
+tests/package/install_check.sh "$deb"
 echo "package check: OK"

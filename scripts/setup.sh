@@ -1,10 +1,46 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need.
 # Safe to run again: it installs only what is missing.
+#
+#   scripts/setup.sh          everything (tests, benchmarks, fuzzing, the package)
+#   scripts/setup.sh --demo   only what scripts/demo.sh needs
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev fonts-urw-base35
-          libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth procps
-          dpkg-dev lintian)
+
+# Building morvia and dvdsim, and the virtual X server the demo runs on
+# without a display. One package a line.
+demo_packages=(
+  cmake
+  ninja-build
+  g++
+  qt6-base-dev
+  fonts-urw-base35
+  xvfb
+  xauth
+)
+# The tests, benchmarks, fuzzing and the Debian package on top of that.
+test_packages=(
+  clang
+  libclang-rt-14-dev
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  procps
+  dpkg-dev
+  lintian
+  desktop-file-utils
+  # A Wayland session for the desktop test: compositor, XWayland, a
+  # clipboard reader, clicks on X windows, Qt's Wayland platform.
+  weston
+  xwayland
+  wl-clipboard
+  xdotool
+  qt6-wayland
+)
+
+packages=("${demo_packages[@]}")
+if [ "${1:-}" != --demo ]; then
+  packages+=("${test_packages[@]}")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -32,7 +32,8 @@ set(morvia_process_patterns
   "^UnitOffProcess\\."
   "^AppEndToEnd\\."
   "^Launcher\\."
-  "^StartupProcess\\.")
+  "^StartupProcess\\."
+  "^ScaledWindows\\.")
 set(morvia_soak_patterns "^Soak\\.")
 
 # Time-outs in seconds: the lane's, and the tests that need more (several
@@ -43,6 +44,7 @@ set(morvia_soak_timeout 600)
 set(morvia_long_tests
   "^UnitOffProcess\\." 240
   "^StartupProcess\\." 180
+  "^ScaledWindows\\." 120
   "^AppEndToEnd\\." 180
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120

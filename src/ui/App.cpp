@@ -16,6 +16,7 @@
 #include "startup/Utils.h"
 #include "startup/Worker.h"
 #include "ui/LocalGUI.h"
+#include "ui/Platform.h"
 #include "window/GuiQueue.h"
 
 namespace morvia {
@@ -121,12 +122,14 @@ int runApp(int argc, char** argv, const AppExtras& extras) {
         Utils::OutLine(std::string("Start-up failed: ") + e.what());
         Utils::Exit(1);
     }
-    // Our command-line arguments are ignored; the toolkit must not read them
-    // either, so it gets the program name only.
-    char programName[] = "morvia";
-    int toolkitArgc = 1;
-    char* toolkitArgv[] = {argc > 0 && argv[0] ? argv[0] : programName, nullptr};
-    QApplication qt(toolkitArgc, toolkitArgv);
+    // The toolkit gets the program name and the platform (XWayland in a
+    // Wayland session unless the operator chose one); other arguments are ignored.
+    ToolkitArgs toolkit(argc, argv);
+    QApplication qt(toolkit.argc(), toolkit.argv());
+    if (Quenta::useclipboard && !clipboardFollowsTimecode(QGuiApplication::platformName().toStdString())) {
+        Utils::OutLine(std::string(kClipboardOffOnWayland));
+        Quenta::useclipboard = false;  // read by the controller once start-up runs
+    }
     QApplication::setQuitOnLastWindowClosed(false);
 
     // What start-up builds; it lives until the process ends.

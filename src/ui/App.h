@@ -12,8 +12,9 @@
 // through Utils::Exit: when the operator closes the window (after the stop
 // commands went out), or when start-up gives up. SIGTERM and SIGINT close the
 // window as the operator would; during a start-up failure pause they end the
-// process with that failure's status. SIGPIPE is ignored. The command-line
-// arguments are ignored (the toolkit sees the program name only).
+// process with that failure's status. SIGPIPE is ignored. Of the command-line
+// arguments only `-platform NAME` is used (ui/Platform.h chooses the
+// platform); the others are ignored.
 //
 // Tests, rigs and benchmarks build an App themselves and call the start-up
 // steps they need; one that has no Qt application gives the App a Display of

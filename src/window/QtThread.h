@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "startup/Worker.h"
+#include "startup/Require.h"
 
 namespace morvia {
 

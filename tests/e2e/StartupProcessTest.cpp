@@ -224,16 +224,21 @@ TEST_F(StartupProcess, SettingsAreReadBeforeTheToolkitNeedsADisplay) {
     EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(StartupProcess, ArgumentsAreIgnoredAndAClosedConsoleIsNoReason) {
-    // The toolkit would take "-platform" for itself and give up on a
-    // platform that does not exist.
+TEST_F(StartupProcess, OnlyThePlatformArgumentCountsAndAClosedConsoleIsNoReason) {
+    // The toolkit would take "-style" and "-display" for itself; only
+    // "-platform NAME" reaches it, so a platform that does not exist ends the
+    // program before the port is opened.
     settings(std::string(kSettings) + "DVDCOMPort=/dev/no-such-player-h1\n");
     Launch how;
-    how.args = {"-platform", "no-such-platform", "--anything"};
+    how.args = {"--anything", "-style", "no-such-style", "-display", "no-such-display:9"};
     ProcessRun r = run(how);
     EXPECT_EQ(r.lines,
               (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
     EXPECT_EQ(r.status, 0);
+    how.args = {"--anything", "-platform", "no-such-platform"};
+    r = run(how);
+    EXPECT_NE(r.status, 0);
+    for (const auto& line : r.lines) EXPECT_EQ(line.find("Serial Port"), std::string::npos) << line;
 
     // morvia | head -2: the third line goes into a closed pipe.
     how = Launch{};
