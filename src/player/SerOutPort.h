@@ -137,6 +137,9 @@ private:
     void closeLineLocked();
     void reopenLocked();
     void readLocked();
+    // A network port: reads on after the fixed wait until the reply's CR or
+    // the reply limit (ReplyWait.h), appending to what came first.
+    void awaitReplyEndLocked(LinkClock::time_point writtenAt);
     void decodeInfo(const Reply& reply);
 
     static constexpr int txBuf = 2048;
@@ -151,6 +154,7 @@ private:
 
     const std::string portName_;
     const std::shared_ptr<LinkClock> clock_;
+    const bool netPort_;  // behind a serial device server: the reply wait goes on until the CR
     // Declared before the streams, which refer to it. Never replaced once made:
     // a hung-up line is closed and reopened through the same object.
     std::unique_ptr<SerialPort> serialPort;

@@ -7,7 +7,7 @@
 #include "serial/SerInputStream.h"
 #include "serial/SerOutputStream.h"
 #include "serial/SerialErrors.h"
-#include "serial/SerialPortLocal.h"
+#include "serial/SerialPortNet.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -26,7 +26,7 @@ SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(port)
     serCfg.setRxLen(rxBuf);
 
     try {
-        serialPort2 = std::make_unique<SerialPortLocal>(serCfg);
+        serialPort2 = makeSerialPort(serCfg);
         NoCOM.store(0);
     } catch (const SerialIOException& e) {
         Utils::OutLine(e.what());

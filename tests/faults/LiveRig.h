@@ -247,7 +247,10 @@ struct SettingsRestore {
 // with an EDL saved at bring-up whose bytes the tests compare at the end.
 class LiveRig {
 public:
-    explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig")
+    // `portFor` (optional) names the port the link opens, given the
+    // simulator's terminal once it runs (a serial server in front of it).
+    explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig",
+                     const std::function<std::string(const std::string& slave)>& portFor = {})
         : dir(tag), sim(withHook(std::move(options))) {
         Quenta::OSString = "00:00:00:00";
         Quenta::useclipboard = false;
@@ -255,7 +258,7 @@ public:
         sim.start();
         // Through the simulator's link, as an adapter is named by its
         // /dev/serial/by-id link.
-        system.openPort(linkPath_);
+        system.openPort(portFor ? portFor(sim.slavePath()) : linkPath_);
         system.setwait(PlayerSystem::kCycleWaitMs);
         sop = system.port();
         link = std::make_unique<CountingLink>(*sop);
