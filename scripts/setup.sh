@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev fonts-urw-base35
           libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth procps
-          dpkg-dev lintian)
+          dpkg-dev lintian ser2net)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -266,6 +266,7 @@ SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& w
     serin.fill(0);
     numBytes.store(0);
     SEROK.store(true);
+    if (netPort_) dropLateBytesLocked();
     written = writeLocked(command);
     {
         // The command has left the store: waitIdle may return now.
@@ -402,6 +403,17 @@ void SerOutPort::readLocked() {
         silent_.store(false);
     } else if (now - lastByteAt_ >= std::chrono::milliseconds(silenceMs)) {
         silent_.store(true);
+    }
+}
+
+void SerOutPort::dropLateBytesLocked() {
+    try {
+        if (serialPort->isOpen() && serialPort->rxReadyCount() > 0) {
+            lastByteAt_ = clock_->now();
+            serialPort->rxFlush();
+        }
+    } catch (const SerialIOException&) {
+        // A lost connection is reported by the write that follows.
     }
 }
 

@@ -140,6 +140,10 @@ private:
     // A network port: reads on after the fixed wait until the reply's CR or
     // the reply limit (ReplyWait.h), appending to what came first.
     void awaitReplyEndLocked(LinkClock::time_point writtenAt);
+    // A network port: drops what arrived after the last exchange ended (a
+    // reply later than the limit), so that it is not read as the reply to
+    // the command about to be written.
+    void dropLateBytesLocked();
     void decodeInfo(const Reply& reply);
 
     static constexpr int txBuf = 2048;
