@@ -1,5 +1,6 @@
 #include "serial/SerialPortNet.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -75,7 +76,7 @@ void SerialPortNet::open() {
     dtr_ = rts_ = true;
 }
 
-void SerialPortNet::connectBy(const NetPortName& where, Clock::time_point deadline, int budgetMs) {
+void SerialPortNet::resolve(const NetPortName& where) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -84,14 +85,28 @@ void SerialPortNet::connectBy(const NetPortName& where, Clock::time_point deadli
     const int gai = ::getaddrinfo(where.host.c_str(), where.service.c_str(), &hints, &found);
     if (gai != 0) throw SerialIOException(std::string("cannot resolve the host: ") + ::gai_strerror(gai));
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-    std::string last = "no address";
+    addresses_.clear();
     for (const addrinfo* a = found; a; a = a->ai_next) {
-        UniqueFd s(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+        Address addr;
+        std::memcpy(&addr.storage, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof addr.storage));
+        addr.length = a->ai_addrlen;
+        addresses_.push_back(addr);
+    }
+}
+
+void SerialPortNet::connectBy(const NetPortName& where, Clock::time_point deadline, int budgetMs) {
+    // Resolved once, by the first open: a reopen from the link thread never
+    // waits for a name server.
+    if (addresses_.empty()) resolve(where);
+    std::string last = "no address";
+    for (const Address& a : addresses_) {
+        const auto* sa = reinterpret_cast<const sockaddr*>(&a.storage);
+        UniqueFd s(::socket(sa->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!s) {
             last = reasonFor(errno);
             continue;
         }
-        int rc = retryEintr([&] { return ::connect(s.get(), a->ai_addr, a->ai_addrlen); });
+        int rc = retryEintr([&] { return ::connect(s.get(), sa, a.length); });
         if (rc != 0 && errno == EINPROGRESS) {
             pollfd p{s.get(), POLLOUT, 0};
             rc = retryEintr([&] { return ::poll(&p, 1, msLeft(deadline)); });

@@ -9,7 +9,8 @@
 // Opening connects without blocking, with a deadline over the whole open
 // (connection, option and line settings): startupOpenMs for the first open,
 // reopenMs for every later one, so a reopen never holds its caller longer.
-// A failed open raises "<host> port <port>: <reason>". TCP keep-alive and a
+// A failed open raises "<host> port <port>: <reason>". The host name is
+// resolved by the first open only; reopens connect to those addresses. TCP keep-alive and a
 // user time-out catch a peer that went away without closing.
 //
 // Once the connection is gone (closed or reset by the server, timed out),
@@ -25,6 +26,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <sys/socket.h>
 
 #include "serial/NetPortName.h"
 #include "serial/SerialConfig.h"
@@ -91,6 +95,12 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     bool unsupported(const char* op) const;
+    struct Address {
+        sockaddr_storage storage{};
+        socklen_t length = 0;
+    };
+    // The server's addresses, into addresses_; raises the reason.
+    void resolve(const NetPortName& where);
     // Connects to the server before `deadline`; raises the reason.
     void connectBy(const NetPortName& where, Clock::time_point deadline, int budgetMs);
     // Runs the option and line-setting exchange before `deadline`.
@@ -108,6 +118,7 @@ private:
     SerialConfig config_;
     std::string name_ = "Serial Port";
     std::optional<NetPortName> where_;
+    std::vector<Address> addresses_;  // resolved by the first open
     UniqueFd fd_;
     std::unique_ptr<TelnetComPort> telnet_;  // rfc2217 only
     std::deque<std::uint8_t> rx_;            // data bytes not yet read
