@@ -35,6 +35,8 @@ test_packages=(
   wl-clipboard
   xdotool
   qt6-wayland
+  # A serial device server in front of the simulator (network port tests).
+  ser2net
 )
 
 packages=("${demo_packages[@]}")

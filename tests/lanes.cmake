@@ -33,7 +33,9 @@ set(morvia_process_patterns
   "^AppEndToEnd\\."
   "^Launcher\\."
   "^StartupProcess\\."
-  "^ScaledWindows\\.")
+  "^ScaledWindows\\."
+  "^SerialServerLink\\."
+  "^SerialServerStartup\\.")
 set(morvia_soak_patterns "^Soak\\.")
 
 # Time-outs in seconds: the lane's, and the tests that need more (several
@@ -45,6 +47,8 @@ set(morvia_long_tests
   "^UnitOffProcess\\." 240
   "^StartupProcess\\." 180
   "^ScaledWindows\\." 120
+  "^SerialServerLink\\." 120
+  "^SerialServerStartup\\." 120
   "^AppEndToEnd\\." 180
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120

@@ -5,8 +5,11 @@
 
 #include <sys/stat.h>
 
+#include "player/ReplyWait.h"
+#include "serial/NetPortName.h"
 #include "serial/SerialErrors.h"
-#include "serial/SerialPortLocal.h"
+#include "serial/SerLib.h"
+#include "serial/SerialPortNet.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -41,13 +44,16 @@ SerialConfig SerOutPort::playerConfig(const std::string& portName) {
     return cfg;
 }
 
-SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock_(Clock::steady()) {
+SerOutPort::SerOutPort(const std::string& portName)
+    : portName_(portName), clock_(Clock::steady()), netPort_(isNetworkPortName(portName)) {
     try {
-        serialPort = std::make_unique<SerialPortLocal>(playerConfig(portName));
+        serialPort = makeSerialPort(playerConfig(portName));
         lastByteAt_ = clock_->now();
-    } catch (const SerialIOException&) {
+    } catch (const SerialIOException& e) {
         OutLine(" ");
         OutLine("Serial Port " + portName + " not available");
+        // A device path needs no explanation; a server names host, port and reason.
+        if (netPort_) OutLine("Serial Port " + portName + ": " + e.what());
         bad = true;
         return;
     }
@@ -55,7 +61,7 @@ SerOutPort::SerOutPort(const std::string& portName) : portName_(portName), clock
 }
 
 SerOutPort::SerOutPort(std::unique_ptr<SerialPort> port, const std::string& portName, std::shared_ptr<Clock> clock)
-    : portName_(portName), clock_(std::move(clock)), serialPort(std::move(port)) {
+    : portName_(portName), clock_(std::move(clock)), netPort_(isNetworkPortName(portName)), serialPort(std::move(port)) {
     lastByteAt_ = clock_->now();
     if (!serialPort) {
         bad = true;
@@ -243,6 +249,7 @@ SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& w
     serin.fill(0);
     numBytes.store(0);
     SEROK.store(true);
+    if (netPort_) dropLateBytesLocked();
     written = writeLocked(command);
     {
         // The command has left the store: waitIdle may return now.
@@ -254,9 +261,11 @@ SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& w
         SEROK.store(false);
         return serin;
     }
+    const auto writtenAt = clock_->now();
     // Cut short by a stop; what arrived so far is still read.
     clock_->sleep(worker_, std::chrono::milliseconds(std::max(0, wait.load())));
     readLocked();
+    if (netPort_) awaitReplyEndLocked(writtenAt);
     if (serin[0] == 'E') SEROK.store(false);
     return serin;
 }
@@ -295,7 +304,9 @@ void SerOutPort::writeFailedLocked(int err, const std::string& what) {
         OutLine("Unable to write to Serial Port");
         OutLine("Serial Port " + portName_ + ": " + (err > 0 ? std::generic_category().message(err) : what));
     }
-    if (serialPort && serialPort->isOpen() && (isHangUp(err) || !nodeExists(serialDevicePath(portName_))))
+    // A network port's write fails only when its connection is gone.
+    if (serialPort && serialPort->isOpen() &&
+        (netPort_ || isHangUp(err) || !nodeExists(serialDevicePath(portName_))))
         closeLineLocked();
 }
 
@@ -374,6 +385,39 @@ void SerOutPort::readLocked() {
         silent_.store(false);
     } else if (now - lastByteAt_ >= std::chrono::milliseconds(silenceMs)) {
         silent_.store(true);
+    }
+}
+
+void SerOutPort::dropLateBytesLocked() {
+    try {
+        if (serialPort->isOpen() && serialPort->rxReadyCount() > 0) {
+            lastByteAt_ = clock_->now();
+            serialPort->rxFlush();
+        }
+    } catch (const SerialIOException&) {
+        // A lost connection is reported by the write that follows.
+    }
+}
+
+void SerOutPort::awaitReplyEndLocked(Clock::time_point writtenAt) {
+    using std::chrono::milliseconds;
+    int have = numBytes.load();
+    if (!SerialInStream) return;
+    while (have < buffersize) {
+        const auto since = std::chrono::duration_cast<milliseconds>(clock_->now() - writtenAt).count();
+        const int left = replyWaitLeftMs(true, std::span(serin).first(static_cast<std::size_t>(have)),
+                                         static_cast<int>(since));
+        if (left <= 0 || !clock_->sleep(worker_, milliseconds(std::min(left, 2)))) return;
+        try {
+            // The rest goes after what came first, up to the buffer's end.
+            if (SerialInStream->available() <= 0) continue;
+            have += SerialInStream->read(std::span(serin).subspan(static_cast<std::size_t>(have)));
+        } catch (const SerialIOException&) {
+            return;  // the line is gone: the next write reports it
+        }
+        numBytes.store(have);
+        lastByteAt_ = clock_->now();
+        silent_.store(false);
     }
 }
 

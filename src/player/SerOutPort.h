@@ -148,6 +148,13 @@ private:
     void closeLineLocked();
     void reopenLocked(Clock::time_point now);
     void readLocked();
+    // A network port: reads on after the fixed wait until the reply's CR or
+    // the reply limit (ReplyWait.h), appending to what came first.
+    void awaitReplyEndLocked(Clock::time_point writtenAt);
+    // A network port: drops what arrived after the last exchange ended (a
+    // reply later than the limit), so that it is not read as the reply to
+    // the command about to be written.
+    void dropLateBytesLocked();
     void decodeInfo(const Reply& reply);
 
     static constexpr int txBuf = 2048;
@@ -162,6 +169,7 @@ private:
 
     const std::string portName_;
     const std::shared_ptr<Clock> clock_;
+    const bool netPort_;  // behind a serial device server: the reply wait goes on until the CR
     // Declared before the streams, which refer to it. Never replaced once made:
     // a hung-up line is closed and reopened through the same object.
     std::unique_ptr<SerialPort> serialPort;

@@ -8,7 +8,7 @@
 #include "serial/SerInputStream.h"
 #include "serial/SerOutputStream.h"
 #include "serial/SerialErrors.h"
-#include "serial/SerialPortLocal.h"
+#include "serial/SerialPortNet.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -31,7 +31,7 @@ SerialConfig SerInPort::editConfig(const std::string& port) {
 
 SerInPort::SerInPort(const std::string& port, bool mcs) : MCS(mcs), serCfg(editConfig(port)) {
     try {
-        serialPort2 = std::make_unique<SerialPortLocal>(serCfg);
+        serialPort2 = makeSerialPort(serCfg);
         NoCOM.store(0);
     } catch (const SerialIOException& e) {
         Utils::OutLine(e.what());

@@ -236,7 +236,10 @@ inline dvdsim::Options fastPlayer() {
 // whose bytes the tests compare at the end.
 class LiveRig {
 public:
-    explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig")
+    // `portFor` (optional) names the port the link opens, given the
+    // simulator's terminal once it runs (a serial server in front of it).
+    explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig",
+                     const std::function<std::string(const std::string& slave)>& portFor = {})
         : dir(tag), sim(withHook(std::move(options))) {
         Quenta::OSString = "00:00:00:00";
         Quenta::useclipboard = false;
@@ -244,7 +247,7 @@ public:
         sim.start();
         // Through the simulator's link, as an adapter is named by its
         // /dev/serial/by-id link.
-        app.openPort(linkPath_);
+        app.openPort(portFor ? portFor(sim.slavePath()) : linkPath_);
         sop = app.port();
         link = std::make_unique<CountingLink>(*sop);
         vcr = &app.buildController(link.get());
