@@ -91,11 +91,11 @@ private:
             if (p[1].revents) {
                 const ssize_t n = ::recv(server.get(), buf, sizeof buf, 0);
                 if (n <= 0) break;
-                auto at = Clock::now() + std::chrono::milliseconds(std::uniform_int_distribution(20, 150)(random));
+                auto at = RealTime::now() + std::chrono::milliseconds(std::uniform_int_distribution(20, 150)(random));
                 if (!toClient.empty()) at = std::max(at, toClient.back().first + std::chrono::milliseconds(2));
                 for (ssize_t i = 0; i < n; ++i, at += std::chrono::milliseconds(2)) toClient.emplace_back(at, buf[i]);
             }
-            while (!toClient.empty() && toClient.front().first <= Clock::now()) {
+            while (!toClient.empty() && toClient.front().first <= RealTime::now()) {
                 ::send(client.get(), &toClient.front().second, 1, MSG_NOSIGNAL);
                 toClient.pop_front();
             }
@@ -178,7 +178,7 @@ TEST_F(SerialServerLink, ServerGoneIsAHangUpAndItsReturnReopensTheLink) {
     bringUp(true);
     ASSERT_TRUE(rig->timecodeMoves(3000));
     ASSERT_TRUE(rig->display.indicateOk());
-    const auto t0 = Clock::now();
+    const auto t0 = RealTime::now();
     server->kill();
     const std::regex reason("Serial Port " + std::regex_replace(url, std::regex(R"([.\[\]])"), R"(\$&)") +
                             ": connection (closed|reset) by the server\n");
@@ -196,7 +196,7 @@ TEST_F(SerialServerLink, ServerGoneIsAHangUpAndItsReturnReopensTheLink) {
 
     const long polls = simCount("?F\r");
     server->start();
-    const auto back = Clock::now();
+    const auto back = RealTime::now();
     ASSERT_TRUE(eventually([&] { return rig->console.tail().find("Serial Port " + url + " Opened OK") !=
                                         std::string::npos; },
                            std::chrono::seconds(5)))
@@ -220,8 +220,8 @@ TEST_F(SerialServerLink, SlowSplitRepliesNeverMakeATimecodeThePlayerDidNotSend) 
     std::set<std::string> sent;
     std::set<std::string> shown;
     const long polls = simCount("?F\r");
-    const auto until = Clock::now() + std::chrono::seconds(5);
-    while (Clock::now() < until) {
+    const auto until = RealTime::now() + std::chrono::seconds(5);
+    while (RealTime::now() < until) {
         shown.insert(rig->vcr->getTCString());
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
