@@ -35,7 +35,8 @@ set(morvia_process_patterns
   "^StartupProcess\\."
   "^ScaledWindows\\."
   "^SerialServerLink\\."
-  "^SerialServerStartup\\.")
+  "^SerialServerStartup\\."
+  "^ControllerStress\\.")
 set(morvia_soak_patterns "^Soak\\.")
 
 # Time-outs in seconds: the lane's, and the tests that need more (several

@@ -4,7 +4,7 @@ namespace morvia {
 
 void ControllerSeams::setLoggerFactory(LoggerFactory make) {
     std::lock_guard g(lock_);
-    makeLogger_ = std::move(make);
+    makeLogger_.swap(make);  // the old factory goes after the lock
 }
 
 bool ControllerSeams::openLogger() {
@@ -17,8 +17,12 @@ bool ControllerSeams::openLogger() {
     if (!make) return false;
     auto logger = make();  // outside the lock: the window may call back
     if (!logger) return false;
-    std::lock_guard g(lock_);
-    loggergui = std::move(logger);
+    {
+        std::lock_guard g(lock_);
+        loggergui.swap(logger);
+    }
+    // What `logger` holds now (a window another caller opened meanwhile) is
+    // released here, outside the lock.
     return true;
 }
 
@@ -37,8 +41,12 @@ std::shared_ptr<LoggerSeam> ControllerSeams::logger() const {
 }
 
 void ControllerSeams::setClient(std::shared_ptr<ClientSeam> client) {
-    std::lock_guard g(lock_);
-    connectthread = std::move(client);
+    {
+        std::lock_guard g(lock_);
+        connectthread.swap(client);
+    }
+    // The previous client is released here, outside the lock: its last
+    // owner's destructor may join a connection thread.
 }
 
 std::shared_ptr<ClientSeam> ControllerSeams::client() const {

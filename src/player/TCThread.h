@@ -2,9 +2,10 @@
 // controller for one frame-position poll (unless paused) and, every tenth
 // tick, refreshes the status text and button highlights.
 //
-// Ownership: the controller creates at most one, starts it (GetTC) and stops
-// and joins it (window close, controller destruction). The flags are atomic
-// and may be set from any thread; stopme() wakes a sleeping tick at once.
+// Ownership: the controller's Polling creates at most one, starts it (GetTC)
+// and stops and joins it (window close, PlayerSystem::stop, controller
+// destruction). The flags are atomic and may be set from any thread;
+// stopme() wakes a sleeping tick at once.
 // join() from the polling thread itself (a tick's work closing the window)
 // only asks the loop to end; the owner's later join waits for it, so the
 // object is never freed while its thread still runs.
