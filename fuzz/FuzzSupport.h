@@ -72,16 +72,16 @@ private:
 };
 
 // Returns at once; counts the wait against the input's budget.
-class InstantSleeper : public Sleeper {
-public:
-    void sleep(int) override { Budget::instance().spend(); }
+class InstantSleeper : public test::DelayClock {
+protected:
+    void delayed(int) override { Budget::instance().spend(); }
 };
 
 // Installs the quiet console and the instant sleeper once per process.
 inline void quietProcess() {
     static const bool done = [] {
         Utils::setConsoleSink([](std::string_view) {});
-        Utils::setSleeper(std::make_shared<InstantSleeper>());
+        Utils::setClock(std::make_shared<InstantSleeper>());
         return true;
     }();
     (void)done;
