@@ -143,6 +143,9 @@ protected:
         const long plays = simCount("PL\r");
         ASSERT_GE(rig->probeAfter([this] { rig->vcr->play(); }, 5000), 0);
         EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, std::chrono::seconds(5)));
+        // The simulator's log hook counts a command after the player took it:
+        // wait for the count, then check that exactly one PL arrived.
+        eventually([&] { return simCount("PL\r") >= plays + 1; }, std::chrono::seconds(2));
         EXPECT_EQ(simCount("PL\r"), plays + 1);
         EXPECT_TRUE(rig->timecodeMoves(3000));
     }
