@@ -187,7 +187,7 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
     SimLog log(logPath);
     NullDisplay display;
     // The program without its window and start-up dialogue.
-    App app(&display);
+    App app(Settings(), &display);
     if (!app.openPort(port)) {
         Utils::setConsoleSink(nullptr);
         std::fprintf(stderr, "the port %s did not open\n", port.c_str());

@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Quenta::resetDefaults();
     if (!in.empty() && in[0] == '@') {
         const std::size_t end = in.find('\n');
-        Quenta::OSString = std::string(in.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1));
+        Settings settings;
+        settings.OSString = std::string(in.substr(1, end == std::string_view::npos ? std::string_view::npos : end - 1));
+        Quenta::use(settings);
         in.remove_prefix(end == std::string_view::npos ? in.size() : end + 1);
     }
 

@@ -90,13 +90,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // --- the controller ---
     Quenta::resetDefaults();
-    if (!offsetText.empty()) Quenta::OSString = offsetText;
+    if (!offsetText.empty()) {
+        Settings settings;
+        settings.OSString = offsetText;
+        Quenta::use(settings);
+    }
     fuzz::CheckingLink link;
     fuzz::FieldDisplay display;
     LocalVCR vcr(&link, display, 2001);
     fuzz::Budget::instance().reset(&vcr);
     const int offset = vcr.getoffsetframes();
-    MORVIA_FUZZ_CHECK(offset == referenceTCFrames(Quenta::OSString).value_or(0));
+    MORVIA_FUZZ_CHECK(offset == referenceTCFrames(Quenta::settings().OSString).value_or(0));
 
     const std::string before = vcr.getTCString();
     vcr.DoTC(reply.data(), static_cast<int>(reply.size()), numBytes);

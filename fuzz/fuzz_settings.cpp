@@ -73,15 +73,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::writeFile(file, data, size);
     Quenta::propsfilename = file.string();
     int exitStatus = -1;
+    Settings settings;
     try {
-        Quenta::GetProps();
+        settings = Quenta::GetProps();
     } catch (const ExitRequested& e) {
         exitStatus = e.status;
     }
-    MORVIA_FUZZ_CHECK(Quenta::props == table);
+    const SettingsRead pure = readSettings(bytes, Quenta::propsfilename);
+    MORVIA_FUZZ_CHECK(pure.settings.props == table);
+    MORVIA_FUZZ_CHECK(pure.error.has_value() == (exitStatus != -1));
     if (exitStatus == -1) {
-        MORVIA_FUZZ_CHECK(Quenta::starttitle >= 1);
-        MORVIA_FUZZ_CHECK(SettingsReader::utf8Length(Quenta::note) <= 15);
+        MORVIA_FUZZ_CHECK(settings.props == table);
+        MORVIA_FUZZ_CHECK(settings.starttitle >= 1);
+        MORVIA_FUZZ_CHECK(SettingsReader::utf8Length(settings.note) <= 15);
+        Quenta::use(settings);
         Quenta::showprops();
     } else {
         // Only a start title that is not a whole number ends start-up here.

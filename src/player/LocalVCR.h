@@ -278,9 +278,9 @@ private:
     Display& gui_;
     int socketport;
     // The built-in values until the constructor takes the settings' values.
-    std::string comport1 = SettingDefaults::comport1;
-    std::string comport2 = SettingDefaults::comport2;
-    bool MCS = SettingDefaults::mcs;
+    std::string comport1 = Settings().comport1;
+    std::string comport2 = Settings().comport2;
+    bool MCS = Settings().mcs;
     bool useclipboard = false;
 
     std::atomic<int> Status{0};
@@ -302,7 +302,7 @@ private:
     std::atomic<int> droppedAtClose_{0};  // commands dropped by closeRequested
 
     CommandTemplates templates_{sop};
-    ControllerTexts texts_{SettingDefaults::OSString};
+    ControllerTexts texts_{Settings().OSString};
     ControllerSeams seams_;
     std::unique_ptr<EditPortSeam> sip;  // written only during startup()
     std::atomic<EditPortSeam*> sipptr{nullptr};

@@ -20,10 +20,11 @@ bool usableMode(const std::array<std::uint8_t, 16>& r) {
 }  // namespace
 
 LocalVCR::LocalVCR(PlayerLink* link, Display& gui, int port) : sop(link), gui_(gui), socketport(port) {
-    comport1 = Quenta::comport1;
-    if (Quenta::getmcs()) {
+    const Settings& settings = Quenta::settings();
+    comport1 = settings.comport1;
+    if (settings.mcs) {
         MCS = true;
-        comport2 = Quenta::comport2;
+        comport2 = settings.comport2;
     }
     useclipboard = Quenta::getuseclipboard();
     // The offset is taken quietly here so that a controller that never runs
@@ -108,8 +109,8 @@ void LocalVCR::startup(const StartHooks& hooks) {
     CommandB0(bspause);
     DelayT(1000);
 
-    int title = Quenta::starttitle;
-    std::string titleText = Quenta::startingtitle;
+    int title = Quenta::settings().starttitle;
+    std::string titleText = Quenta::settings().startingtitle;
     if (title < 1 || title > 99) {
         // The title command has two digits; a title it cannot name would send
         // garbage, so start-up falls back to title 1.

@@ -8,8 +8,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "startup/Decimal.h"
-#include "startup/SettingsReader.h"
 #include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
@@ -22,7 +20,7 @@ std::mutex& passwordLock() {
 }
 
 std::string& passwordValue() {
-    static std::string p = SettingDefaults::password;
+    static std::string p = Settings().password;
     return p;
 }
 
@@ -52,15 +50,6 @@ bool readWhole(const std::string& path, std::string& out, std::string& error) {
     return ok;
 }
 
-// The value of `key`, or null after one console line naming the missing key.
-const std::string* lookup(const char* key) {
-    auto it = Quenta::props.find(key);
-    if (it != Quenta::props.end()) return &it->second;
-    Utils::OutLine(std::string("Setting ") + key + " missing from " + Quenta::propsfilename +
-                   ", using the built-in value");
-    return nullptr;
-}
-
 }  // namespace
 
 std::string Quenta::getpassword() {
@@ -73,33 +62,19 @@ void Quenta::setpassword(const std::string& p) {
     passwordValue() = p;
 }
 
-void Quenta::resetDefaults() {
-    propsfilename = D::propsfilename;
-    props.clear();
-    verbo = D::verbo;
-    verbose = D::verbose;
-    note = D::note;
-    comport1 = D::comport1;
-    comport2 = D::comport2;
-    VCRType.reset();
-    OSString = D::OSString;
-    startingtitle = D::startingtitle;
-    starttitle = D::starttitle;
-    UseClipboard.reset();
-    useclipboard = D::useclipboard;
-    StopOnExit.reset();
-    stoponexit = D::stoponexit;
-    socketport = D::socketport;
-    repeatval.store(D::repeatval);
-    mcs = D::mcs;
-    width = D::width;
-    fontheight = D::fontheight;
-    autoenable = D::autoenable;
-    name.clear();
-    setpassword(D::password);
+void Quenta::use(const Settings& s) {
+    current_ = s;
+    repeatval.store(s.repeatval);
+    setpassword(s.password);
 }
 
-void Quenta::GetProps() {
+void Quenta::resetDefaults() {
+    use(Settings());
+    propsfilename = "Settings.txt";
+    name.clear();
+}
+
+Settings Quenta::GetProps() {
     std::error_code ec;
     if (!std::filesystem::exists(propsfilename, ec)) {
         Utils::OutLine("No configuration file found!");
@@ -110,52 +85,19 @@ void Quenta::GetProps() {
     if (!readWhole(propsfilename, bytes, error)) {
         // Start-up goes on with the built-in values; say why they are used.
         Utils::OutLine("Unable to read " + propsfilename + ": " + error);
-        return;
+        return Settings();
     }
-    props = SettingsReader::parse(bytes);
-
-    // These start from their built-in values on every read.
-    socketport = D::socketport;
-    note = D::note;
-    mcs = D::mcs;
-    repeatval.store(D::repeatval);
-    verbose = D::verbose;
-
-    if (const std::string* v = lookup("Verbose")) {
-        verbo = *v;
-        verbose = *v == "YES";
+    SettingsRead read = readSettings(bytes, propsfilename);
+    for (const std::string& line : read.missing) Utils::OutLine(line);
+    if (read.error) {
+        Utils::OutLine(*read.error);
+        Utils::FailAndExit(5000, 1);
     }
-    if (const std::string* v = lookup("UserNote")) {
-        note = SettingsReader::utf8Length(*v) > 15 ? SettingsReader::utf8Prefix(*v, 15) : *v;
-    }
-    if (const std::string* v = lookup("DVDCOMPort")) comport1 = *v;
-    VCRType = "DVD V7400";
-    if (const std::string* v = lookup("TCOffset")) OSString = *v;
-    if (const std::string* v = lookup("StartTitle")) {
-        const std::optional<int> parsed = ParseDecimal(*v, DecimalSign::plusOrMinus);
-        if (!parsed) {
-            Utils::OutLine("Setting StartTitle is not a whole number: " + *v);
-            Utils::FailAndExit(5000, 1);
-        }
-        const int n = *parsed;
-        startingtitle = *v;
-        starttitle = n;
-        if (n < 1) {
-            starttitle = D::starttitle;
-            startingtitle = D::startingtitle;
-        }
-    }
-    if (const std::string* v = lookup("UseClipboard")) {
-        UseClipboard = *v;
-        useclipboard = *v == "YES";
-    }
-    if (const std::string* v = lookup("StopOnExit")) {
-        StopOnExit = *v;
-        stoponexit = *v == "YES";
-    }
+    return std::move(read.settings);
 }
 
 void Quenta::MakeSerial(const Hooks& hooks) {
+    const std::string& comport1 = current_.comport1;
     bool ok = hooks.makeSerial && hooks.makeSerial(comport1);
     if (!ok) Utils::FailAndExit(5000, 0);
     Utils::OutLine("Serial Port " + comport1 + " Opened OK");
@@ -164,20 +106,21 @@ void Quenta::MakeSerial(const Hooks& hooks) {
 
 void Quenta::showprops() {
     auto text = [](const std::optional<std::string>& v) { return v ? *v : std::string("null"); };
+    const Settings& s = current_;
     Utils::OutLine(" ");
     Utils::OutLine("SETTINGS:");
-    Utils::OutLine("User Note        = " + note);
-    Utils::OutLine("DVD Type         = " + text(VCRType));
-    Utils::OutLine("DVD COM Port     = " + comport1);
-    Utils::OutLine("Verbose          = " + verbo);
-    Utils::OutLine("Starting Title   = " + startingtitle);
-    Utils::OutLine("Time Code Offset = " + OSString);
-    Utils::OutLine("Use Clipboard    = " + text(UseClipboard));
-    Utils::OutLine("Stop On Exit     = " + text(StopOnExit));
+    Utils::OutLine("User Note        = " + s.note);
+    Utils::OutLine("DVD Type         = " + text(s.VCRType));
+    Utils::OutLine("DVD COM Port     = " + s.comport1);
+    Utils::OutLine("Verbose          = " + s.verbo);
+    Utils::OutLine("Starting Title   = " + s.startingtitle);
+    Utils::OutLine("Time Code Offset = " + s.OSString);
+    Utils::OutLine("Use Clipboard    = " + text(s.UseClipboard));
+    Utils::OutLine("Stop On Exit     = " + text(s.StopOnExit));
 }
 
 void Quenta::init(const Hooks& hooks) {
-    GetProps();
+    use(GetProps());
     start(hooks);
 }
 

@@ -1,87 +1,52 @@
-// The application class: global settings read from Settings.txt and the
-// start-up sequence.
+// The application class: the current settings (startup/Settings.h), read
+// from Settings.txt, and the start-up sequence.
 //
-// Thread-safety: settings are written on the start-up thread before any other
-// thread exists and are read-only afterwards, except `repeatval` (changed by
-// the command language) and `password`, which are atomic / locked.
+// Thread-safety: the current settings are set before any other thread exists
+// and are read-only afterwards, except `repeatval` (changed by the command
+// language) and `password`, which are atomic / locked. `name` is written by
+// start-up before the window shows it.
 #pragma once
 
 #include <atomic>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
+
+#include "startup/Settings.h"
 
 namespace morvia {
 
-// The built-in value of each setting: what a setting holds before the
-// settings file is read, after a reset, and when the file lacks its key.
-struct SettingDefaults {
-    static constexpr const char* propsfilename = "Settings.txt";
-    static constexpr const char* verbo = "NO";
-    static constexpr bool verbose = false;
-    static constexpr const char* note = "Morvia";
-    static constexpr const char* comport1 = "COM1";
-    static constexpr const char* comport2 = "COM2";
-    static constexpr const char* OSString = "00:00:00:00";
-    static constexpr const char* startingtitle = "1";
-    static constexpr int starttitle = 1;
-    static constexpr bool useclipboard = false;
-    static constexpr bool stoponexit = false;
-    static constexpr int socketport = 2001;
-    static constexpr int repeatval = 2;
-    static constexpr bool mcs = false;
-    static constexpr int width = 320;
-    static constexpr int fontheight = 13;
-    static constexpr bool autoenable = false;
-    static constexpr const char* password = "KWJ";
-};
-
 class Quenta {
 public:
-    // --- settings (class-wide) ---
-    using D = SettingDefaults;
-    static inline std::string propsfilename = D::propsfilename;
-    static inline std::map<std::string, std::string> props;
-    static inline std::string verbo = D::verbo;
-    static inline bool verbose = D::verbose;
-    static inline std::string note = D::note;
-    static inline std::string comport1 = D::comport1;
-    static inline std::string comport2 = D::comport2;
-    static inline std::optional<std::string> VCRType;  // absent prints "null"
-    static inline std::string OSString = D::OSString;
-    static inline std::string startingtitle = D::startingtitle;
-    static inline int starttitle = D::starttitle;
-    static inline std::optional<std::string> UseClipboard;
-    static inline bool useclipboard = D::useclipboard;
-    static inline std::optional<std::string> StopOnExit;
-    static inline bool stoponexit = D::stoponexit;
-    static inline int socketport = D::socketport;
-    static inline std::atomic<int> repeatval{D::repeatval};
-    static inline bool mcs = D::mcs;
-    static inline int width = D::width;
-    static inline int fontheight = D::fontheight;
-    static inline bool autoenable = D::autoenable;
+    // --- settings ---
+    // The current settings. Set by the App (use) before any other thread
+    // exists and read-only afterwards; only `repeatval` and the password
+    // change later, through their own thread-safe accessors.
+    static const Settings& settings() { return current_; }
+    // Makes `s` the current settings, the live repeat count and password
+    // included. Not while other threads read the settings.
+    static void use(const Settings& s);
+    // The file GetProps reads (tests point it elsewhere).
+    static inline std::string propsfilename = "Settings.txt";
     static inline std::string name;  // edition title, "Morvia" after start-up
 
     // --- accessors ---
-    static bool getverbose() { return verbose; }
+    static bool getverbose() { return current_.verbose; }
     static int getrepeatval() { return repeatval.load(); }
     static void setrepeatval(int n) { repeatval.store(n); }
     static bool getdebug() { return false; }
     static bool getnet() { return false; }
-    static bool getmcs() { return mcs; }
-    static int getsocketport() { return socketport; }
-    static bool getstoponexit() { return stoponexit; }
-    static std::string getoffset() { return OSString; }
-    static bool getuseclipboard() { return useclipboard; }
-    static int getwidth() { return width; }
+    static bool getmcs() { return current_.mcs; }
+    static int getsocketport() { return current_.socketport; }
+    static bool getstoponexit() { return current_.stoponexit; }
+    static std::string getoffset() { return current_.OSString; }
+    static bool getuseclipboard() { return current_.useclipboard; }
+    static int getwidth() { return current_.width; }
     static std::string getpassword();
     static void setpassword(const std::string& p);
-    static int getfontheight() { return fontheight; }
-    static bool getautoenable() { return autoenable; }
+    static int getfontheight() { return current_.fontheight; }
+    static bool getautoenable() { return current_.autoenable; }
 
-    // Puts every setting back to its built-in value (tests).
+    // Puts the built-in settings back, the file name and title too (tests).
     static void resetDefaults();
 
     // --- start-up ---
@@ -97,17 +62,23 @@ public:
         std::function<void()> makeController;
     };
 
-    // Reads the settings file; may end the process (status 1).
-    static void GetProps();
+    // The settings in the file `propsfilename` (the built-in values when it
+    // cannot be read, after a console line saying why); missing keys are
+    // named on the console. May end the process (status 1).
+    static Settings GetProps();
     // Opens the player command port; may end the process (status 0).
     static void MakeSerial(const Hooks& hooks);
     // Prints the settings block.
     static void showprops();
-    // The whole start-up sequence: GetProps, then start.
+    // The whole start-up sequence: GetProps made current, then start.
     static void init(const Hooks& hooks);
-    // Start-up after the settings were read: banner, port, settings block,
+    // Start-up on the current settings: banner, port, settings block,
     // controller.
     static void start(const Hooks& hooks);
+
+private:
+    static inline Settings current_;
+    static inline std::atomic<int> repeatval{Settings().repeatval};
 };
 
 }  // namespace morvia

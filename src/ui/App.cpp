@@ -21,8 +21,9 @@
 
 namespace morvia {
 
-App::App(Display* display)
-    : window_(display ? nullptr : std::make_unique<LocalGUI>(actions_)),
+App::App(const Settings& settings, Display* display)
+    : current_(settings),
+      window_(display ? nullptr : std::make_unique<LocalGUI>(actions_)),
       display_(display ? *display : static_cast<Display&>(*window_)) {
     actions_.start();
     if (window_) {
@@ -58,7 +59,7 @@ LocalVCR& App::buildController(PlayerLink* front) {
     LocalVCR& vcr = system_.buildController(display_, Quenta::getsocketport(), front);
     if (window_) {
         window_->setController(&vcr);
-        window_->setIdentity(Quenta::name, Quenta::note);
+        window_->setIdentity(Quenta::name, Quenta::settings().note);
     }
     vcr.setStartHooks(startHooks_);
     return vcr;
@@ -116,8 +117,9 @@ int runApp(int argc, char** argv, const AppExtras& extras) {
     installCloseSignals();
     // The settings come first, before the toolkit looks for a display: a
     // missing file ends the program the same way everywhere.
+    Settings settings;
     try {
-        Quenta::GetProps();
+        settings = Quenta::GetProps();
     } catch (const std::exception& e) {
         Utils::OutLine(std::string("Start-up failed: ") + e.what());
         Utils::Exit(1);
@@ -126,14 +128,14 @@ int runApp(int argc, char** argv, const AppExtras& extras) {
     // Wayland session unless the operator chose one); other arguments are ignored.
     ToolkitArgs toolkit(argc, argv);
     QApplication qt(toolkit.argc(), toolkit.argv());
-    if (Quenta::useclipboard && !clipboardFollowsTimecode(QGuiApplication::platformName().toStdString())) {
+    if (settings.useclipboard && !clipboardFollowsTimecode(QGuiApplication::platformName().toStdString())) {
         Utils::OutLine(std::string(kClipboardOffOnWayland));
-        Quenta::useclipboard = false;  // read by the controller once start-up runs
+        settings.useclipboard = false;
     }
     QApplication::setQuitOnLastWindowClosed(false);
 
     // What start-up builds; it lives until the process ends.
-    App app;
+    App app(settings);
     LocalGUI& gui = *app.window();
     if (extras.toolkitReady) extras.toolkitReady(app);
 

@@ -3,9 +3,9 @@
 // start-up dialogue that starts the link, built in that order and taken down
 // in the reverse one.
 //
-// runApp is the operator's program: it reads the settings before the window
-// toolkit starts (so a missing file ends the program even where no display is
-// available), builds an App on the main thread, then runs start-up on a
+// runApp is the operator's program: it reads the settings file before the
+// window toolkit starts (so a missing file ends the program even where no
+// display is available), builds an App from its value on the main thread, then runs start-up on a
 // thread of its own, which opens the player's port, builds the controller on
 // the window, shows the window and runs the start-up dialogue with the
 // player; the main thread meanwhile runs the Qt event loop. The process ends
@@ -16,8 +16,8 @@
 // arguments only `-platform NAME` is used (ui/Platform.h chooses the
 // platform); the others are ignored.
 //
-// Tests, rigs and benchmarks build an App themselves and call the start-up
-// steps they need; one that has no Qt application gives the App a Display of
+// Tests, rigs and benchmarks build an App themselves from a Settings value
+// of their own and call the start-up steps they need; one that has no Qt application gives the App a Display of
 // its own instead of the window.
 //
 // Thread-safety: build, start-up steps and stop from one thread at a time
@@ -43,11 +43,12 @@ class SerOutPort;
 
 class App {
 public:
-    // Starts the action thread and builds the main window (hidden) on the
-    // calling thread, which must be the Qt thread of a QApplication. With a
-    // `display` no window is built: the controller shows on `display`, which
-    // must outlive the App.
-    explicit App(Display* display = nullptr);
+    // Makes `settings` the current settings (Quenta::use: no other thread of
+    // the program may run yet), starts the action thread and builds the main
+    // window (hidden) on the calling thread, which must be the Qt thread of a
+    // QApplication. With a `display` no window is built: the controller shows
+    // on `display`, which must outlive the App.
+    explicit App(const Settings& settings, Display* display = nullptr);
     ~App();  // stop()
     App(const App&) = delete;
     App& operator=(const App&) = delete;
@@ -84,6 +85,10 @@ public:
     void stop();
 
 private:
+    // Declared first: the settings are current before any part reads them.
+    struct Current {
+        explicit Current(const Settings& s) { Quenta::use(s); }
+    } current_;
     ActionQueue actions_;
     std::unique_ptr<LocalGUI> window_;
     Display& display_;

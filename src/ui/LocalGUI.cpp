@@ -119,7 +119,7 @@ void LocalGUI::build() {
     vcrlabel = qobject_cast<QLabel*>(component(QStringLiteral("vcrlabel")));
     blogger = qobject_cast<QPushButton*>(component(QStringLiteral("blogger")));
     bconnect = qobject_cast<QPushButton*>(component(QStringLiteral("bconnect")));
-    vcrlabel->setText(vcrlabel->text() + QString::fromStdString(Quenta::note));
+    vcrlabel->setText(vcrlabel->text() + QString::fromStdString(Quenta::settings().note));
     for (auto [row, w] : onWindow)
         if (row->place == Row::Place::shown) w->setGeometry(row->rect);
 

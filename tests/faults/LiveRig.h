@@ -231,6 +231,15 @@ inline dvdsim::Options fastPlayer() {
     return o;
 }
 
+// The rig's settings: offset 00:00:00:00, no clipboard, no second port.
+inline Settings rigSettings() {
+    Settings s;
+    s.OSString = "00:00:00:00";
+    s.useclipboard = false;
+    s.mcs = false;
+    return s;
+}
+
 // Simulator + the program without its window (the App on a quiet display:
 // action thread, the controller on its link), with an EDL saved at bring-up
 // whose bytes the tests compare at the end.
@@ -241,9 +250,6 @@ public:
     explicit LiveRig(dvdsim::Options options = fastPlayer(), const std::string& tag = "rig",
                      const std::function<std::string(const std::string& slave)>& portFor = {})
         : dir(tag), sim(withHook(std::move(options))) {
-        Quenta::OSString = "00:00:00:00";
-        Quenta::useclipboard = false;
-        Quenta::mcs = false;
         sim.start();
         // Through the simulator's link, as an adapter is named by its
         // /dev/serial/by-id link.
@@ -335,7 +341,7 @@ public:
     QuietDisplay display;
     dvdsim::Simulator sim;
     std::unique_ptr<CountingLink> link;  // outlives the controller in `app`
-    App app{&display};
+    App app{rigSettings(), &display};
     ActionQueue& actions = app.actions();
     SerOutPort* sop = nullptr;  // the parts in `app`
     LocalVCR* vcr = nullptr;

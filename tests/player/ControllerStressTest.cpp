@@ -36,9 +36,9 @@ TEST(ControllerStress, FourCallersAtOnceKeepEveryCommandWholeAndTheLinkPolling) 
     ConsoleCapture console;
     auto waits = std::make_shared<Recorder>();
     ScopedFakeSleeper sleeper(waits);  // the controller's own waits return at once
-    Quenta::OSString = "00:00:00:00";
-    Quenta::useclipboard = false;
-    Quenta::mcs = false;
+    settings.set(&Settings::OSString, "00:00:00:00");
+    settings.set(&Settings::useclipboard, false);
+    settings.set(&Settings::mcs, false);
     Quenta::setrepeatval(1);
 
     dvdsim::Options options;

@@ -41,12 +41,12 @@ TEST(LinkIntegration, StartsCuesReviewsAndPollsAgainstThePlayer) {
     options.spinupMs = 1000;
     dvdsim::Simulator sim(options);
     sim.start();
-    Quenta::comport1 = sim.slavePath();
-    Quenta::starttitle = 2;
-    Quenta::startingtitle = "2";
-    Quenta::OSString = "00:00:00:00";
-    Quenta::useclipboard = false;
-    Quenta::mcs = false;
+    settings.set(&Settings::comport1, sim.slavePath());
+    settings.set(&Settings::starttitle, 2);
+    settings.set(&Settings::startingtitle, "2");
+    settings.set(&Settings::OSString, "00:00:00:00");
+    settings.set(&Settings::useclipboard, false);
+    settings.set(&Settings::mcs, false);
 
     // Torn down before the display and the simulator.
     PlayerSystem live;

@@ -13,7 +13,7 @@ namespace morvia::test {
 namespace {
 
 TEST_F(VcrTest, ConcurrentCommandSourcesQueueWholeCommands) {
-    Quenta::useclipboard = true;
+    settings.set(&Settings::useclipboard, true);
     Quenta::setrepeatval(1);
     RecordingLink portLink(rec, true);
     auto& v = make(&portLink);

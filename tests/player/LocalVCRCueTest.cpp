@@ -51,7 +51,7 @@ TEST_F(VcrTest, CueOutAndCuePlay) {
 }
 
 TEST_F(VcrTest, ReviewWithOffsetCuesPlaysTheSegmentAndPauses) {
-    Quenta::OSString = "00:00:05:00";
+    settings.set(&Settings::OSString, "00:00:05:00");
     auto& v = make();
     display.set(Field::cuefield, "00:00:10:00");
     display.set(Field::endfield, "00:00:20:00");
@@ -101,7 +101,7 @@ TEST_F(VcrTest, InvalidOutPointIsResetAndNothingIsSent) {
 }
 
 TEST_F(VcrTest, InvalidOutPointWithAnOffsetKeepsTheTemplatesWhole) {
-    Quenta::OSString = "00:00:05:00";
+    settings.set(&Settings::OSString, "00:00:05:00");
     auto& v = make();
     display.set(Field::cuefield, "00:00:10:00");
     display.set(Field::endfield, "00:00:20:00");

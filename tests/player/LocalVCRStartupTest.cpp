@@ -101,9 +101,9 @@ protected:
 };
 
 TEST_F(StartupTest, PlayerInAUsableModeStartsTitleAndPlay) {
-    Quenta::starttitle = 12;
-    Quenta::startingtitle = "12";
-    Quenta::comport1 = "/dev/pts/7";
+    settings.set(&Settings::starttitle, 12);
+    settings.set(&Settings::startingtitle, "12");
+    settings.set(&Settings::comport1, "/dev/pts/7");
     auto& v = build({"P04\r", "P04\r"});
     v.startup();
 
@@ -185,9 +185,9 @@ TEST_F(StartupTest, NoUsableModeAfterFiveChecksEndsTheProcess) {
 }
 
 TEST_F(StartupTest, EditControllerPortAndABadOffsetAreReportedAndStartUpGoesOn) {
-    Quenta::mcs = true;
-    Quenta::comport2 = "COM9";
-    Quenta::OSString = "bad";
+    settings.set(&Settings::mcs, true);
+    settings.set(&Settings::comport2, "COM9");
+    settings.set(&Settings::OSString, "bad");
     auto& v = build({"P04\r", "P04\r"});
     LocalVCR::StartHooks hooks;
     hooks.makeEditPort = [&](const std::string& port) {
@@ -202,7 +202,7 @@ TEST_F(StartupTest, EditControllerPortAndABadOffsetAreReportedAndStartUpGoesOn) 
     EXPECT_EQ(v.getcomport2(), "COM9");
 
     rec->clear();
-    Quenta::OSString = "00:00:00:00";
+    settings.set(&Settings::OSString, "00:00:00:00");
     auto& w = build({"P04\r", "P04\r"});
     hooks.makeEditPort = [&](const std::string&) { return std::make_unique<EditPort>(rec, true); };
     w.startup(hooks);
@@ -215,8 +215,8 @@ TEST_F(StartupTest, EditControllerPortAndABadOffsetAreReportedAndStartUpGoesOn) 
 }
 
 TEST_F(StartupTest, StartTitleBeyondTheTwoDigitsFallsBackToTitleOne) {
-    Quenta::starttitle = 150;
-    Quenta::startingtitle = "150";
+    settings.set(&Settings::starttitle, 150);
+    settings.set(&Settings::startingtitle, "150");
     auto& v = build({"P04\r", "P04\r"});
     v.startup();
     const auto q = rec->only("Q:");

@@ -59,7 +59,7 @@ TEST(PlayerSystem, APortThatDoesNotOpenStillGivesAController) {
 TEST(PlayerSystem, CommandsGoThroughTheFrontLinkAndRepliesReachTheController) {
     SettingsGuard settings;
     ConsoleCapture console;
-    Quenta::OSString = "00:00:00:00";
+    settings.set(&Settings::OSString, "00:00:00:00");
     dvdsim::Options options;
     options.spinupMs = 300;
     dvdsim::Simulator sim(options);

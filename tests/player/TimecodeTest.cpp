@@ -58,7 +58,7 @@ TEST(Timecode, FrameTextAndDigits) {
 }
 
 TEST_F(VcrTest, WorkedExampleWithOffsetFiveSeconds) {
-    Quenta::OSString = "00:00:05:00";
+    settings.set(&Settings::OSString, "00:00:05:00");
     auto& v = make();
     EXPECT_EQ(v.getoffsetframes(), 150);
 
@@ -95,14 +95,14 @@ TEST_F(VcrTest, RepliesAtTheHourBoundaryAndTheLargestFrame) {
 }
 
 TEST_F(VcrTest, DisplayBeyondNinetyNineHoursShowsTheHoursInFull) {
-    Quenta::OSString = "10:00:00:00";
+    settings.set(&Settings::OSString, "10:00:00:00");
     auto& v = make();
     reply(v, "9999999");
     EXPECT_EQ(v.getTCString(), "102:35:33:09");
 }
 
 TEST_F(VcrTest, AReplyWithANonDigitChangesNothing) {
-    Quenta::useclipboard = true;
+    settings.set(&Settings::useclipboard, true);
     auto& v = make();
     reply(v, "0000300");
     rec->clear();
@@ -114,21 +114,21 @@ TEST_F(VcrTest, AReplyWithANonDigitChangesNothing) {
 }
 
 TEST_F(VcrTest, ClipboardGetsEveryTimecodeWithALineFeed) {
-    Quenta::useclipboard = true;
+    settings.set(&Settings::useclipboard, true);
     auto& v = make();
     reply(v, "0000030");
     reply(v, "0000031");
     EXPECT_EQ(pick(*rec, {"TC:", "CLIP:"}),
               (Journal{"TC:00:00:01:00", "CLIP:00:00:01:00\n", "TC:00:00:01:01", "CLIP:00:00:01:01\n"}));
 
-    Quenta::useclipboard = false;
+    settings.set(&Settings::useclipboard, false);
     auto& quiet = make();
     reply(quiet, "0000030");
     EXPECT_TRUE(rec->only("CLIP:").empty());
 }
 
 TEST_F(VcrTest, ATimecodeBeforeTheOffsetIsRefusedBeforeAnythingIsSent) {
-    Quenta::OSString = "00:00:05:00";
+    settings.set(&Settings::OSString, "00:00:05:00");
     auto& v = make();
     std::array<int, 7> fr{1, 2, 3, 4, 5, 6, 7};
     EXPECT_THROW(v.MakeFRString("00:00:04:00", fr), FrameRangeError);  // -30
@@ -168,7 +168,7 @@ TEST_F(VcrTest, AFieldThatIsNotATimecodeAbandonsSilently) {
 }
 
 TEST_F(VcrTest, OffsetSettingThatIsNotATimecodeGivesZeroWithAMessage) {
-    Quenta::OSString = "5 seconds";
+    settings.set(&Settings::OSString, "5 seconds");
     auto& v = make();
     EXPECT_EQ(v.getoffsetframes(), 0);
     EXPECT_TRUE(rec->events().empty());  // construction stays quiet

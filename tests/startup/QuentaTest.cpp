@@ -52,11 +52,12 @@ protected:
         }
         return out;
     }
-    // GetProps; the exit status when it ends the process, else -1.
+    // GetProps, its value made current; the exit status when it ends the
+    // process, else -1.
     int getProps() {
         test::ScopedExitThrows ex;
         try {
-            Quenta::GetProps();
+            Quenta::use(Quenta::GetProps());
         } catch (const ExitCalled& e) {
             return e.status;
         }
@@ -81,20 +82,20 @@ TEST_F(QuentaTest, ReadsEveryKey) {
     ConsoleCapture console;
     EXPECT_EQ(getProps(), -1);
     EXPECT_TRUE(console.lines().empty());
-    EXPECT_EQ(Quenta::verbo, "NO");
+    EXPECT_EQ(Quenta::settings().verbo, "NO");
     EXPECT_FALSE(Quenta::getverbose());
-    EXPECT_EQ(Quenta::note, "Studio A");
-    EXPECT_EQ(Quenta::comport1, "/dev/ttyUSB0");
-    EXPECT_EQ(Quenta::comport2, "COM2");
-    EXPECT_EQ(Quenta::VCRType.value_or("?"), "DVD V7400");
+    EXPECT_EQ(Quenta::settings().note, "Studio A");
+    EXPECT_EQ(Quenta::settings().comport1, "/dev/ttyUSB0");
+    EXPECT_EQ(Quenta::settings().comport2, "COM2");
+    EXPECT_EQ(Quenta::settings().VCRType.value_or("?"), "DVD V7400");
     EXPECT_EQ(Quenta::getoffset(), "01:00:00:00");
-    EXPECT_EQ(Quenta::startingtitle, "7");
-    EXPECT_EQ(Quenta::starttitle, 7);
-    EXPECT_EQ(Quenta::UseClipboard.value_or("?"), "YES");
+    EXPECT_EQ(Quenta::settings().startingtitle, "7");
+    EXPECT_EQ(Quenta::settings().starttitle, 7);
+    EXPECT_EQ(Quenta::settings().UseClipboard.value_or("?"), "YES");
     EXPECT_TRUE(Quenta::getuseclipboard());
-    EXPECT_EQ(Quenta::StopOnExit.value_or("?"), "NO");
+    EXPECT_EQ(Quenta::settings().StopOnExit.value_or("?"), "NO");
     EXPECT_FALSE(Quenta::getstoponexit());
-    EXPECT_EQ(Quenta::props.at("Unknown"), "ignored");
+    EXPECT_EQ(Quenta::settings().props.at("Unknown"), "ignored");
     EXPECT_FALSE(Quenta::getdebug());
     EXPECT_FALSE(Quenta::getnet());
     EXPECT_FALSE(Quenta::getmcs());
@@ -109,35 +110,35 @@ TEST_F(QuentaTest, ValuesAreTakenAsWrittenAndFlagsNeedExactYes) {
     write(with("Verbose", "Verbose=yes") + "UserNote=ABCDEFGHIJKLMNOPQRST\nStopOnExit=YES \nUseClipboard=YES\n" +
           "TCOffset=not a timecode\n");
     EXPECT_EQ(getProps(), -1);
-    EXPECT_EQ(Quenta::verbo, "yes");
-    EXPECT_FALSE(Quenta::verbose);
-    EXPECT_EQ(Quenta::note, "ABCDEFGHIJKLMNO") << "a note is cut to 15 characters";
-    EXPECT_EQ(Quenta::StopOnExit.value_or("?"), "YES ");
-    EXPECT_FALSE(Quenta::stoponexit) << "YES followed by a blank is not YES";
-    EXPECT_TRUE(Quenta::useclipboard) << "a key given twice takes its second value";
-    EXPECT_EQ(Quenta::OSString, "not a timecode") << "the offset is taken unchecked";
+    EXPECT_EQ(Quenta::settings().verbo, "yes");
+    EXPECT_FALSE(Quenta::settings().verbose);
+    EXPECT_EQ(Quenta::settings().note, "ABCDEFGHIJKLMNO") << "a note is cut to 15 characters";
+    EXPECT_EQ(Quenta::settings().StopOnExit.value_or("?"), "YES ");
+    EXPECT_FALSE(Quenta::settings().stoponexit) << "YES followed by a blank is not YES";
+    EXPECT_TRUE(Quenta::settings().useclipboard) << "a key given twice takes its second value";
+    EXPECT_EQ(Quenta::settings().OSString, "not a timecode") << "the offset is taken unchecked";
 
     write(with("UserNote", "UserNote=ABCDEFGHIJKLMNO") + "Verbose=YES\n");
     EXPECT_EQ(getProps(), -1);
-    EXPECT_EQ(Quenta::note, "ABCDEFGHIJKLMNO");
-    EXPECT_TRUE(Quenta::verbose);
+    EXPECT_EQ(Quenta::settings().note, "ABCDEFGHIJKLMNO");
+    EXPECT_TRUE(Quenta::settings().verbose);
 
     write(with("UserNote", "UserNote=\\u00e9t\\u00e9 \xE0 Paris, salle 2"));
     EXPECT_EQ(getProps(), -1);
-    EXPECT_EQ(Quenta::note, "\xC3\xA9t\xC3\xA9 \xC3\xA0 Paris, sa") << "15 characters, not 15 bytes";
+    EXPECT_EQ(Quenta::settings().note, "\xC3\xA9t\xC3\xA9 \xC3\xA0 Paris, sa") << "15 characters, not 15 bytes";
 }
 
 TEST_F(QuentaTest, StartTitleBelowOneCountsAsOne) {
     for (const char* v : {"0", "-3"}) {
         write(with("StartTitle", std::string("StartTitle=") + v));
         EXPECT_EQ(getProps(), -1) << v;
-        EXPECT_EQ(Quenta::starttitle, 1) << v;
-        EXPECT_EQ(Quenta::startingtitle, "1") << v;
+        EXPECT_EQ(Quenta::settings().starttitle, 1) << v;
+        EXPECT_EQ(Quenta::settings().startingtitle, "1") << v;
     }
     write(with("StartTitle", "StartTitle=+12"));
     EXPECT_EQ(getProps(), -1);
-    EXPECT_EQ(Quenta::starttitle, 12);
-    EXPECT_EQ(Quenta::startingtitle, "+12");
+    EXPECT_EQ(Quenta::settings().starttitle, 12);
+    EXPECT_EQ(Quenta::settings().startingtitle, "+12");
 }
 
 TEST_F(QuentaTest, StartTitleThatIsNotAWholeNumberStopsNamingTheKey) {
@@ -161,13 +162,34 @@ TEST_F(QuentaTest, MissingKeysKeepTheirBuiltInValuesAndAreNamed) {
                                                          "Setting DVDCOMPort" + tail, "Setting TCOffset" + tail,
                                                          "Setting StartTitle" + tail, "Setting UseClipboard" + tail,
                                                          "Setting StopOnExit" + tail}));
-    EXPECT_EQ(Quenta::verbo, "NO");
-    EXPECT_EQ(Quenta::note, "Morvia");
-    EXPECT_EQ(Quenta::comport1, "COM1");
-    EXPECT_EQ(Quenta::OSString, "00:00:00:00");
-    EXPECT_EQ(Quenta::starttitle, 1);
-    EXPECT_FALSE(Quenta::UseClipboard.has_value());
-    EXPECT_FALSE(Quenta::StopOnExit.has_value());
+    EXPECT_EQ(Quenta::settings().verbo, "NO");
+    EXPECT_EQ(Quenta::settings().note, "Morvia");
+    EXPECT_EQ(Quenta::settings().comport1, "COM1");
+    EXPECT_EQ(Quenta::settings().OSString, "00:00:00:00");
+    EXPECT_EQ(Quenta::settings().starttitle, 1);
+    EXPECT_FALSE(Quenta::settings().UseClipboard.has_value());
+    EXPECT_FALSE(Quenta::settings().StopOnExit.has_value());
+}
+
+// The reading itself is a function of the text: no file, no console, no
+// current settings touched; what GetProps prints comes back as lines.
+TEST(SettingsRead, TextGivesTheValueTheMissingKeysAndTheStoppingError) {
+    const Settings before = Quenta::settings();
+    const SettingsRead full = readSettings(kFull, "S.txt");
+    EXPECT_TRUE(full.missing.empty());
+    EXPECT_FALSE(full.error.has_value());
+    EXPECT_EQ(full.settings.comport1, "/dev/ttyUSB0");
+    EXPECT_EQ(full.settings.starttitle, 7);
+    EXPECT_EQ(full.settings.note, "Studio A");
+
+    const SettingsRead partial = readSettings("StartTitle=x\nVerbose=YES\n", "S.txt");
+    EXPECT_EQ(partial.missing, (std::vector<std::string>{"Setting UserNote missing from S.txt, using the built-in value",
+                                                         "Setting DVDCOMPort missing from S.txt, using the built-in value",
+                                                         "Setting TCOffset missing from S.txt, using the built-in value"}))
+        << "the keys after the stopping one are not looked at";
+    EXPECT_EQ(partial.error.value_or("none"), "Setting StartTitle is not a whole number: x");
+    EXPECT_EQ(Quenta::settings().verbose, before.verbose);
+    EXPECT_EQ(Quenta::settings().comport1, before.comport1);
 }
 
 TEST_F(QuentaTest, UnreadableSettingsFileKeepsBuiltInsAndSaysSo) {
@@ -176,8 +198,8 @@ TEST_F(QuentaTest, UnreadableSettingsFileKeepsBuiltInsAndSaysSo) {
     EXPECT_EQ(getProps(), -1);
     ASSERT_EQ(console.lines().size(), 1u);
     EXPECT_EQ(console.lines()[0].rfind("Unable to read " + Quenta::propsfilename, 0), 0u);
-    EXPECT_EQ(Quenta::comport1, "COM1");
-    EXPECT_FALSE(Quenta::VCRType.has_value());
+    EXPECT_EQ(Quenta::settings().comport1, "COM1");
+    EXPECT_FALSE(Quenta::settings().VCRType.has_value());
 }
 
 TEST_F(QuentaTest, SettingsThatAreNoRegularFileNeverHoldStartUp) {
@@ -188,7 +210,7 @@ TEST_F(QuentaTest, SettingsThatAreNoRegularFileNeverHoldStartUp) {
         EXPECT_EQ(getProps(), -1);
         EXPECT_EQ(console.lines(),
                   std::vector<std::string>{"Unable to read " + Quenta::propsfilename + ": not a regular file"});
-        EXPECT_EQ(Quenta::comport1, "COM1");
+        EXPECT_EQ(Quenta::settings().comport1, "COM1");
         EXPECT_TRUE(rec_->events().empty()) << "no pause";
         std::filesystem::remove(Quenta::propsfilename);
     };

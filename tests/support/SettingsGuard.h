@@ -1,8 +1,11 @@
-// Saves the settings tests change and puts them back when it goes: the one
-// guard every test that writes a Quenta setting holds.
+// Saves the current settings (with the live repeat count and password and the
+// edition title) and puts them back when it goes: the one guard every test
+// holds that changes the current settings or builds an App from a value of
+// its own.
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "startup/Quenta.h"
 
@@ -12,33 +15,32 @@ class SettingsGuard {
 public:
     SettingsGuard() = default;
     ~SettingsGuard() {
-        Quenta::verbose = verbose_;
-        Quenta::note = note_;
+        Quenta::use(settings_);
+        Quenta::setrepeatval(repeatval_);
+        Quenta::setpassword(password_);
         Quenta::name = name_;
-        Quenta::comport1 = comport1_;
-        Quenta::comport2 = comport2_;
-        Quenta::OSString = os_;
-        Quenta::startingtitle = startingtitle_;
-        Quenta::starttitle = starttitle_;
-        Quenta::useclipboard = useclipboard_;
-        Quenta::repeatval.store(repeatval_);
-        Quenta::mcs = mcs_;
     }
     SettingsGuard(const SettingsGuard&) = delete;
     SettingsGuard& operator=(const SettingsGuard&) = delete;
 
+    // Changes one field of the current settings, keeping the live repeat
+    // count and password; before the threads that read it start.
+    template <class T, class V>
+    void set(T Settings::*field, V&& value) {
+        Settings s = Quenta::settings();
+        s.*field = std::forward<V>(value);
+        const int repeat = Quenta::getrepeatval();
+        const std::string password = Quenta::getpassword();
+        Quenta::use(s);
+        Quenta::setrepeatval(repeat);
+        Quenta::setpassword(password);
+    }
+
 private:
-    bool verbose_ = Quenta::verbose;
-    std::string note_ = Quenta::note;
+    Settings settings_ = Quenta::settings();
+    int repeatval_ = Quenta::getrepeatval();
+    std::string password_ = Quenta::getpassword();
     std::string name_ = Quenta::name;
-    std::string comport1_ = Quenta::comport1;
-    std::string comport2_ = Quenta::comport2;
-    std::string os_ = Quenta::OSString;
-    std::string startingtitle_ = Quenta::startingtitle;
-    int starttitle_ = Quenta::starttitle;
-    bool useclipboard_ = Quenta::useclipboard;
-    int repeatval_ = Quenta::repeatval.load();
-    bool mcs_ = Quenta::mcs;
 };
 
 }  // namespace morvia::test

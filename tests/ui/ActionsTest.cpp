@@ -91,7 +91,7 @@ TEST_F(Actions, CallsMatchTheirButtons) {
 
     // Verbose echoes each command on the console (the fixture's guard puts
     // the setting back).
-    Quenta::verbose = true;
+    settings.set(&Settings::verbose, true);
     press("Play");
     EXPECT_EQ(console.lines().back(), "Play");
 }

@@ -18,8 +18,9 @@ TEST(App, BuildsTheProgramOnItsWindowAndTakesItDownInOrder) {
     SettingsGuard settings;
     ConsoleCapture console;  // the port object reports the failed open
     Quenta::name = "Morvia";
-    Quenta::note = "AppTest";
-    App app;
+    Settings value;
+    value.note = "AppTest";
+    App app(value);
     LocalGUI* gui = app.window();
     ASSERT_NE(gui, nullptr);
     EXPECT_FALSE(app.openPort("/dev/morvia-no-such-port"));
@@ -51,7 +52,7 @@ TEST(App, WithADisplayOfItsOwnBuildsNoWindow) {
     ConsoleCapture console;
     auto rec = std::make_shared<Recorder>();
     RecordingDisplay display(rec);
-    App app(&display);
+    App app(Settings(), &display);
     EXPECT_EQ(app.window(), nullptr);
     app.openPort("/dev/morvia-no-such-port");
     LocalVCR& vcr = app.buildController();

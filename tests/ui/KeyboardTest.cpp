@@ -94,7 +94,7 @@ TEST_F(Keyboard, EachKeyDoesWhatItsButtonDoes) {
     EXPECT_TRUE(rec->events().empty());
 
     // Verbose echoes a key's command as it does a click's.
-    Quenta::verbose = true;  // put back by the fixture's guard
+    settings.set(&Settings::verbose, true);  // put back by the fixture's guard
     key(Qt::Key_J);
     EXPECT_EQ(console.lines().back(), "Rewind");
 }

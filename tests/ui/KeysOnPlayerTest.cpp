@@ -39,13 +39,14 @@ using StepLog = std::vector<std::vector<std::string>>;
 // may cross on the line whoever queued them).
 StepLog operate(bool byKeys) {
     SettingsGuard restore;
-    Quenta::OSString = "00:00:00:00";
-    Quenta::useclipboard = false;
+    Settings settings;
+    settings.OSString = "00:00:00:00";
+    settings.useclipboard = false;
     ConsoleCapture quiet;
     dvdsim::Simulator sim(faults::fastPlayer());
     sim.start();
     // The program without its start-up dialogue: the player is spun up here.
-    App app;
+    App app(settings);
     LocalGUI& gui = *app.window();
     ActionQueue& actions = app.actions();
     app.openPort(sim.slavePath());
