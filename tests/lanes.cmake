@@ -17,7 +17,7 @@ set(morvia_process_patterns
   "^SerialPortPty\\."
   "^DvdsimProgram\\."
   "^DvdsimSimulator\\."
-  "^SerOutPort\\.(OpensAPseudoTerminal|PortThatDoesNotExist|LongReply|HungUpLine|ReopensTheNamedLine|SilenceForASecond|ManyLinks)"
+  "^SerOutPort\\.(OpensAPseudoTerminal|PortThatDoesNotExist|LongReply|HungUpLine|ReopensTheNamedLine|ManyLinks)"
   "^LinkIntegration\\."
   "^PlayerSystem\\."
   "^TCThreadTest\\."

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "faults/LiveRig.h"
 
@@ -73,7 +72,9 @@ TEST_F(LinkRecovery, PulledCableShowsRedHoldsTheTimecodeAndPrintsOnce) {
     const std::string held = rig->vcr->getTCString();
     const long shown = rig->display.tcShown();
     EXPECT_TRUE(eventually([&] { return status() == "No DVD Detected"; }, std::chrono::milliseconds(1500))) << status();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    // Ten more polls fail on the dead line (a second or so of them).
+    const long indications = rig->display.indications();
+    ASSERT_TRUE(eventually([&] { return rig->display.indications() >= indications + 10; }, std::chrono::seconds(20)));
     EXPECT_EQ(rig->vcr->getTCString(), held);
     EXPECT_EQ(rig->display.gettext(Field::tcfield), held);
     EXPECT_EQ(rig->display.tcShown(), shown) << "a dead line's polls were decoded";
@@ -109,7 +110,10 @@ TEST_F(LinkRecovery, ReplugReopensTheLinkAndDropsWhatWasClickedMeanwhile) {
     EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, std::chrono::seconds(3)));
     EXPECT_TRUE(eventually([&] { return status() != "No DVD Detected"; }, std::chrono::seconds(3)));
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Five more polls answered: a command left in the store would have gone
+    // out before them.
+    const long polls = simCount("?F\r");
+    ASSERT_TRUE(eventually([&] { return simCount("?F\r") >= polls + 5; }, std::chrono::seconds(20)));
     EXPECT_EQ(simCount("PL\r"), playsBefore) << "the click made while unplugged came out after the replug";
     rig->vcr->pause();
     ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Still; }, std::chrono::seconds(3)));

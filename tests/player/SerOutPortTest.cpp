@@ -1,7 +1,7 @@
 // The player command port. Most cases run it over an in-memory line on a
 // stepped clock, with the test playing the player; the cases about the real
-// line (modem lines, hang-up, replug, silence against the real clock, long
-// replies arriving in pieces) run over a pseudo-terminal.
+// line (modem lines, hang-up, replug, long replies arriving in pieces) run
+// over a pseudo-terminal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -223,6 +223,28 @@ TEST(SerOutPort, PollWaitsForAnEmptyStoreAndRepeatedRequestsMerge) {
     }
 }
 
+// The polling thread asks every 33 ms; the link serves at most one poll per
+// cycle pause, reply wait and poll pause: about 14 timecodes a second.
+TEST(SerOutPort, PolledEveryTickTheTimecodeUpdatesAboutFourteenTimesASecond) {
+    Rig r;
+    Responder player(r.peer, [](const std::string&) { return std::string("0001234\r"); });
+    r.link.setwait(30);
+    const auto t0 = r.clock->now();
+    auto nextTick = t0;
+    while (r.clock->now() - t0 < std::chrono::seconds(10)) {
+        if (r.clock->now() >= nextTick) {
+            r.link.setd();
+            nextTick += std::chrono::milliseconds(33);
+        }
+        r.step(1);
+    }
+    const double seconds = std::chrono::duration<double>(r.clock->now() - t0).count();
+    const double perSecond = static_cast<double>(r.client.snap().tc.size()) / seconds;
+    EXPECT_GT(perSecond, 5.0) << "timecode updates per second (the cycle allows about 14)";
+    EXPECT_LT(perSecond, 20.0);
+    EXPECT_LE(perSecond, 1000.0 / 70 + 0.5);
+}
+
 TEST(SerOutPort, ErrorReplyClearsSerokAndIsNotDecoded) {
     Rig r;
     Responder player(r.peer, [](const std::string&) { return std::string("E04\r"); });
@@ -370,7 +392,9 @@ TEST(SerOutPort, WindowCloseEndsWithTheTwoStopsAlone) {
     vcr.windowClosing();
     EXPECT_EQ(r.link.pending(), 0);
     EXPECT_TRUE(eventually([&] { return player.commands().size() >= 3u; }, std::chrono::seconds(5)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a stray command to show
+    // Room for a stray command to show: ten more cycles of the link thread.
+    const auto stopsOut = r.clock->now();
+    ASSERT_TRUE(eventually([&] { return r.clock->now() - stopsOut >= 10 * SerOutPort::cyclePause; }));
     EXPECT_EQ(player.commands(), (std::vector<std::string>{"ST\r", "PA\r", "PA\r"}));
     const auto lines = r.console.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Close: 8 commands for the player dropped"), lines.end());
@@ -386,9 +410,11 @@ TEST(SerOutPort, HungUpLineIsOneOutageWithItsReasonAndDropsCommands) {
     ASSERT_TRUE(eventually([&] { return r.link.lineDown(); }));
     ASSERT_TRUE(eventually([&] { return r.client.with([](auto& c) { return c.indicate.size(); }) >= 1u; }));
     // Polls go on while the line is down; none may print or decode.
+    const auto indications = [&] { return r.client.with([](auto& c) { return c.indicate.size(); }); };
     for (int i = 0; i < 5; ++i) {
+        const std::size_t before = indications();
         r.link.setd();
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        ASSERT_TRUE(eventually([&] { return indications() > before; }));
     }
     r.link.queue("ST\r");
     EXPECT_EQ(r.link.pending(), 0) << "a command for a dead line is dropped, not kept";
@@ -486,36 +512,32 @@ TEST(SerOutPort, ReopensTheNamedLineAfterAReplugAndReportsTheOutageOnce) {
     first.reset();
 }
 
+// The controller polls every cycle of a player that stays silent, then
+// answers again; stepped, so that the second is clock time, not real time.
 TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
-    std::atomic<bool> answer{false};
+    bool answer = false;
     std::vector<bool> changes;
-    std::mutex changesLock;
     struct Watch : RecordingLinkClient {
         std::function<void(bool)> onSilence;
         void LinkSilence(bool s) override { onSilence(s); }
     };
-    // Made before the rig, so that the link thread has been joined before
-    // the client it calls goes away.
     Watch watch;
-    watch.onSilence = [&](bool s) {
-        std::lock_guard g(changesLock);
-        changes.push_back(s);
-    };
-    PtyRig r;
+    watch.onSilence = [&](bool s) { changes.push_back(s); };
+    Rig r;
     r.link.setwait(5);
     r.link.setclient(&watch);
-    Responder player(r.peer,
-                     [&](const std::string&) { return answer.load() ? std::string("0000100\r") : std::string(); });
-    r.link.start();
-    const auto t0 = std::chrono::steady_clock::now();
-    std::atomic<bool> polling{true};
-    std::thread poller([&] {
-        while (polling.load()) {
+    Responder player(r.peer, [&](const std::string&) { return answer ? std::string("0000100\r") : std::string(); });
+    // A poll asked for before every cycle, as the polling thread does every
+    // 33 ms; runs cycles until `done` holds, at most `limit` of them.
+    const auto pollUntil = [&](const std::function<bool()>& done, int limit) {
+        for (int i = 0; i < limit && !done(); ++i) {
             r.link.setd();
-            std::this_thread::sleep_for(std::chrono::milliseconds(33));
+            r.step(1);
         }
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return done();
+    };
+    const auto t0 = r.clock->now();
+    pollUntil([&] { return r.clock->now() - t0 >= std::chrono::milliseconds(300); }, 100);
     EXPECT_FALSE(r.link.silent()) << "a few empty polls are not silence yet";
     {
         auto c = watch.snap();
@@ -524,26 +546,23 @@ TEST(SerOutPort, SilenceForASecondOfPollsIsReportedUntilBytesArriveAgain) {
         ASSERT_FALSE(c.indicate.empty());
         EXPECT_TRUE(c.indicate.back());
     }
-    ASSERT_TRUE(eventually([&] { return r.link.silent(); }, std::chrono::seconds(3)));
-    // Not before a second of polls (the link's own clock starts a moment
-    // before t0, at its first exchange).
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(SerOutPort::silenceMs - 100));
+    ASSERT_TRUE(pollUntil([&] { return r.link.silent(); }, 100));
+    // Not before a second of polls.
+    EXPECT_GE(r.clock->now() - t0, std::chrono::milliseconds(SerOutPort::silenceMs - 100));
     // The last indicator shown; a copy (a vector<bool> element is a proxy).
     auto lastIndicate = [&]() -> bool {
         const auto c = watch.snap();
         return !c.indicate.empty() && c.indicate.back();
     };
-    ASSERT_TRUE(eventually([&] { return !lastIndicate(); }));
+    ASSERT_TRUE(pollUntil([&] { return !lastIndicate(); }, 10));
     const std::size_t decoded = watch.snap().tc.size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto silentAt = r.clock->now();
+    pollUntil([&] { return r.clock->now() - silentAt >= std::chrono::milliseconds(200); }, 100);
     EXPECT_EQ(watch.snap().tc.size(), decoded) << "a silent player's polls are not decoded";
 
-    answer.store(true);
-    ASSERT_TRUE(eventually([&] { return !r.link.silent(); }, std::chrono::seconds(3)));
-    ASSERT_TRUE(eventually([&] { return lastIndicate(); }));
-    polling.store(false);
-    poller.join();
-    std::lock_guard g(changesLock);
+    answer = true;
+    ASSERT_TRUE(pollUntil([&] { return !r.link.silent(); }, 100));
+    ASSERT_TRUE(pollUntil(lastIndicate, 10));
     EXPECT_EQ(changes, (std::vector<bool>{true, false}));
 }
 
