@@ -166,9 +166,10 @@ TEST_F(LineFaults, HangUpDuringReview) {
     rig->vcr->cuein();
     ASSERT_TRUE(eventually([&] { return rig->vcr->getTCString() == "00:00:30:00"; }, std::chrono::seconds(3)));
 
-    // The review (1 s + 4 x 200 ms + 60 frames x 35 ms) loses its line after 1.5 s.
+    // The review (1 s + 4 x 200 ms + 60 frames x 35 ms) loses its line once
+    // the player plays the segment.
     std::thread unplug([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, std::chrono::seconds(20));
         rig->sim.hangUp();
     });
     expectServedAfter([&] { rig->vcr->review(); }, 10, "review that loses its line");
