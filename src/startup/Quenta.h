@@ -50,7 +50,8 @@ public:
     static void resetDefaults();
 
     // --- start-up ---
-    // What start-up needs from the subsystems above it; main() wires them.
+    // What start-up needs from the subsystems above it; the App fills them
+    // (App::startupHooks).
     struct Hooks {
         // Opens the player command port on the named port. Returns false when
         // the port is bad (the port object has printed its own messages).
