@@ -171,14 +171,21 @@ public:
     void cuein();
     void cueout();
     void cueplay();
+    // Searches to timecode `tc` (the offset applied as for the in point)
+    // and holds the frame there, as the cue does, without touching the in
+    // point.
+    void cueTo(const std::string& tc);
     void review();
+    // The segment from the in point to the out point once; a repeat stop
+    // (setstoprepeat) ends its play early.
     void repeat();  // repeat(stopGeneration())
     // Ends before a pass once a repeat stop or an operator stop request
     // arrived after the repeat began, or once an operator stop request
     // arrived after `since` (the caller's own start, e.g. a script's).
     void repeat(unsigned since);
-    // Asks every repeat already running to end after its current pass; a
-    // repeat started afterwards runs its full count.
+    // Asks every repeat already running to end after its current pass and
+    // every review playing to end now; a repeat started afterwards runs its
+    // full count.
     void setstoprepeat();
 
     // --- the operator's stop request ---
@@ -265,6 +272,7 @@ private:
     template <class F>
     bool guarded(F&& op);
     int cueInImpl();  // in-point build + cue; returns cuefrs
+    void searchFrame(const std::array<int, 7>& digits);  // the cue's commands and waits
     int buildCueIn(std::array<int, 7>& digits);
     OutPoint buildOut(const std::string& text);
     void setdirectinImpl();
@@ -295,9 +303,10 @@ private:
     std::atomic<int> duration{0};
     std::atomic<bool> inok{false};
     std::atomic<bool> outok{false};
-    // Raised by setstoprepeat: each raise moves the generation on; a repeat
-    // ends before its next pass once the generation differs from its own.
-    std::atomic<unsigned> stoprepeat{0};
+    // Raised by setstoprepeat (latched by the close): a repeat ends before
+    // its next pass, and a review's play ends, once it was raised after they
+    // began.
+    StopSignal repeatStop_;
     StopSignal stopRequest_;              // the operator's stop request
     std::atomic<int> droppedAtClose_{0};  // commands dropped by closeRequested
 

@@ -105,9 +105,7 @@ void LocalVCR::setdirectoutImpl() {
     gui_.hilightinout(inok.load(), outok.load());
 }
 
-int LocalVCR::cueInImpl() {
-    std::array<int, 7> digits{};
-    const int n = buildCueIn(digits);
+void LocalVCR::searchFrame(const std::array<int, 7>& digits) {
     CommandB0(bsclearcmd);
     CommandB0(bsstopscan);
     pause();
@@ -115,7 +113,21 @@ int LocalVCR::cueInImpl() {
     templates_.queueFrame(CommandTemplates::Id::cueinfr, digits, kCueSearches);
     DelayT(1000);
     ShowStat("Cued");
+}
+
+int LocalVCR::cueInImpl() {
+    std::array<int, 7> digits{};
+    const int n = buildCueIn(digits);
+    searchFrame(digits);
     return n;
+}
+
+void LocalVCR::cueTo(const std::string& tc) {
+    guarded([&] {
+        std::array<int, 7> digits{};
+        MakeFRString(tc, digits);
+        searchFrame(digits);
+    });
 }
 
 void LocalVCR::cuein() {
@@ -144,6 +156,7 @@ void LocalVCR::cueplay() {
 }
 
 bool LocalVCR::reviewImpl() {
+    const unsigned generation = repeatStop_.generation();
     std::array<int, 7> inDigits{};
     const int in = buildCueIn(inDigits);
     const OutPoint out = buildOut(gui_.gettext(Field::endfield));
@@ -165,8 +178,10 @@ bool LocalVCR::reviewImpl() {
     DelayT(200);
     templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
     DelayT(200);
+    // A stop asked for while the segment was being cued: nothing plays.
+    if (repeatStop_.raisedSince(generation)) return false;
     play();
-    DelayT(playtime);
+    repeatStop_.sleep(playtime, generation);  // a stop ends the segment early
     stopvcr();
     ShowStat("Review completed - Pause");
     return true;
@@ -181,8 +196,9 @@ void LocalVCR::repeat() { repeat(stopGeneration()); }
 void LocalVCR::repeat(unsigned since) {
     // A stop asked for before this call belongs to an earlier repeat; only a
     // request made while this one runs ends it.
-    const unsigned generation = stoprepeat.load();
-    for (int pass = 0; pass < Quenta::getrepeatval() && stoprepeat.load() == generation && !stopRequestedSince(since);
+    const unsigned generation = repeatStop_.generation();
+    for (int pass = 0;
+         pass < Quenta::getrepeatval() && !repeatStop_.raisedSince(generation) && !stopRequestedSince(since);
          ++pass) {
         // A pass that could not play (invalid points) ends the repeat: the
         // next pass would fail the same way at once, and a large repeat count
@@ -192,7 +208,7 @@ void LocalVCR::repeat(unsigned since) {
     }
 }
 
-void LocalVCR::setstoprepeat() { stoprepeat.fetch_add(1); }
+void LocalVCR::setstoprepeat() { repeatStop_.raise(); }
 
 std::string LocalVCR::getCueString() const { return texts_.cue(); }
 

@@ -151,11 +151,13 @@ void LocalVCR::requestStop() { stopRequest_.raise(); }
 
 void LocalVCR::closeRequested() {
     stopRequest_.latch();
+    repeatStop_.latch();  // a review playing now ends too
     if (sop) droppedAtClose_.fetch_add(sop->dropWaiting());
 }
 
 void LocalVCR::windowClosing() {
     stopRequest_.latch();  // also when the close comes without a request
+    repeatStop_.latch();
     stopPolling();
     int dropped = droppedAtClose_.exchange(0);
     if (sop) {
