@@ -24,7 +24,7 @@ set(morvia_process_patterns
   "^EditPort\\."
   "^EditPortOpening\\.UnavailablePort"
   "^EdlTool\\."
-  "^ControlServer\\.AClientThatNeverReads"
+  "^LineConnection\\.AClientThatNeverReads"
   "^KeysOnPlayer\\."
   "^LineFaults\\."
   "^LinkRecovery\\."

@@ -129,6 +129,13 @@ public:
     void MakeOffset();
     void setd();
     void GetTC();
+    // The stored values the query commands answer.
+    enum class Query { timecode, title, chapter, status };
+    // Prints the query's console line ("Time Code= ", "Title= ", "Chapter= ",
+    // "Status= " and the value) and, when `answerTo` is given, first sends
+    // it the bare value as one line. Asks the player nothing.
+    void report(Query query, ClientSeam* answerTo);
+    // report() to the attached client (setconnectthread), if any.
     void reporttc();
     std::string getTCString() const;
     std::string getOSString() const;
@@ -279,7 +286,7 @@ private:
     void setdirectoutImpl();
     bool reviewImpl();  // true when the segment was played
     void autostartFields();
-    void reportLine(const std::string& value, const std::string& label);
+    void reportToAttached(Query query);
     bool statusHeld() const;
 
     PlayerLink* sop;

@@ -12,6 +12,7 @@
 namespace morvia {
 
 class LocalVCR;
+class ClientSeam;
 
 // A command line whose argument cannot be read: the line performs no action.
 // Carries the argument text and the whole command line that failed.
@@ -70,5 +71,8 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& line);
 // an operator stop request after it ends a "Repeat" after its current pass
 // and cuts a "Wait" short at once (LocalVCR::requestStop).
 bool ParseNetCommand(LocalVCR& vcr, const std::string& line, unsigned since);
+// As above, with the answers of the query commands sent to `answerTo` (the
+// network client whose line this is) instead of the attached client.
+bool ParseNetCommand(LocalVCR& vcr, const std::string& line, unsigned since, ClientSeam& answerTo);
 
 }  // namespace morvia
