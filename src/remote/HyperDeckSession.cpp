@@ -92,6 +92,12 @@ bool Session::watchdogExpired(Clock::time_point now) const {
     return watchdogSeconds_ > 0 && now - lastCommand_ >= std::chrono::seconds(watchdogSeconds_);
 }
 
+std::optional<Session::Clock::time_point> Session::watchdogDeadline() const {
+    std::lock_guard g(lock_);
+    if (watchdogSeconds_ <= 0) return std::nullopt;
+    return lastCommand_ + std::chrono::seconds(watchdogSeconds_);
+}
+
 bool Session::notifying() const {
     std::lock_guard g(lock_);
     return notify_.transport || notify_.slot || notify_.displayTimecode;

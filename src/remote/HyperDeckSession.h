@@ -92,6 +92,8 @@ public:
     std::vector<std::string> changes(const DeckState& state, Clock::time_point now);
     // True once the watchdog period has passed since the last command.
     bool watchdogExpired(Clock::time_point now) const;
+    // When the watchdog period runs out; nullopt while there is none.
+    std::optional<Clock::time_point> watchdogDeadline() const;
     // True while any notification is switched on.
     bool notifying() const;
 

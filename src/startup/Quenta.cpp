@@ -95,6 +95,7 @@ void Quenta::resetDefaults() {
     width = D::width;
     fontheight = D::fontheight;
     autoenable = D::autoenable;
+    HyperDeckServer.reset();
     name.clear();
     setpassword(D::password);
 }
@@ -153,6 +154,8 @@ void Quenta::GetProps() {
         StopOnExit = *v;
         stoponexit = *v == "YES";
     }
+    HyperDeckServer.reset();
+    if (const std::string* v = lookup("HyperDeckServer")) HyperDeckServer = *v;
 }
 
 void Quenta::MakeSerial(const Hooks& hooks) {
@@ -174,6 +177,7 @@ void Quenta::showprops() {
     Utils::OutLine("Time Code Offset = " + OSString);
     Utils::OutLine("Use Clipboard    = " + text(UseClipboard));
     Utils::OutLine("Stop On Exit     = " + text(StopOnExit));
+    Utils::OutLine("HyperDeck Server = " + HyperDeckServer.value_or("off"));
 }
 
 void Quenta::init(const Hooks& hooks) {

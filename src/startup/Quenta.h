@@ -35,6 +35,7 @@ struct SettingDefaults {
     static constexpr int fontheight = 13;
     static constexpr bool autoenable = false;
     static constexpr const char* password = "KWJ";
+    // HyperDeckServer: absent, so the HyperDeck-compatible port stays closed.
 };
 
 class Quenta {
@@ -62,6 +63,9 @@ public:
     static inline int width = D::width;
     static inline int fontheight = D::fontheight;
     static inline bool autoenable = D::autoenable;
+    // Where the HyperDeck-compatible port listens ("ADDRESS:PORT" or a bare
+    // "PORT" on 127.0.0.1); absent: no such port. Read by the App.
+    static inline std::optional<std::string> HyperDeckServer;
     static inline std::string name;  // edition title, "Morvia" after start-up
 
     // --- accessors ---

@@ -13,6 +13,8 @@
 
 #include "loggerwindow/LoggerWindow.h"
 #include "player/SerOutPort.h"
+#include "remote/HyperDeckServer.h"
+#include "remote/ListenAddress.h"
 #include "startup/Utils.h"
 #include "startup/Worker.h"
 #include "ui/LocalGUI.h"
@@ -27,6 +29,8 @@ App::App(Display* display)
     actions_.start();
     if (window_) {
         LocalGUI& gui = *window_;
+        // Nothing from the network reaches the player after the close's stops.
+        gui.setOnClosing([this] { stopHyperDeck(); });
         startHooks_.makeLogger = [this, &gui] {
             return makeLoggerWindow(*controller(), gui, gui.guiQueue(),
                                     [this](std::function<void()> job) { actions_.post(std::move(job)); });
@@ -77,7 +81,49 @@ void App::startup() {
     if (LocalVCR* vcr = controller()) vcr->startup(startHooks_);
 }
 
+void App::startHyperDeck() {
+    if (!Quenta::HyperDeckServer || !controller()) return;
+    const std::string key = "Setting HyperDeckServer: ";
+    const ParsedListenAddress parsed = parseListenAddress(*Quenta::HyperDeckServer);
+    if (!parsed.address) {
+        Utils::OutLine(key + parsed.reason + "; the HyperDeck-compatible port stays closed");
+        return;
+    }
+    std::shared_ptr<HyperDeckServer> server;
+    try {
+        server = std::make_shared<HyperDeckServer>(*controller(), listenOn(*parsed.address));
+    } catch (const std::exception& e) {
+        Utils::OutLine(key + e.what() + "; the HyperDeck-compatible port stays closed");
+        return;
+    }
+    {
+        std::lock_guard g(hyperDeckLock_);
+        if (hyperDeckEnded_ || hyperDeck_) return;  // closing already, or started
+        hyperDeck_ = server;
+    }
+    server->start();
+    ListenAddress bound = *parsed.address;
+    bound.port = server->port();  // the one chosen for port 0
+    Utils::OutLine("HyperDeck-compatible port at " + describe(bound));
+}
+
+void App::stopHyperDeck() {
+    std::shared_ptr<HyperDeckServer> server;
+    {
+        std::lock_guard g(hyperDeckLock_);
+        hyperDeckEnded_ = true;
+        server = std::move(hyperDeck_);  // one caller stops it
+    }
+    if (server) server->stop();
+}
+
+int App::hyperDeckPort() const {
+    std::lock_guard g(hyperDeckLock_);
+    return hyperDeck_ ? hyperDeck_->port() : 0;
+}
+
 void App::stop() {
+    stopHyperDeck();
     actions_.stop();
     if (window_) window_->setController(nullptr);
     system_.stop();
@@ -156,6 +202,7 @@ int runApp(int argc, char** argv, const AppExtras& extras) {
             Utils::OutLine(std::string("Start-up failed: ") + e.what());
             Utils::Exit(1);
         }
+        app.startHyperDeck();
         if (extras.started) extras.started(app);
         // The Qt thread owns this thread and joins it once its work is done.
         gui.guiQueue().post([&startup] { startup.stop(); });

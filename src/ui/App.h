@@ -1,7 +1,8 @@
 // The whole program in one object: the action thread, the main window, the
 // player system (port, link, controller), the logger window factory and the
 // start-up dialogue that starts the link, built in that order and taken down
-// in the reverse one.
+// in the reverse one; and the HyperDeck-compatible port once start-up is
+// done, ended before the window's close sends its stops.
 //
 // runApp is the operator's program: it reads the settings before the window
 // toolkit starts (so a missing file ends the program even where no display is
@@ -27,6 +28,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "player/LocalVCR.h"
@@ -37,6 +39,7 @@
 namespace morvia {
 
 class Display;
+class HyperDeckServer;
 class LocalGUI;
 class PlayerLink;
 class SerOutPort;
@@ -78,6 +81,18 @@ public:
     // that spin the player up themselves).
     void startLink() { system_.startLink(); }
 
+    // --- the HyperDeck-compatible port ---
+    // Opens it where the HyperDeckServer setting says and starts it, once
+    // the controller exists (absent setting: nothing, no socket). A value
+    // that is not an address or a port that cannot be had prints one
+    // console line naming the setting and the reason; the program goes on.
+    void startHyperDeck();
+    // Ends its connections and closes it; it never opens again. Called
+    // before the window's close sends its stops, and by stop().
+    void stopHyperDeck();
+    // The port it listens on; 0 while closed.
+    int hyperDeckPort() const;
+
     // The action thread (no more listeners), then the player system
     // (polling, link, controller); the window goes with the App. Safe to
     // repeat.
@@ -89,6 +104,9 @@ private:
     Display& display_;
     LocalVCR::StartHooks startHooks_;
     PlayerSystem system_;
+    mutable std::mutex hyperDeckLock_;  // guards the two below (leaf: never held while starting or stopping it)
+    std::shared_ptr<HyperDeckServer> hyperDeck_;
+    bool hyperDeckEnded_ = false;
 };
 
 // What a demonstration or benchmark program adds to the operator's program;

@@ -77,6 +77,11 @@ public:
     void setController(LocalVCR* vcr);
     LocalVCR* controller() const { return vcr_.load(); }
 
+    // Runs on the action thread when the window closes, before the
+    // controller's close sends its two stops (the App ends its network
+    // listeners there). Set before the window is shown.
+    void setOnClosing(std::function<void()> hook) { onClosing_ = std::move(hook); }
+
     // Window title and the note after "DVD Controls ". Any thread.
     void setIdentity(const std::string& title, const std::string& note);
 
@@ -169,6 +174,7 @@ private:
     std::atomic<int> vsbval_{48};
     std::atomic<bool> loggerEnabled_{true};
     std::atomic<bool> closing_{false};
+    std::function<void()> onClosing_;  // set before the window shows; read on the action thread
     int width_;
 
     // Shared with other threads.

@@ -232,9 +232,10 @@ TEST_F(QuentaTest, StartUpPrintsBannerPortAndSettingsBlockInOrder) {
                                    "Time Code Offset = 01:00:00:00",
                                    "Use Clipboard    = YES",
                                    "Stop On Exit     = NO",
+                                   "HyperDeck Server = off",
                                    "",
                                }));
-    for (std::size_t i = 7; i < 15; ++i) EXPECT_EQ(console.lines()[i].find("= "), 17u) << "19-character labels";
+    for (std::size_t i = 7; i < 16; ++i) EXPECT_EQ(console.lines()[i].find("= "), 17u) << "19-character labels";
     EXPECT_TRUE(rec_->events().empty()) << "a normal start-up does not pause";
 }
 
@@ -242,10 +243,11 @@ TEST_F(QuentaTest, SettingsBlockPrintsNullForAbsentTexts) {
     ConsoleCapture console;
     Quenta::showprops();
     auto lines = console.lines();
-    ASSERT_EQ(lines.size(), 10u);
+    ASSERT_EQ(lines.size(), 11u);
     EXPECT_EQ(lines[3], "DVD Type         = null");
     EXPECT_EQ(lines[8], "Use Clipboard    = null");
     EXPECT_EQ(lines[9], "Stop On Exit     = null");
+    EXPECT_EQ(lines[10], "HyperDeck Server = off");
 }
 
 TEST_F(QuentaTest, PortThatDoesNotOpenEndsStartUpWithStatusZero) {
