@@ -155,7 +155,8 @@ void Quenta::GetProps() {
         stoponexit = *v == "YES";
     }
     HyperDeckServer.reset();
-    if (const std::string* v = lookup("HyperDeckServer")) HyperDeckServer = *v;
+    // Absent means off, so an absent key is not named on the console.
+    if (auto it = props.find("HyperDeckServer"); it != props.end()) HyperDeckServer = it->second;
 }
 
 void Quenta::MakeSerial(const Hooks& hooks) {
