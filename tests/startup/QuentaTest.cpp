@@ -77,10 +77,11 @@ TEST_F(QuentaTest, NoSettingsFileStopsWithStatusOneAfterFiveSeconds) {
 }
 
 TEST_F(QuentaTest, ReadsEveryKey) {
-    write(kFull + "Unknown=ignored\n");
+    write(kFull + "Unknown=ignored\nHyperDeckServer=9993\n");
     ConsoleCapture console;
     EXPECT_EQ(getProps(), -1);
     EXPECT_TRUE(console.lines().empty());
+    EXPECT_EQ(Quenta::HyperDeckServer.value_or("?"), "9993");
     EXPECT_EQ(Quenta::verbo, "NO");
     EXPECT_FALSE(Quenta::getverbose());
     EXPECT_EQ(Quenta::note, "Studio A");
@@ -168,6 +169,7 @@ TEST_F(QuentaTest, MissingKeysKeepTheirBuiltInValuesAndAreNamed) {
     EXPECT_EQ(Quenta::starttitle, 1);
     EXPECT_FALSE(Quenta::UseClipboard.has_value());
     EXPECT_FALSE(Quenta::StopOnExit.has_value());
+    EXPECT_FALSE(Quenta::HyperDeckServer.has_value());  // absent: off, and not named
 }
 
 TEST_F(QuentaTest, UnreadableSettingsFileKeepsBuiltInsAndSaysSo) {
