@@ -151,26 +151,26 @@ void LocalVCR::requestStop() { stopRequest_.raise(); }
 
 void LocalVCR::closeRequested() {
     stopRequest_.latch();
-    if (sop) droppedAtClose_.fetch_add(sop->dropWaiting());
+    if (sop) {
+        // Whatever anyone (an operation under way, a network client) asks of
+        // the player from now on is refused: only the two stops go out.
+        sop->closeGate();
+        droppedAtClose_.fetch_add(sop->dropWaiting());
+    }
 }
 
 void LocalVCR::windowClosing() {
     stopRequest_.latch();  // also when the close comes without a request
+    if (sop) sop->closeGate();
     stopPolling();
     int dropped = droppedAtClose_.exchange(0);
-    if (sop) {
-        // What the operation under way queued after the close request (a
-        // review's closing pause, say) goes out first, in its own order;
-        // anything still waiting after that would only follow the stops.
-        sop->waitIdle(500);
-        dropped += sop->dropWaiting();
-    }
+    if (sop) dropped += sop->dropWaiting();
     if (dropped > 0)
         Utils::OutLine("Close: " + std::to_string(dropped) + (dropped == 1 ? " command" : " commands") +
                        " for the player dropped");
-    stop();
+    finalStop();
     DelayT(500);
-    stop();
+    finalStop();
     // Let the link put both stop commands on the line before the caller ends
     // the process.
     if (sop) sop->waitIdle(1000);

@@ -96,6 +96,7 @@ void Quenta::resetDefaults() {
     fontheight = D::fontheight;
     autoenable = D::autoenable;
     name.clear();
+    ControlServer.reset();
     setpassword(D::password);
 }
 
@@ -153,6 +154,9 @@ void Quenta::GetProps() {
         StopOnExit = *v;
         stoponexit = *v == "YES";
     }
+    // Optional: absent means off, without a word on the console.
+    ControlServer.reset();
+    if (auto it = props.find("ControlServer"); it != props.end()) ControlServer = it->second;
 }
 
 void Quenta::MakeSerial(const Hooks& hooks) {
@@ -174,6 +178,7 @@ void Quenta::showprops() {
     Utils::OutLine("Time Code Offset = " + OSString);
     Utils::OutLine("Use Clipboard    = " + text(UseClipboard));
     Utils::OutLine("Stop On Exit     = " + text(StopOnExit));
+    Utils::OutLine("Control Server   = " + ControlServer.value_or("off"));
 }
 
 void Quenta::init(const Hooks& hooks) {

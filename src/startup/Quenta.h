@@ -35,6 +35,7 @@ struct SettingDefaults {
     static constexpr int fontheight = 13;
     static constexpr bool autoenable = false;
     static constexpr const char* password = "KWJ";
+    // ControlServer: absent, the control server is off (no socket at all).
 };
 
 class Quenta {
@@ -63,6 +64,9 @@ public:
     static inline int fontheight = D::fontheight;
     static inline bool autoenable = D::autoenable;
     static inline std::string name;  // edition title, "Morvia" after start-up
+    // ControlServer: where the control server listens, "ADDRESS:PORT" or a
+    // bare "PORT" (read by the App); absent: off.
+    static inline std::optional<std::string> ControlServer;
 
     // --- accessors ---
     static bool getverbose() { return verbose; }

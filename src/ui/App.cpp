@@ -13,6 +13,8 @@
 
 #include "loggerwindow/LoggerWindow.h"
 #include "player/SerOutPort.h"
+#include "remote/ClientSocket.h"
+#include "remote/ListenAddress.h"
 #include "startup/Utils.h"
 #include "startup/Worker.h"
 #include "ui/LocalGUI.h"
@@ -27,6 +29,8 @@ App::App(Display* display)
     actions_.start();
     if (window_) {
         LocalGUI& gui = *window_;
+        // Nothing from the network may reach the player after the close's stops.
+        gui.setBeforeClosing([this] { stopNetwork(); });
         startHooks_.makeLogger = [this, &gui] {
             return makeLoggerWindow(*controller(), gui, gui.guiQueue(),
                                     [this](std::function<void()> job) { actions_.post(std::move(job)); });
@@ -44,6 +48,7 @@ Quenta::Hooks App::startupHooks(std::function<void()> shown) {
         buildController();
         showWindow(shown);
         startup();
+        startNetwork();
     };
     return hooks;
 }
@@ -77,7 +82,54 @@ void App::startup() {
     if (LocalVCR* vcr = controller()) vcr->startup(startHooks_);
 }
 
+namespace {
+
+// One console line for a listener's setting that gives no listener.
+void listenerOff(const char* key, const std::string& reason) {
+    Utils::OutLine(std::string("Setting ") + key + ": " + reason + "; it stays off");
+}
+
+}  // namespace
+
+void App::startNetwork() {
+    LocalVCR* vcr = controller();
+    if (!vcr || !Quenta::ControlServer) return;
+    const ParsedListenAddress parsed = parseListenAddress(*Quenta::ControlServer);
+    if (!parsed.address) {
+        listenerOff("ControlServer", parsed.reason);
+        return;
+    }
+    std::string reason;
+    auto socket = OpenServerSocket(*vcr, *parsed.address, &reason);
+    if (!socket) {
+        listenerOff("ControlServer", reason);
+        return;
+    }
+    const ListenAddress bound{parsed.address->host, socket->port()};
+    std::lock_guard g(networkLock_);
+    if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
+    controlServer_ = std::make_unique<ControlServer>(*vcr, std::move(*socket));
+    controlServer_->start();
+    Utils::OutLine("Control server listening on " + describe(bound));
+}
+
+void App::stopNetwork() {
+    std::unique_ptr<ControlServer> server;
+    {
+        std::lock_guard g(networkLock_);
+        networkStopped_ = true;
+        server = std::move(controlServer_);
+    }
+    if (server) server->stop();
+}
+
+int App::controlServerPort() const {
+    std::lock_guard g(networkLock_);
+    return controlServer_ ? controlServer_->port() : 0;
+}
+
 void App::stop() {
+    stopNetwork();
     actions_.stop();
     if (window_) window_->setController(nullptr);
     system_.stop();
