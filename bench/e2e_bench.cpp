@@ -251,7 +251,7 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
 // `seconds` and returns morvia's CPU (percent of a core) minus `baseline`;
 // below -50 when the port is not there or a client got no timecode.
 double measureHyperDeckClients(const ChildProcess& app, const std::string& console, double seconds, double baseline) {
-    const std::string prefix = "HyperDeck-compatible port at 127.0.0.1:";
+    const std::string prefix = "HyperDeck-compatible port listening on 127.0.0.1:";
     const std::size_t at = console.find(prefix);
     if (at == std::string::npos) return -100;
     const int port = std::atoi(console.c_str() + at + prefix.size());

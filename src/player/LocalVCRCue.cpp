@@ -155,8 +155,16 @@ void LocalVCR::cueplay() {
     });
 }
 
-bool LocalVCR::reviewImpl() {
+bool LocalVCR::reviewImpl(unsigned since, PassStop how) {
+    // The window's close ends the pass where it is: nothing but the close's
+    // stops reaches the player after it, so there is nothing to wait for.
+    // A client's pass also ends at an operator stop or a repeat stop (any
+    // Stop command) made while it runs (PassStop).
+    if (how == PassStop::atOnce && stopRequestedSince(since)) return false;
     const unsigned generation = repeatStop_.generation();
+    auto wait = [&](int ms) {
+        return how == PassStop::atOnce ? repeatStop_.sleep(ms, generation) : DelayUnlessClosing(ms);
+    };
     std::array<int, 7> inDigits{};
     const int in = buildCueIn(inDigits);
     const OutPoint out = buildOut(gui_.gettext(Field::endfield));
@@ -169,31 +177,31 @@ bool LocalVCR::reviewImpl() {
     ShowStat("Review duration= " + std::to_string(d) + " frames");
     const int playtime = d * kMsPerFrame;  // at most 9,999,999 x 35: fits
     if (getTCString() != getCueString()) cueInImpl();
-    DelayT(1000);
+    if (!wait(1000)) return false;
     templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
-    DelayT(200);
-    // A stop asked for while the segment was being cued: nothing plays.
-    if (repeatStop_.raisedSince(generation)) return false;
+    if (!wait(200)) return false;
     play();
-    repeatStop_.sleep(playtime, generation);  // a stop ends the segment early
+    if (!wait(playtime)) return false;
     stopvcr();
     ShowStat("Review completed - Pause");
     return true;
 }
 
-void LocalVCR::review() {
-    guarded([this] { reviewImpl(); });
+void LocalVCR::review() { review(stopGeneration(), PassStop::afterPass); }
+
+void LocalVCR::review(unsigned since, PassStop how) {
+    guarded([&] { reviewImpl(since, how); });
 }
 
 void LocalVCR::repeat() { repeat(stopGeneration()); }
 
-void LocalVCR::repeat(unsigned since) {
+void LocalVCR::repeat(unsigned since, PassStop how) {
     // A stop asked for before this call belongs to an earlier repeat; only a
     // request made while this one runs ends it.
     const unsigned generation = repeatStop_.generation();
@@ -204,7 +212,7 @@ void LocalVCR::repeat(unsigned since) {
         // next pass would fail the same way at once, and a large repeat count
         // would otherwise spin through its passes without a single wait.
         bool played = false;
-        if (!guarded([this, &played] { played = reviewImpl(); }) || !played) break;
+        if (!guarded([&] { played = reviewImpl(since, how); }) || !played) break;
     }
 }
 

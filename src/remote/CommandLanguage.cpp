@@ -29,13 +29,13 @@ struct WholeWord {
 };
 
 // Tested against the whole line.
-const std::array<WholeWord, 17> wholeWords{{
+const std::array<WholeWord, 16> wholeWords{{
     {"Play", &LocalVCR::play},         {"Pause", &LocalVCR::pause},       {"Stop", &LocalVCR::stop},
     {"Forward", &LocalVCR::forward},   {"Rewind", &LocalVCR::rewind},     {"JogF", &LocalVCR::jogf},
     {"JogR", &LocalVCR::jogr},         {"Slow4", &LocalVCR::slowfourth},  {"Slow2", &LocalVCR::slowhalf},
     {"NextT", &LocalVCR::nexttitle},   {"NextC", &LocalVCR::nextchapter}, {"PrevT", &LocalVCR::prevtitle},
     {"PrevC", &LocalVCR::prevchapter}, {"CueIn", &LocalVCR::cuein},       {"CueOut", &LocalVCR::cueout},
-    {"Cueplay", &LocalVCR::cueplay},   {"Review", &LocalVCR::review},
+    {"Cueplay", &LocalVCR::cueplay},
 }};
 
 // The commands that answer a value.
@@ -57,7 +57,9 @@ int numberArgument(const std::string& line) {
     return *n;
 }
 
-bool parseLine(LocalVCR& vcr, const std::string& s, unsigned since, ClientSeam* answerTo) {
+// `answerTo` receives the query answers; `how` says how a review pass meets
+// an operator stop.
+bool parseLine(LocalVCR& vcr, const std::string& s, unsigned since, ClientSeam* answerTo, LocalVCR::PassStop how) {
     if (!s.empty() && s[0] == ';') return true;
     // No command is shorter than four characters once it carries an
     // argument, so a shorter line names nothing (a bare "TC1" included).
@@ -78,8 +80,12 @@ bool parseLine(LocalVCR& vcr, const std::string& s, unsigned since, ClientSeam* 
             return true;
         }
     }
+    if (s == "Review") {
+        vcr.review(since, how);
+        return true;
+    }
     if (s == "Repeat") {
-        vcr.repeat(since);
+        vcr.repeat(since, how);
         return true;
     }
 
@@ -136,11 +142,11 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s) { return ParseNetComma
 
 bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
     const auto attached = vcr.getconnectthread();  // held while its answer goes out
-    return parseLine(vcr, s, since, attached.get());
+    return parseLine(vcr, s, since, attached.get(), LocalVCR::PassStop::afterPass);
 }
 
 bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since, ClientSeam& answerTo) {
-    return parseLine(vcr, s, since, &answerTo);
+    return parseLine(vcr, s, since, &answerTo, LocalVCR::PassStop::atOnce);
 }
 
 }  // namespace morvia

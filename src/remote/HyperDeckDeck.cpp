@@ -137,12 +137,12 @@ void HyperDeckDeck::run(const Op& op) {
             break;
         case Op::Kind::review:
             singleClip_.store(true);
-            vcr_.review();
+            vcr_.review(vcr_.stopGeneration(), LocalVCR::PassStop::atOnce);
             singleClip_.store(false);
             break;
         case Op::Kind::loop:
             loop_.store(true);
-            vcr_.repeat();
+            vcr_.repeat(vcr_.stopGeneration(), LocalVCR::PassStop::atOnce);
             loop_.store(false);
             break;
     }

@@ -97,6 +97,7 @@ void Quenta::resetDefaults() {
     autoenable = D::autoenable;
     HyperDeckServer.reset();
     name.clear();
+    ControlServer.reset();
     setpassword(D::password);
 }
 
@@ -154,6 +155,9 @@ void Quenta::GetProps() {
         StopOnExit = *v;
         stoponexit = *v == "YES";
     }
+    // Optional: absent means off, without a word on the console.
+    ControlServer.reset();
+    if (auto it = props.find("ControlServer"); it != props.end()) ControlServer = it->second;
     HyperDeckServer.reset();
     // Absent means off, so an absent key is not named on the console.
     if (auto it = props.find("HyperDeckServer"); it != props.end()) HyperDeckServer = it->second;
@@ -178,6 +182,7 @@ void Quenta::showprops() {
     Utils::OutLine("Time Code Offset = " + OSString);
     Utils::OutLine("Use Clipboard    = " + text(UseClipboard));
     Utils::OutLine("Stop On Exit     = " + text(StopOnExit));
+    Utils::OutLine("Control Server   = " + ControlServer.value_or("off"));
     Utils::OutLine("HyperDeck Server = " + HyperDeckServer.value_or("off"));
 }
 

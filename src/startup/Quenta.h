@@ -35,6 +35,7 @@ struct SettingDefaults {
     static constexpr int fontheight = 13;
     static constexpr bool autoenable = false;
     static constexpr const char* password = "KWJ";
+    // ControlServer: absent, the control server is off (no socket at all).
     // HyperDeckServer: absent, so the HyperDeck-compatible port stays closed.
 };
 
@@ -67,6 +68,9 @@ public:
     // "PORT" on 127.0.0.1); absent: no such port. Read by the App.
     static inline std::optional<std::string> HyperDeckServer;
     static inline std::string name;  // edition title, "Morvia" after start-up
+    // ControlServer: where the control server listens, "ADDRESS:PORT" or a
+    // bare "PORT" (read by the App); absent: off.
+    static inline std::optional<std::string> ControlServer;
 
     // --- accessors ---
     static bool getverbose() { return verbose; }

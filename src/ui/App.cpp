@@ -9,10 +9,12 @@
 #include <csignal>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "loggerwindow/LoggerWindow.h"
 #include "player/SerOutPort.h"
+#include "remote/ClientSocket.h"
 #include "remote/HyperDeckServer.h"
 #include "remote/ListenAddress.h"
 #include "startup/Utils.h"
@@ -29,8 +31,8 @@ App::App(Display* display)
     actions_.start();
     if (window_) {
         LocalGUI& gui = *window_;
-        // Nothing from the network reaches the player after the close's stops.
-        gui.setOnClosing([this] { stopHyperDeck(); });
+        // Nothing from the network may reach the player after the close's stops.
+        gui.setBeforeClosing([this] { stopNetwork(); });
         startHooks_.makeLogger = [this, &gui] {
             return makeLoggerWindow(*controller(), gui, gui.guiQueue(),
                                     [this](std::function<void()> job) { actions_.post(std::move(job)); });
@@ -48,6 +50,7 @@ Quenta::Hooks App::startupHooks(std::function<void()> shown) {
         buildController();
         showWindow(shown);
         startup();
+        startNetwork();
     };
     return hooks;
 }
@@ -81,49 +84,88 @@ void App::startup() {
     if (LocalVCR* vcr = controller()) vcr->startup(startHooks_);
 }
 
-void App::startHyperDeck() {
-    if (!Quenta::HyperDeckServer || !controller()) return;
-    const std::string key = "Setting HyperDeckServer: ";
-    const ParsedListenAddress parsed = parseListenAddress(*Quenta::HyperDeckServer);
-    if (!parsed.address) {
-        Utils::OutLine(key + parsed.reason + "; the HyperDeck-compatible port stays closed");
-        return;
-    }
-    std::shared_ptr<HyperDeckServer> server;
-    try {
-        server = std::make_shared<HyperDeckServer>(*controller(), listenOn(*parsed.address));
-    } catch (const std::exception& e) {
-        Utils::OutLine(key + e.what() + "; the HyperDeck-compatible port stays closed");
-        return;
-    }
-    {
-        std::lock_guard g(hyperDeckLock_);
-        if (hyperDeckEnded_ || hyperDeck_) return;  // closing already, or started
-        hyperDeck_ = server;
-    }
-    server->start();
-    ListenAddress bound = *parsed.address;
-    bound.port = server->port();  // the one chosen for port 0
-    Utils::OutLine("HyperDeck-compatible port at " + describe(bound));
+namespace {
+
+// One console line for a listener's setting that gives no listener.
+void listenerOff(const char* key, const std::string& reason) {
+    Utils::OutLine(std::string("Setting ") + key + ": " + reason + "; it stays off");
 }
 
-void App::stopHyperDeck() {
-    std::shared_ptr<HyperDeckServer> server;
+}  // namespace
+
+void App::startNetwork() {
+    LocalVCR* vcr = controller();
+    if (!vcr) return;
+    if (Quenta::ControlServer) startControlServer(*vcr);
+    if (Quenta::HyperDeckServer) startHyperDeck(*vcr);
+}
+
+void App::startControlServer(LocalVCR& vcr) {
+    const ParsedListenAddress parsed = parseListenAddress(*Quenta::ControlServer);
+    if (!parsed.address) {
+        listenerOff("ControlServer", parsed.reason);
+        return;
+    }
+    std::string reason;
+    auto socket = OpenServerSocket(vcr, *parsed.address, &reason);
+    if (!socket) {
+        listenerOff("ControlServer", reason);
+        return;
+    }
+    const ListenAddress bound{parsed.address->host, socket->port()};
+    std::lock_guard g(networkLock_);
+    if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
+    controlServer_ = std::make_unique<ControlServer>(vcr, std::move(*socket));
+    controlServer_->start();
+    Utils::OutLine("Control server listening on " + describe(bound));
+}
+
+void App::startHyperDeck(LocalVCR& vcr) {
+    const ParsedListenAddress parsed = parseListenAddress(*Quenta::HyperDeckServer);
+    if (!parsed.address) {
+        listenerOff("HyperDeckServer", parsed.reason);
+        return;
+    }
+    std::optional<ServerSocket> socket;
+    try {
+        socket.emplace(listenOn(*parsed.address));
+    } catch (const SocketError& e) {
+        listenerOff("HyperDeckServer", e.what());
+        return;
+    }
+    const ListenAddress bound{parsed.address->host, socket->port()};
+    std::lock_guard g(networkLock_);
+    if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
+    hyperDeck_ = std::make_unique<HyperDeckServer>(vcr, std::move(*socket));
+    hyperDeck_->start();
+    Utils::OutLine("HyperDeck-compatible port listening on " + describe(bound));
+}
+
+void App::stopNetwork() {
+    std::unique_ptr<ControlServer> server;
+    std::unique_ptr<HyperDeckServer> hyperDeck;
     {
-        std::lock_guard g(hyperDeckLock_);
-        hyperDeckEnded_ = true;
-        server = std::move(hyperDeck_);  // one caller stops it
+        std::lock_guard g(networkLock_);
+        networkStopped_ = true;
+        server = std::move(controlServer_);
+        hyperDeck = std::move(hyperDeck_);
     }
     if (server) server->stop();
+    if (hyperDeck) hyperDeck->stop();
+}
+
+int App::controlServerPort() const {
+    std::lock_guard g(networkLock_);
+    return controlServer_ ? controlServer_->port() : 0;
 }
 
 int App::hyperDeckPort() const {
-    std::lock_guard g(hyperDeckLock_);
+    std::lock_guard g(networkLock_);
     return hyperDeck_ ? hyperDeck_->port() : 0;
 }
 
 void App::stop() {
-    stopHyperDeck();
+    stopNetwork();
     actions_.stop();
     if (window_) window_->setController(nullptr);
     system_.stop();
@@ -202,7 +244,6 @@ int runApp(int argc, char** argv, const AppExtras& extras) {
             Utils::OutLine(std::string("Start-up failed: ") + e.what());
             Utils::Exit(1);
         }
-        app.startHyperDeck();
         if (extras.started) extras.started(app);
         // The Qt thread owns this thread and joins it once its work is done.
         gui.guiQueue().post([&startup] { startup.stop(); });

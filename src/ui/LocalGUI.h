@@ -76,11 +76,11 @@ public:
     // process at once).
     void setController(LocalVCR* vcr);
     LocalVCR* controller() const { return vcr_.load(); }
-
-    // Runs on the action thread when the window closes, before the
-    // controller's close sends its two stops (the App ends its network
-    // listeners there). Set before the window is shown.
-    void setOnClosing(std::function<void()> hook) { onClosing_ = std::move(hook); }
+    // What the window's close runs first, before the controller's closing
+    // stops (the App ends its network listeners there). Set it before the
+    // window is shown; it runs on the action thread (or the Qt thread when
+    // the event loop returns).
+    void setBeforeClosing(std::function<void()> fn) { beforeClosing_ = std::move(fn); }
 
     // Window title and the note after "DVD Controls ". Any thread.
     void setIdentity(const std::string& title, const std::string& note);
@@ -174,7 +174,7 @@ private:
     std::atomic<int> vsbval_{48};
     std::atomic<bool> loggerEnabled_{true};
     std::atomic<bool> closing_{false};
-    std::function<void()> onClosing_;  // set before the window shows; read on the action thread
+    std::function<void()> beforeClosing_;  // set before the window is shown, read-only afterwards
     int width_;
 
     // Shared with other threads.

@@ -194,6 +194,7 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
                                        "Time Code Offset = 00:00:00:00",
                                        "Use Clipboard    = NO",
                                        "Stop On Exit     = NO",
+                                       "Control Server   = off",
                                        "HyperDeck Server = off",
                                        "",
                                        "Starting Disc",

@@ -63,7 +63,7 @@ protected:
                                                "HyperDeckServer=0\n";
         app = std::make_unique<ChildProcess>(std::vector<std::string>{MORVIA_BIN}, dir, dir / "console.txt",
                                              std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
-        const std::string prefix = "HyperDeck-compatible port at 127.0.0.1:";
+        const std::string prefix = "HyperDeck-compatible port listening on 127.0.0.1:";
         ASSERT_TRUE(waitForText(dir / "console.txt", prefix, std::chrono::seconds(90))) << readFile(dir / "console.txt");
         for (const auto& l : splitLines(readFile(dir / "console.txt")))
             if (l.starts_with(prefix)) port = std::stoi(l.substr(prefix.size()));

@@ -201,6 +201,7 @@ TEST_F(StartupProcess, PseudoTerminalPortPrintsTheSettingsBlock) {
                            "Time Code Offset = 01:00:00:00",
                            "Use Clipboard    = YES",
                            "Stop On Exit     = YES",
+                           "Control Server   = off",
                            "HyperDeck Server = off",
                            "",
                        }));

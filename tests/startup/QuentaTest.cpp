@@ -169,6 +169,7 @@ TEST_F(QuentaTest, MissingKeysKeepTheirBuiltInValuesAndAreNamed) {
     EXPECT_EQ(Quenta::starttitle, 1);
     EXPECT_FALSE(Quenta::UseClipboard.has_value());
     EXPECT_FALSE(Quenta::StopOnExit.has_value());
+    EXPECT_FALSE(Quenta::ControlServer.has_value()) << "absent: off, and not named as missing";
     EXPECT_FALSE(Quenta::HyperDeckServer.has_value());  // absent: off, and not named
 }
 
@@ -234,10 +235,11 @@ TEST_F(QuentaTest, StartUpPrintsBannerPortAndSettingsBlockInOrder) {
                                    "Time Code Offset = 01:00:00:00",
                                    "Use Clipboard    = YES",
                                    "Stop On Exit     = NO",
+                                   "Control Server   = off",
                                    "HyperDeck Server = off",
                                    "",
                                }));
-    for (std::size_t i = 7; i < 16; ++i) EXPECT_EQ(console.lines()[i].find("= "), 17u) << "19-character labels";
+    for (std::size_t i = 7; i < 17; ++i) EXPECT_EQ(console.lines()[i].find("= "), 17u) << "19-character labels";
     EXPECT_TRUE(rec_->events().empty()) << "a normal start-up does not pause";
 }
 
@@ -245,11 +247,26 @@ TEST_F(QuentaTest, SettingsBlockPrintsNullForAbsentTexts) {
     ConsoleCapture console;
     Quenta::showprops();
     auto lines = console.lines();
-    ASSERT_EQ(lines.size(), 11u);
+    ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[3], "DVD Type         = null");
     EXPECT_EQ(lines[8], "Use Clipboard    = null");
     EXPECT_EQ(lines[9], "Stop On Exit     = null");
-    EXPECT_EQ(lines[10], "HyperDeck Server = off");
+    EXPECT_EQ(lines[10], "Control Server   = off");
+    EXPECT_EQ(lines[11], "HyperDeck Server = off");
+}
+
+TEST_F(QuentaTest, ControlServerIsReadAsWrittenAndPrinted) {
+    write(kFull + "ControlServer=0.0.0.0:2001\n");
+    ConsoleCapture console;
+    EXPECT_EQ(getProps(), -1);
+    EXPECT_TRUE(console.lines().empty()) << "read without a word";
+    EXPECT_EQ(Quenta::ControlServer, "0.0.0.0:2001");
+    Quenta::showprops();
+    EXPECT_EQ(console.lines().end()[-2], "Control Server   = 0.0.0.0:2001");
+    // A second read of a file without the key switches it off again.
+    write(kFull);
+    EXPECT_EQ(getProps(), -1);
+    EXPECT_FALSE(Quenta::ControlServer.has_value());
 }
 
 TEST_F(QuentaTest, PortThatDoesNotOpenEndsStartUpWithStatusZero) {

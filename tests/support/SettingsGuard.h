@@ -2,6 +2,7 @@
 // guard every test that writes a Quenta setting holds.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "startup/Quenta.h"
@@ -23,6 +24,7 @@ public:
         Quenta::useclipboard = useclipboard_;
         Quenta::repeatval.store(repeatval_);
         Quenta::mcs = mcs_;
+        Quenta::ControlServer = controlServer_;
     }
     SettingsGuard(const SettingsGuard&) = delete;
     SettingsGuard& operator=(const SettingsGuard&) = delete;
@@ -39,6 +41,7 @@ private:
     bool useclipboard_ = Quenta::useclipboard;
     int repeatval_ = Quenta::repeatval.load();
     bool mcs_ = Quenta::mcs;
+    std::optional<std::string> controlServer_ = Quenta::ControlServer;
 };
 
 }  // namespace morvia::test
