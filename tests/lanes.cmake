@@ -26,6 +26,7 @@ set(morvia_process_patterns
   "^EdlTool\\."
   "^LineConnection\\.AClientThatNeverReads"
   "^KeysOnPlayer\\."
+  "^NetworkOnPlayer\\."
   "^LineFaults\\."
   "^LinkRecovery\\."
   "^SaveFaults\\."
@@ -55,7 +56,8 @@ set(morvia_long_tests
   "^HyperDeckEndToEnd\\." 180
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120
-  "^KeysOnPlayer\\." 120)
+  "^KeysOnPlayer\\." 120
+  "^NetworkOnPlayer\\." 120)
 
 function(morvia_lane test out_label out_timeout)
   set(label unit)

@@ -39,7 +39,7 @@ void LineConnection::send(std::string_view bytes) {
     bool waiting = false;
     {
         std::lock_guard g(outLock_);
-        if (closed_ || stuck_) return;
+        if (closed_.load() || stuck_) return;
         if (outbox_.size() + bytes.size() > maxPendingOut) {
             stuck_ = true;  // the reader ends the connection
             waiting = true;
@@ -84,18 +84,15 @@ void LineConnection::wake() {
 void LineConnection::close() {
     {
         std::lock_guard g(outLock_);
-        if (closed_) return;
-        closed_ = true;
+        if (closed_.load()) return;
+        closed_.store(true);
         outbox_.clear();
     }
     ::shutdown(socket_.get(), SHUT_RDWR);
     wake();
 }
 
-bool LineConnection::closed() const {
-    std::lock_guard g(outLock_);
-    return closed_;
-}
+bool LineConnection::closed() const { return closed_.load(); }
 
 bool LineConnection::receive() {
     char buf[4096];

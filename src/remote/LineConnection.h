@@ -17,6 +17,7 @@
 // reused under a sender; close() only shuts it down.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -95,10 +96,10 @@ private:
     const UniqueFd socket_;
     const UniqueFd wake_;  // eventfd: written by wake() and by send() to wake poll()
 
-    mutable std::mutex outLock_;  // guards the three below; held only for non-blocking sends
-    std::string outbox_;          // bytes of whole blocks not yet taken by the socket
-    bool stuck_ = false;          // too much piled up
-    bool closed_ = false;
+    std::mutex outLock_;  // guards the two below and writes of closed_; held only for non-blocking sends
+    std::string outbox_;  // bytes of whole blocks not yet taken by the socket
+    bool stuck_ = false;  // too much piled up
+    std::atomic<bool> closed_{false};  // read without the lock (closed())
 
     // Connection thread only.
     text::LineQueue lines_{maxLine + 1, text::LineEnds::network};

@@ -70,8 +70,10 @@ void Listener::stop() {
 int Listener::clients() const {
     std::lock_guard g(lock_);
     int n = 0;
+    // A client whose socket is closed has seen its end and may come back at
+    // once: its place is free, although its thread may still be finishing.
     for (const auto& s : slots_)
-        if (!s->done.load()) ++n;
+        if (!s->done.load() && !s->line->closed()) ++n;
     return n;
 }
 
@@ -120,11 +122,7 @@ void Listener::acceptLoop(const std::stop_token& stop) {
 }
 
 void Listener::admit(UniqueFd client) {
-    int served = 0;
-    {
-        std::lock_guard g(lock_);
-        served = static_cast<int>(slots_.size());
-    }
+    const int served = clients();
     if (served >= maxClients) {
         // One line, without waiting for the client, then closed.
         const std::string busy = protocol_.busyLine + "\r\n";

@@ -21,8 +21,9 @@
 // served). Up to maxClients are served at the same time, each by a
 // Connection from the protocol's factory, on a Worker of its own named
 // "<name> connection". A client beyond that gets the protocol's busyLine
-// (with CR LF) and is closed at once. When serve() returns the listener
-// closes that client's socket and the slot is free for the next client.
+// (with CR LF) and is closed at once. A place is free again as soon as its
+// client's socket is closed (by the protocol, or by the listener when serve()
+// returns), so a client that saw its end may reconnect at once.
 // Errors of accept that run out of a resource (descriptors, memory) pause
 // the accept loop 100 ms; any other failure of the listening socket ends it
 // with a console line "<name>: <reason>".
@@ -99,7 +100,8 @@ public:
 
     // The port listened on.
     int port() const { return port_; }
-    // Clients served now (connections whose serve() has not returned).
+    // Clients served now: connections whose socket is not closed yet (a
+    // closed one's thread may still be finishing; its place is free).
     int clients() const;
 
 private:

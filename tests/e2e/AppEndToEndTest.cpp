@@ -4,7 +4,10 @@
 // simulator's timestamps.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +27,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/Files.h"
+#include "support/TcpClient.h"
 
 #if !defined(MORVIA_BIN) || !defined(MORVIA_DEMO_BIN) || !defined(DVDSIM_BIN)
 #error "the end-to-end tests need the morvia, morvia-demo and dvdsim programs (MORVIA_BIN, MORVIA_DEMO_BIN, DVDSIM_BIN)"
@@ -81,8 +85,9 @@ int find(const std::vector<Received>& cmds, const std::string& text, int from = 
     return ::testing::AssertionSuccess();
 }
 
-// Inodes of the TCP sockets in the listening state, from /proc/net/tcp{,6}.
-std::vector<std::string> listeningInodes() {
+// The TCP sockets in the listening state, from /proc/net/tcp{,6}: `column`
+// 1 is the local address ("0100007F:07D1"), 9 the inode.
+std::vector<std::string> listeningColumn(std::size_t column) {
     std::vector<std::string> out;
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         std::ifstream in(table);
@@ -92,11 +97,12 @@ std::vector<std::string> listeningInodes() {
             std::istringstream f(line);
             std::vector<std::string> col;
             for (std::string c; f >> c;) col.push_back(c);
-            if (col.size() > 9 && col[3] == "0A") out.push_back(col[9]);
+            if (col.size() > 9 && col[3] == "0A") out.push_back(col[column]);
         }
     }
     return out;
 }
+std::vector<std::string> listeningInodes() { return listeningColumn(9); }
 
 // What the process's open descriptors point to.
 std::vector<std::string> openTargets(pid_t pid) {
@@ -107,6 +113,17 @@ std::vector<std::string> openTargets(pid_t pid) {
         out.push_back(fs::read_symlink(e.path(), rc).string());
     }
     return out;
+}
+
+// True when none of the process's sockets is listening.
+::testing::AssertionResult listensNowhere(pid_t pid) {
+    const auto listening = listeningInodes();
+    for (const auto& t : openTargets(pid)) {
+        if (t.rfind("socket:[", 0) != 0) continue;
+        if (std::find(listening.begin(), listening.end(), t.substr(8, t.size() - 9)) != listening.end())
+            return ::testing::AssertionFailure() << "listening socket " << t;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 class AppEndToEnd : public ::testing::Test {
@@ -155,6 +172,23 @@ protected:
         std::ofstream(dir / "Script.txt") << script;
         app = startApp({"MORVIA_DEMO_SCRIPT=keep"});
         return waitForText(dir / "console.txt", "Found Script.txt File", std::chrono::seconds(90));
+    }
+
+    // The player at title 1 and the program with its control server on any
+    // free loopback port, which `netPort` receives (0 when none came).
+    std::unique_ptr<Child> startWithControlServer(int& netPort) {
+        startPlayer({}, "1");
+        std::ofstream(dir / "Settings.txt", std::ios::app) << "ControlServer=0\n";
+        auto app = startApp();
+        netPort = 0;
+        const std::string prefix = "Control server listening on 127.0.0.1:";
+        const fs::path out = dir / "console.txt";
+        if (waitForText(out, prefix, std::chrono::seconds(90)) &&
+            eventually([&] { return readFile(out).find('\n', readFile(out).find(prefix)) != std::string::npos; })) {
+            const std::string text = readFile(out);
+            netPort = std::atoi(text.c_str() + text.find(prefix) + prefix.size());
+        }
+        return app;
     }
 
     fs::path dir;
@@ -216,15 +250,8 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
     const auto fds = openTargets(app->pid());
     ASSERT_FALSE(fds.empty());
     EXPECT_NE(std::find(fds.begin(), fds.end(), port), fds.end()) << "the player's port is open";
-    const auto listening = listeningInodes();
-    for (const auto& t : fds) {
-        EXPECT_EQ(t.rfind("/dev/ttyS", 0), std::string::npos) << t;
-        if (t.rfind("socket:[", 0) == 0) {
-            const std::string inode = t.substr(8, t.size() - 9);
-            EXPECT_EQ(std::find(listening.begin(), listening.end(), inode), listening.end())
-                << "listening socket " << t;
-        }
-    }
+    for (const auto& t : fds) EXPECT_EQ(t.rfind("/dev/ttyS", 0), std::string::npos) << t;
+    EXPECT_TRUE(listensNowhere(app->pid()));
 
     const auto before = commands(dir / "sim.log");
     ASSERT_FALSE(before.empty());
@@ -383,7 +410,7 @@ TEST_F(AppEndToEnd, CloseRightAfterAChapterChangeEndsWithTheTwoStops) {
     EXPECT_TRUE(inOrder(console(), {"NextC", "Script ended", "**********", " "}));
 }
 
-TEST_F(AppEndToEnd, CloseDuringAReviewLetsThePassFinishThenStops) {
+TEST_F(AppEndToEnd, CloseDuringAReviewEndsThePassWithTheTwoStopsAlone) {
     startPlayer({}, "1");
     std::unique_ptr<Child> app;
     // 00:00:01:00 to 00:00:04:00: 90 frames, 3.15 s of play.
@@ -392,19 +419,17 @@ TEST_F(AppEndToEnd, CloseDuringAReviewLetsThePassFinishThenStops) {
     ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000120SMPL\\r", std::chrono::seconds(30)));
     app->signal(SIGTERM);
     std::optional<int> status;
-    const double took = secondsToEnd(*app, status);
+    secondsToEnd(*app, status);
     ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
     EXPECT_EQ(*status, 0);
-    EXPECT_LT(took, 3.6 + 1.5 + 3.0) << "the rest of the pass, the stops, and room for a loaded machine";
 
+    // The pass's closing pause would only come after the stops: it is not
+    // sent, nor anything else of the pass after the close.
     const auto cmds = commands(dir / "sim.log");
     const int marker = find(cmds, "FR0000120SMPL\\r");
-    const int play = find(cmds, "PL\\r", marker);
-    const int pause = find(cmds, "ST\\r", play);
-    ASSERT_GT(play, marker);
-    ASSERT_GT(pause, play) << "the pass under way ended with its pause";
-    EXPECT_GT(cmds[pause].ms - cmds[play].ms, 3000) << "the pass played its whole segment";
-    EXPECT_LT(pause, find(cmds, "PA\\r", marker));
+    ASSERT_GE(marker, 0);
+    EXPECT_EQ(find(cmds, "ST\\r", marker), -1);
+    EXPECT_EQ(count(cmds, "PA\\r"), 2);
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
 }
 
@@ -434,23 +459,24 @@ TEST_F(AppEndToEnd, CloseDuringAScriptWaitEndsAtOnce) {
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
 }
 
-TEST_F(AppEndToEnd, CloseDuringALongRepeatEndsAfterThePassUnderWay) {
+TEST_F(AppEndToEnd, CloseDuringALongRepeatEndsThePassUnderWay) {
     startPlayer({}, "1");
     std::unique_ptr<Child> app;
-    // One pass: a cue (2.5 s), 1.8 s of markers and waits, 2.1 s of play.
-    const double passSeconds = 2.5 + 1.8 + 2.1;
     ASSERT_TRUE(startWithScript("TC100:00:01:00\r\nTC200:00:03:00\r\nRNum1000\r\nRepeat\r\n", app))
         << readFile(dir / "console.txt");
     ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000090SMPL\\r", std::chrono::seconds(30)));
     app->signal(SIGTERM);
     std::optional<int> status;
-    const double took = secondsToEnd(*app, status);
+    secondsToEnd(*app, status);
     ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
     EXPECT_EQ(*status, 0);
-    EXPECT_LT(took, passSeconds + 2.0);
 
     const auto cmds = commands(dir / "sim.log");
-    EXPECT_EQ(count(cmds, "FR0000090SMPL\\r"), 2) << "one pass sends its play-to-marker command twice";
+    // One pass sends its play-to-marker command twice, 200 ms apart; the
+    // second may be refused by the close. No second pass begins.
+    EXPECT_GE(count(cmds, "FR0000090SMPL\\r"), 1);
+    EXPECT_LE(count(cmds, "FR0000090SMPL\\r"), 2);
+    EXPECT_EQ(find(cmds, "ST\\r", find(cmds, "FR0000090SMPL\\r")), -1) << "nothing of the pass after the close";
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
     EXPECT_TRUE(inOrder(console(), {"Repeat", "Script ended", "**********", " "}));
 }
@@ -489,6 +515,148 @@ TEST_F(AppEndToEnd, PulledCableIsReportedOnceAndTheReplugIsPickedUp) {
     EXPECT_EQ(*status, 0);
     const std::string after = readFile(dir / "sim.log");
     EXPECT_NE(after.find(" cmd PA\\r", replugged), std::string::npos);
+}
+
+// --- control from the network ---
+
+std::string hexPort(int port) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04X", port);
+    return buf;
+}
+
+TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
+    using morvia::test::TcpClient;
+    int netPort = 0;
+    auto app = startWithControlServer(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    EXPECT_TRUE(inOrder(console(), {"Control Server   = 0", "DVD-V7400 On " + port + " Ready"}));
+
+    // Bound to the loopback address only.
+    const auto addresses = listeningColumn(1);
+    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "0100007F:" + hexPort(netPort)), addresses.end());
+    EXPECT_EQ(std::find(addresses.begin(), addresses.end(), "00000000:" + hexPort(netPort)), addresses.end());
+
+    // Two clients, each ending its lines with LF CR; a command reaches the
+    // player, and each query is answered to the client that asked only.
+    TcpClient a(netPort), b(netPort);
+    ASSERT_EQ(a.readLine(), "OK\r\n");
+    ASSERT_EQ(b.readLine(), "OK\r\n");
+    const int plays = count(commands(dir / "sim.log"), "PL\\r");
+    a.send("Play\n\r");
+    EXPECT_TRUE(eventually([&] { return count(commands(dir / "sim.log"), "PL\\r") > plays; }));
+    b.send("GetTi\n\r");
+    a.send("GetTC\n\r");
+    EXPECT_EQ(b.readLine(), "1\r\n");
+    const std::string tc = a.readLine();
+    EXPECT_EQ(tc.size(), 13u) << tc;
+    EXPECT_EQ(tc[2], ':') << "the first line the first client gets is its own timecode, not the title";
+
+    // Four at once; a fifth is told so and closed.
+    TcpClient c(netPort), d(netPort);
+    ASSERT_EQ(c.readLine(), "OK\r\n");
+    ASSERT_EQ(d.readLine(), "OK\r\n");
+    TcpClient e(netPort);
+    EXPECT_EQ(e.readLine(), "Server Busy\r\n");
+    EXPECT_TRUE(e.closedByServer());
+
+    // After a KILL, and after a client that just drops, the next is served.
+    a.send("KILL\n\r");
+    EXPECT_TRUE(a.closedByServer());
+    TcpClient f(netPort);
+    EXPECT_EQ(f.readLine(), "OK\r\n");
+    // The server learns of a dropped client only when its reset arrives:
+    // a client that comes meanwhile is told the server is busy and, as
+    // real clients do, tries again.
+    d.reset();
+    std::unique_ptr<TcpClient> g;
+    EXPECT_TRUE(eventually([&] {
+        g = std::make_unique<TcpClient>(netPort);
+        return g->readLine() == "OK\r\n";
+    }, std::chrono::seconds(20), std::chrono::milliseconds(20)));
+    g->send("GetCh\r\n");
+    EXPECT_EQ(g->readLine(), "1\r\n");
+
+    // The close ends every connection, then the two stops.
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    for (TcpClient* client : {&b, &c, &f, g.get()}) EXPECT_TRUE(client->closedByServer());
+    EXPECT_TRUE(endsWithTheTwoStops(commands(dir / "sim.log")));
+}
+
+TEST_F(AppEndToEnd, ControlServerSettingsThatGiveNoListener) {
+    // A port held by someone else.
+    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(held, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(held, 1), 0);
+    ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const std::string heldPort = std::to_string(ntohs(addr.sin_port));
+
+    struct Case {
+        std::string value;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"20x1", "Setting ControlServer: port \"20x1\" is not a number from 0 to 65535; it stays off"},
+        {heldPort, "Setting ControlServer: bind 127.0.0.1:" + heldPort + ": Address already in use; it stays off"},
+    };
+    startPlayer({}, "1");
+    const std::string settings = readFile(dir / "Settings.txt");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        std::ofstream(dir / "Settings.txt") << settings << "ControlServer=" << c.value << "\n";
+        fs::remove(dir / "console.txt");
+        auto app = startApp();
+        ASSERT_TRUE(waitForText(dir / "console.txt", "it stays off\n", std::chrono::seconds(90)))
+            << readFile(dir / "console.txt");
+        EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", c.line}));
+        // The program goes on, without a listening socket of its own.
+        EXPECT_TRUE(listensNowhere(app->pid()));
+        app->signal(SIGTERM);
+        const auto status = app->wait(std::chrono::seconds(30));
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(*status, 0);
+    }
+    ::close(held);
+}
+
+// A chapter change queues its title and chapter queries and its pauses two
+// seconds after the chapter command; a close in between lets none of them
+// out: only the two stops follow.
+TEST_F(AppEndToEnd, CloseDuringANetworkChapterChangeSendsOnlyTheTwoStops) {
+    using morvia::test::TcpClient;
+    int netPort = 0;
+    auto app = startWithControlServer(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    TcpClient client(netPort);
+    ASSERT_EQ(client.readLine(), "OK\r\n");
+    client.send("NextC\n");
+    ASSERT_TRUE(waitForText(dir / "sim.log", "CH02SEPL\\r", std::chrono::seconds(30)));
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+
+    const auto cmds = commands(dir / "sim.log");
+    const int chapter = find(cmds, "CH02SEPL\\r");
+    ASSERT_GE(chapter, 0);
+    EXPECT_EQ(find(cmds, "?A\\r", chapter), -1) << "no query of the change after the close";
+    EXPECT_EQ(find(cmds, "ST\\r", chapter), -1) << "no pause of the change after the close";
+    EXPECT_EQ(count(cmds, "PA\\r"), 2);
+    EXPECT_TRUE(endsWithTheTwoStops(cmds));
+    // The change's 19 commands, and what of its chapter command still waited.
+    int dropped = 0;
+    for (const auto& l : console())
+        if (l.rfind("Close: ", 0) == 0) dropped = std::atoi(l.c_str() + 7);
+    EXPECT_GE(dropped, 19) << readFile(dir / "console.txt");
+    EXPECT_TRUE(client.closedByServer());
 }
 
 // The demonstration's and the benchmarks' hooks live in morvia-demo only: the
