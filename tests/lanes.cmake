@@ -32,7 +32,6 @@ set(morvia_process_patterns
   "^SaveFaults\\."
   "^UnitOffProcess\\."
   "^AppEndToEnd\\."
-  "^HyperDeckEndToEnd\\."
   "^Launcher\\."
   "^StartupProcess\\."
   "^ScaledWindows\\."
@@ -53,7 +52,6 @@ set(morvia_long_tests
   "^SerialServerLink\\." 120
   "^SerialServerStartup\\." 120
   "^AppEndToEnd\\." 180
-  "^HyperDeckEndToEnd\\." 180
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120
   "^KeysOnPlayer\\." 120

@@ -177,11 +177,19 @@ protected:
     // The player at title 1 and the program with its control server on any
     // free loopback port, which `netPort` receives (0 when none came).
     std::unique_ptr<Child> startWithControlServer(int& netPort) {
+        return startWithListener("ControlServer=0", "Control server listening on 127.0.0.1:", netPort);
+    }
+    // The same with the HyperDeck-compatible port.
+    std::unique_ptr<Child> startWithHyperDeck(int& netPort) {
+        return startWithListener("HyperDeckServer=0", "HyperDeck-compatible port listening on 127.0.0.1:", netPort);
+    }
+    // The player at title 1 and the program with the listener that `setting`
+    // opens; `netPort` receives the port after `prefix` on the console.
+    std::unique_ptr<Child> startWithListener(const std::string& setting, const std::string& prefix, int& netPort) {
         startPlayer({}, "1");
-        std::ofstream(dir / "Settings.txt", std::ios::app) << "ControlServer=0\n";
+        std::ofstream(dir / "Settings.txt", std::ios::app) << setting << "\n";
         auto app = startApp();
         netPort = 0;
-        const std::string prefix = "Control server listening on 127.0.0.1:";
         const fs::path out = dir / "console.txt";
         if (waitForText(out, prefix, std::chrono::seconds(90)) &&
             eventually([&] { return readFile(out).find('\n', readFile(out).find(prefix)) != std::string::npos; })) {
@@ -664,6 +672,120 @@ TEST_F(AppEndToEnd, CloseDuringANetworkChapterChangeSendsOnlyTheTwoStops) {
 TEST(ShippedProgram, ReadsNoMorviaVariable) {
     EXPECT_EQ(readFile(MORVIA_BIN).find("MORVIA_"), std::string::npos);
     EXPECT_NE(readFile(MORVIA_DEMO_BIN).find("MORVIA_SCREENSHOT"), std::string::npos);
+}
+
+// One block from the HyperDeck port: its lines without CR LF, up to (not
+// including) the empty line that ends a block with parameters; a one-line
+// answer alone. Empty when nothing came.
+std::vector<std::string> readBlock(morvia::test::TcpClient& c, int ms = 20000) {
+    std::vector<std::string> out;
+    for (;;) {
+        const std::string line = c.readLine(ms);
+        if (line.size() < 2 || !line.ends_with("\r\n")) return out;  // the end, or nothing in time
+        const std::string text = line.substr(0, line.size() - 2);
+        if (text.empty()) return out;
+        out.push_back(text);
+        if (out.size() == 1 && !text.ends_with(":")) return out;
+    }
+}
+
+const std::vector<std::string> kHyperDeckGreeting = {"500 connection info:", "protocol version: 1.11",
+                                                     "model: Morvia DVD-V7400 controller"};
+
+TEST_F(AppEndToEnd, HyperDeckPortServesFourClientsOnLoopbackAndRefusesAFifth) {
+    using morvia::test::TcpClient;
+    int netPort = 0;
+    auto app = startWithHyperDeck(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    EXPECT_TRUE(inOrder(console(), {"HyperDeck Server = 0", "DVD-V7400 On " + port + " Ready"}));
+    const auto addresses = listeningColumn(1);
+    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "0100007F:" + hexPort(netPort)), addresses.end());
+    EXPECT_EQ(std::find(addresses.begin(), addresses.end(), "00000000:" + hexPort(netPort)), addresses.end());
+
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<TcpClient>(netPort));
+        EXPECT_EQ(readBlock(*clients.back()), kHyperDeckGreeting) << "client " << i;
+    }
+    TcpClient& a = *clients[0];
+    TcpClient& b = *clients[1];
+
+    // Commands in both forms reach the player.
+    const int slow = count(commands(dir / "sim.log"), "30SPMF\\r");
+    a.sendLine("play: speed: 50");
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"200 ok"});
+    EXPECT_TRUE(eventually([&] { return count(commands(dir / "sim.log"), "30SPMF\\r") > slow; }));
+    b.send("goto:\r\ntimecode: 00:00:04:00\r\n\r\n");
+    EXPECT_EQ(readBlock(b), std::vector<std::string>{"200 ok"});
+    EXPECT_TRUE(eventually([&] { return count(commands(dir / "sim.log"), "FR0000120SE\\r") > 0; }));
+
+    // A query answers the client that asked, and only it: b's next answer
+    // is its own.
+    a.sendLine("transport info");
+    const std::vector<std::string> info = readBlock(a);
+    ASSERT_FALSE(info.empty());
+    EXPECT_EQ(info[0], "208 transport info:");
+    EXPECT_NE(std::find(info.begin(), info.end(), "slot id: 1"), info.end());
+    b.sendLine("ping");
+    EXPECT_EQ(readBlock(b), std::vector<std::string>{"200 ok"});
+
+    // Garbage and refused commands leave the connection open.
+    a.send(std::string("\x01\x02\xfe\xff garbage\r\nrecord\r\n"));
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"100 syntax error"});
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"103 unsupported"});
+
+    // A fifth is told and closed; the four go on.
+    TcpClient fifth(netPort);
+    EXPECT_EQ(fifth.readLine(), "120 connection rejected\r\n");
+    EXPECT_TRUE(fifth.closedByServer());
+    clients[3]->sendLine("ping");
+    EXPECT_EQ(readBlock(*clients[3]), std::vector<std::string>{"200 ok"});
+
+    // A dropped client frees its place for the next (which, as real
+    // clients do, tries again while the server learns of the drop).
+    clients[2]->reset();
+    std::unique_ptr<TcpClient> next;
+    EXPECT_TRUE(eventually([&] {
+        next = std::make_unique<TcpClient>(netPort);
+        return readBlock(*next) == kHyperDeckGreeting;
+    }, std::chrono::seconds(20), std::chrono::milliseconds(20)));
+
+    // quit answers, then closes.
+    a.sendLine("quit");
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"200 ok"});
+    EXPECT_TRUE(a.closedByServer());
+
+    // The close ends every connection, then the two stops.
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_TRUE(b.closedByServer());
+    EXPECT_TRUE(endsWithTheTwoStops(commands(dir / "sim.log")));
+}
+
+TEST_F(AppEndToEnd, HyperDeckClientLibraryConnectsPlaysStopsAndGoesToATimecode) {
+    const fs::path script = fs::path(MORVIA_TESTS_SOURCE_DIR) / "hyperdeck" / "client.mjs";
+    const fs::path library =
+        fs::path(MORVIA_TESTS_SOURCE_DIR) / "hyperdeck" / "node_modules" / "hyperdeck-connection" / "package.json";
+    std::string node;
+    for (const char* candidate : {"/usr/bin/node", "/usr/local/bin/node", "/usr/bin/nodejs"})
+        if (node.empty() && ::access(candidate, X_OK) == 0) node = candidate;
+    ASSERT_FALSE(node.empty()) << "Node.js is not installed: run scripts/setup.sh";
+    ASSERT_TRUE(fs::exists(library)) << "hyperdeck-connection is not installed in tests/hyperdeck: run scripts/setup.sh";
+
+    int netPort = 0;
+    auto app = startWithHyperDeck(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    Child client({node, script.string(), std::to_string(netPort)}, script.parent_path(), dir / "client.txt", {},
+                 Child::Errors::Merged);
+    const std::optional<int> status = client.wait(std::chrono::seconds(90));
+    const std::string out = readFile(dir / "client.txt");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("PASS"), std::string::npos) << out;
+    // The play and the search reached the player.
+    EXPECT_GT(count(commands(dir / "sim.log"), "PL\\r"), 0);
+    EXPECT_GT(count(commands(dir / "sim.log"), "FR0000150SE\\r"), 0) << "goto 00:00:05:00";
 }
 
 }  // namespace
