@@ -91,6 +91,14 @@ void listenerOff(const char* key, const std::string& reason) {
     Utils::OutLine(std::string("Setting ") + key + ": " + reason + "; it stays off");
 }
 
+// The address a listener's setting names; nothing, after one console line,
+// when it names none.
+std::optional<ListenAddress> settingAddress(const char* key, const std::string& value) {
+    ParsedListenAddress parsed = parseListenAddress(value);
+    if (!parsed.address) listenerOff(key, parsed.reason);
+    return parsed.address;
+}
+
 }  // namespace
 
 void App::startNetwork() {
@@ -101,18 +109,15 @@ void App::startNetwork() {
 }
 
 void App::startControlServer(LocalVCR& vcr) {
-    const ParsedListenAddress parsed = parseListenAddress(*Quenta::ControlServer);
-    if (!parsed.address) {
-        listenerOff("ControlServer", parsed.reason);
-        return;
-    }
+    const std::optional<ListenAddress> address = settingAddress("ControlServer", *Quenta::ControlServer);
+    if (!address) return;
     std::string reason;
-    auto socket = OpenServerSocket(vcr, *parsed.address, &reason);
+    auto socket = OpenServerSocket(vcr, *address, &reason);
     if (!socket) {
         listenerOff("ControlServer", reason);
         return;
     }
-    const ListenAddress bound{parsed.address->host, socket->port()};
+    const ListenAddress bound{address->host, socket->port()};
     std::lock_guard g(networkLock_);
     if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
     controlServer_ = std::make_unique<ControlServer>(vcr, std::move(*socket));
@@ -121,19 +126,16 @@ void App::startControlServer(LocalVCR& vcr) {
 }
 
 void App::startHyperDeck(LocalVCR& vcr) {
-    const ParsedListenAddress parsed = parseListenAddress(*Quenta::HyperDeckServer);
-    if (!parsed.address) {
-        listenerOff("HyperDeckServer", parsed.reason);
-        return;
-    }
+    const std::optional<ListenAddress> address = settingAddress("HyperDeckServer", *Quenta::HyperDeckServer);
+    if (!address) return;
     std::optional<ServerSocket> socket;
     try {
-        socket.emplace(listenOn(*parsed.address));
+        socket.emplace(listenOn(*address));
     } catch (const SocketError& e) {
         listenerOff("HyperDeckServer", e.what());
         return;
     }
-    const ListenAddress bound{parsed.address->host, socket->port()};
+    const ListenAddress bound{address->host, socket->port()};
     std::lock_guard g(networkLock_);
     if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
     hyperDeck_ = std::make_unique<HyperDeckServer>(vcr, std::move(*socket));

@@ -533,6 +533,16 @@ std::string hexPort(int port) {
     return buf;
 }
 
+// A listener on `netPort` of the loopback address, and on no other.
+::testing::AssertionResult onLoopbackOnly(int netPort) {
+    const auto addresses = listeningColumn(1);
+    if (std::find(addresses.begin(), addresses.end(), "0100007F:" + hexPort(netPort)) == addresses.end())
+        return ::testing::AssertionFailure() << "nothing listens on 127.0.0.1:" << netPort;
+    if (std::find(addresses.begin(), addresses.end(), "00000000:" + hexPort(netPort)) != addresses.end())
+        return ::testing::AssertionFailure() << "something listens on 0.0.0.0:" << netPort;
+    return ::testing::AssertionSuccess();
+}
+
 TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
     using morvia::test::TcpClient;
     int netPort = 0;
@@ -540,10 +550,7 @@ TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
     ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
     EXPECT_TRUE(inOrder(console(), {"Control Server   = 0", "DVD-V7400 On " + port + " Ready"}));
 
-    // Bound to the loopback address only.
-    const auto addresses = listeningColumn(1);
-    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "0100007F:" + hexPort(netPort)), addresses.end());
-    EXPECT_EQ(std::find(addresses.begin(), addresses.end(), "00000000:" + hexPort(netPort)), addresses.end());
+    EXPECT_TRUE(onLoopbackOnly(netPort));
 
     // Two clients, each ending its lines with LF CR; a command reaches the
     // player, and each query is answered to the client that asked only.
@@ -594,7 +601,7 @@ TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
     EXPECT_TRUE(endsWithTheTwoStops(commands(dir / "sim.log")));
 }
 
-TEST_F(AppEndToEnd, ControlServerSettingsThatGiveNoListener) {
+TEST_F(AppEndToEnd, ListenerSettingsThatGiveNoListener) {
     // A port held by someone else.
     const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(held, 0);
@@ -607,24 +614,28 @@ TEST_F(AppEndToEnd, ControlServerSettingsThatGiveNoListener) {
     ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     const std::string heldPort = std::to_string(ntohs(addr.sin_port));
 
+    // Both listeners' settings get the same value: one line each.
     struct Case {
         std::string value;
-        std::string line;
+        std::string reason;
     };
     const std::vector<Case> cases = {
-        {"20x1", "Setting ControlServer: port \"20x1\" is not a number from 0 to 65535; it stays off"},
-        {heldPort, "Setting ControlServer: bind 127.0.0.1:" + heldPort + ": Address already in use; it stays off"},
+        {"20x1", "port \"20x1\" is not a number from 0 to 65535; it stays off"},
+        {heldPort, "bind 127.0.0.1:" + heldPort + ": Address already in use; it stays off"},
     };
     startPlayer({}, "1");
     const std::string settings = readFile(dir / "Settings.txt");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
-        std::ofstream(dir / "Settings.txt") << settings << "ControlServer=" << c.value << "\n";
+        std::ofstream(dir / "Settings.txt") << settings << "ControlServer=" << c.value << "\n"
+                                            << "HyperDeckServer=" << c.value << "\n";
         fs::remove(dir / "console.txt");
         auto app = startApp();
-        ASSERT_TRUE(waitForText(dir / "console.txt", "it stays off\n", std::chrono::seconds(90)))
+        ASSERT_TRUE(waitForText(dir / "console.txt", "Setting HyperDeckServer: ", std::chrono::seconds(90)))
             << readFile(dir / "console.txt");
-        EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", c.line}));
+        ASSERT_TRUE(eventually([&] { return console().back().ends_with("it stays off"); }));
+        EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", "Setting ControlServer: " + c.reason,
+                                        "Setting HyperDeckServer: " + c.reason}));
         // The program goes on, without a listening socket of its own.
         EXPECT_TRUE(listensNowhere(app->pid()));
         app->signal(SIGTERM);
@@ -698,9 +709,7 @@ TEST_F(AppEndToEnd, HyperDeckPortServesFourClientsOnLoopbackAndRefusesAFifth) {
     auto app = startWithHyperDeck(netPort);
     ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
     EXPECT_TRUE(inOrder(console(), {"HyperDeck Server = 0", "DVD-V7400 On " + port + " Ready"}));
-    const auto addresses = listeningColumn(1);
-    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "0100007F:" + hexPort(netPort)), addresses.end());
-    EXPECT_EQ(std::find(addresses.begin(), addresses.end(), "00000000:" + hexPort(netPort)), addresses.end());
+    EXPECT_TRUE(onLoopbackOnly(netPort));
 
     std::vector<std::unique_ptr<TcpClient>> clients;
     for (int i = 0; i < 4; ++i) {
