@@ -8,8 +8,11 @@
 #include "player/StatusText.h"
 #include "remote/HyperDeckDeck.h"
 #include "remote/HyperDeckProtocol.h"
+#include "remote/HyperDeckServer.h"
 #include "remote/HyperDeckSession.h"
+#include "remote/ListenAddress.h"
 #include "remote/RemoteFixture.h"
+#include "support/TcpClient.h"
 
 using namespace morvia;
 using namespace morvia::hyperdeck;
@@ -274,6 +277,43 @@ TEST_F(HyperDeckOnController, OperationsReachThePlayerInOrderAndStopEndsALoop) {
     EXPECT_EQ(after.back(), "ST\r");
     deck.shutdown();
     EXPECT_FALSE(deck.submit(Op{Op::Kind::play}));
+}
+
+
+TEST_F(HyperDeckOnController, ServerAnswersEachClientAndNotifiesTheOnesThatAsked) {
+    HyperDeckServer server(vcr, listenOn(ListenAddress{"127.0.0.1", 0}));
+    server.start();
+    const auto block = [](test::TcpClient& c) {
+        std::string out;
+        for (std::string line = c.readLine(); !line.empty() && line != "<timeout>"; line = c.readLine()) {
+            out += line;
+            if (line == "\r\n" || (out == line && line.find(":\r\n") == std::string::npos)) break;
+        }
+        return out;
+    };
+    test::TcpClient a(server.port()), b(server.port());
+    EXPECT_EQ(block(a), greeting());
+    EXPECT_EQ(block(b), greeting());
+    a.sendLine("notify: transport: true display timecode: true");
+    EXPECT_EQ(block(a), "200 ok\r\n");
+    b.sendLine("play");
+    EXPECT_EQ(block(b), "200 ok\r\n");
+    // The play runs on the deck thread; its change and the new timecode
+    // reach the client that asked for them.
+    ASSERT_TRUE(test::eventually([&] { return contains(queued(), "PL\r"); }));
+    const std::uint8_t frame[] = {'0', '0', '0', '0', '0', '4', '5', '\r'};
+    vcr.DoTC(frame, sizeof frame, 8);
+    std::string seen;
+    ASSERT_TRUE(test::eventually([&] {
+        seen += block(a);
+        return seen.find("508 transport info:\r\nstatus: play\r\n") != std::string::npos &&
+               seen.find("513 display timecode:\r\ndisplay timecode: 00:00:01:15\r\n") != std::string::npos;
+    }));
+    // b asked for nothing: its next answer is its own.
+    b.sendLine("ping");
+    EXPECT_EQ(block(b), "200 ok\r\n");
+    server.stop();
+    EXPECT_TRUE(a.closedByServer());
 }
 
 }  // namespace
