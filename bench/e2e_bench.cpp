@@ -5,10 +5,16 @@
 //      and the latency from a script's "Play" to "PL" at the player;
 //   A2. the same through ser2net in RFC 2217 mode in front of the simulator,
 //      beside the bare terminal's figures of the same run;
+//   A3. the same with the commands sent by a control-server client over
+//      loopback TCP, beside part A's in-process command (what a window
+//      click's action does);
 //   B. the morvia program (as morvia-demo, Qt offscreen): launch to window shown, then CPU,
 //      resident memory and polls per second over a stretch of running timecode.
 //
+//   B2. the CPU that four HyperDeck clients with notifications add to morvia.
+//
 //   morvia_e2ebench [--window S] [--samples N] [--app-seconds S] [--skip-app] [--skip-server]
+//                   [--skip-network]
 //
 // The simulator's log carries CLOCK_MONOTONIC milliseconds, the clock this
 // program and morvia-demo's MORVIA_SHOWN_STAMP use, so times compare across processes.
@@ -17,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +44,7 @@
 #include "startup/Utils.h"
 #include "support/ChildProcess.h"
 #include "support/SerialServer.h"
+#include "support/TcpClient.h"
 #include "support/TestSupport.h"
 #include "ui/App.h"
 
@@ -181,13 +189,18 @@ struct LinkFigures {
 // The controller and link in this process on `port`, with the simulator's
 // log at `logPath`: the poll rate over `window` seconds, the CPU of every
 // thread but this one (link + polling), and `samples` latencies from a script
-// line "Play" / "Pause" to "PL" / "ST" at the player.
-std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& logPath, double window, int samples) {
+// line "Play" / "Pause" to "PL" / "ST" at the player. With `viaNetwork` the
+// lines come from a control-server client on loopback TCP instead (the CPU
+// figure then includes the server's threads).
+std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& logPath, double window, int samples,
+                                       bool viaNetwork = false) {
     Utils::setConsoleSink([](std::string_view) {});
     SimLog log(logPath);
     NullDisplay display;
     // The program without its window and start-up dialogue.
-    App app(Settings(), &display);
+    Settings settings;
+    if (viaNetwork) settings.ControlServer = "0";  // any free port on 127.0.0.1
+    App app(settings, &display);
     if (!app.openPort(port)) {
         Utils::setConsoleSink(nullptr);
         std::fprintf(stderr, "the port %s did not open\n", port.c_str());
@@ -199,6 +212,16 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
     sleepMs(1000);
     vcr->GetTC();
     vcr->play();
+    std::optional<test::TcpClient> client;
+    if (viaNetwork) {
+        app.startNetwork();
+        client.emplace(app.controlServerPort());
+        if (!client->connected() || client->readLine(5000) != "OK\r\n") {
+            Utils::setConsoleSink(nullptr);
+            std::fprintf(stderr, "the control server did not greet\n");
+            return std::nullopt;
+        }
+    }
     sleepMs(2000);
 
     LinkFigures f;
@@ -217,7 +240,8 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
         sleepMs(static_cast<double>(rng() % 80));  // any phase of the link's cycle
         const bool play = i % 2 == 0;
         const double issued = monoMs();
-        ParseNetCommand(*vcr, play ? "Play" : "Pause");
+        if (client) client->send(play ? "Play\n" : "Pause\n");
+        else ParseNetCommand(*vcr, play ? "Play" : "Pause");
         const std::string want = play ? "PL\\r" : "ST\\r";
         std::optional<double> at;
         waitFor(
@@ -242,10 +266,45 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
 
 }  // namespace
 
+// Connects four clients to the HyperDeck port that `console` names, asks each
+// for transport and display timecode notifications, reads them for
+// `seconds` and returns morvia's CPU (percent of a core) minus `baseline`;
+// below -50 when the port is not there or a client got no timecode.
+double measureHyperDeckClients(const ChildProcess& app, const std::string& console, double seconds, double baseline) {
+    const std::string prefix = "HyperDeck-compatible port listening on 127.0.0.1:";
+    const std::size_t at = console.find(prefix);
+    if (at == std::string::npos) return -100;
+    const int port = std::atoi(console.c_str() + at + prefix.size());
+    std::atomic<bool> done{false};
+    std::atomic<int> quiet{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.emplace_back([&, port] {
+            test::TcpClient c(port);
+            c.sendLine("notify: transport: true display timecode: true");
+            int timecodes = 0;
+            while (!done.load()) {
+                const std::string line = c.readLine(200);
+                if (line.empty()) break;
+                timecodes += line.rfind("513 ", 0) == 0;
+            }
+            if (timecodes == 0) quiet.fetch_add(1);
+        });
+    }
+    sleepMs(1000);
+    const double t0 = monoMs();
+    const double c0 = app.cpuSeconds();
+    sleepMs(seconds * 1000);
+    const double cpu = (app.cpuSeconds() - c0) / ((monoMs() - t0) / 1000) * 100;
+    done.store(true);
+    for (auto& r : readers) r.join();
+    return quiet.load() ? -100 : cpu - baseline;
+}
+
 int main(int argc, char** argv) {
     double window = 20, appSeconds = 60;
     int samples = 200;
-    bool skipApp = false, skipServer = false;
+    bool skipApp = false, skipServer = false, skipNetwork = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&] { return i + 1 < argc ? std::atof(argv[++i]) : 0.0; };
@@ -254,8 +313,9 @@ int main(int argc, char** argv) {
         else if (a == "--app-seconds") appSeconds = next();
         else if (a == "--skip-app") skipApp = true;
         else if (a == "--skip-server") skipServer = true;
+        else if (a == "--skip-network") skipNetwork = true;
         else {
-            std::fprintf(stderr, "usage: %s [--window S] [--samples N] [--app-seconds S] [--skip-app] [--skip-server]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--window S] [--samples N] [--app-seconds S] [--skip-app] [--skip-server] [--skip-network]\n", argv[0]);
             return 2;
         }
     }
@@ -326,6 +386,24 @@ int main(int argc, char** argv) {
                         got->p99 <= bare.p99 + 20 && got->lost == 0});
     }
 
+    // ---- A3: the commands from a control-server client ----
+    if (!skipNetwork) {
+        std::printf("A3: the same with the commands from a control-server client (loopback TCP)\n");
+        std::fflush(stdout);
+        std::optional<ChildProcess> sim;
+        const std::string port = startSim(sim, dir, "sim-n", {"--spinup", "300"});
+        const auto got = measureLink(port, dir / "sim-n.log", window, samples, true);
+        sim->end(SIGTERM, std::chrono::milliseconds(5000));
+        if (!got) return 1;
+        notes.push_back("from a control-server client: " + got->spread);
+        rows.push_back({"Command latency from a control-server client, \"Play\" to \"PL\" at the player",
+                        fmt("p50 %.1f ms, p99 %.1f ms (in-process command p99 %.1f ms)", got->p50, got->p99, bare.p99) +
+                            (got->lost ? " (" + std::to_string(got->lost) + " lost)" : std::string()),
+                        "p99 <= in-process p99 + 5 ms",
+                        "loopback TCP and one thread hop add well under a millisecond to the link's 30 ms cycle",
+                        got->p99 <= bare.p99 + 5 && got->lost == 0});
+    }
+
     // ---- B: the morvia program ----
 #ifdef MORVIA_DEMO_BIN
     if (!skipApp) {
@@ -335,7 +413,8 @@ int main(int argc, char** argv) {
         const std::string port = startSim(sim, dir, "sim-b", {});
         SimLog log(dir / "sim-b.log");
         std::ofstream(dir / "Settings.txt") << "Verbose=NO\nUserNote=Bench\nDVDCOMPort=" << port
-                                            << "\nTCOffset=00:00:00:00\nStartTitle=1\nUseClipboard=NO\nStopOnExit=NO\n";
+                                            << "\nTCOffset=00:00:00:00\nStartTitle=1\nUseClipboard=NO\nStopOnExit=NO\n"
+                                            << (skipNetwork ? "" : "HyperDeckServer=0\n");
         const fs::path stamp = dir / "shown.stamp";
         ChildProcess app({MORVIA_DEMO_BIN}, dir, dir / "console.txt",
                          {"QT_QPA_PLATFORM=offscreen", "MORVIA_SHOWN_STAMP=" + stamp.string()},
@@ -390,6 +469,20 @@ int main(int argc, char** argv) {
             "morvia's busiest threads (thread ids in start order: action thread, start-up, link, "
             "..., polling):" +
             top);
+        if (!skipNetwork) {
+            // The same stretch again with four HyperDeck clients that asked for
+            // transport and display timecode notifications: the difference is
+            // what the port costs.
+            const double extra = measureHyperDeckClients(app, readFile(dir / "console.txt"), appSeconds, cpu);
+            if (extra < -50) {
+                notes.push_back("the HyperDeck port did not open or a client got no notifications: not measured");
+            } else {
+                rows.push_back({"CPU added by 4 HyperDeck clients with transport + display timecode notifications",
+                                fmt("%.3f %% of a core", extra), "<= 0.2 % of a core",
+                                "one notifier wake-up per 100 ms; at most 10 timecode blocks/s per client",
+                                extra <= 0.2});
+            }
+        }
         app.end(SIGTERM, std::chrono::milliseconds(10000));
         sim->end(SIGTERM, std::chrono::milliseconds(5000));
     }

@@ -37,6 +37,9 @@ test_packages=(
   qt6-wayland
   # A serial device server in front of the simulator (network port tests).
   ser2net
+  # The HyperDeck client library drives the HyperDeck-compatible port
+  # (npm below, when no npm is installed yet).
+  nodejs
 )
 
 packages=("${demo_packages[@]}")
@@ -53,4 +56,21 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The HyperDeck client library at the version tests/hyperdeck/package-lock.json
+# pins, into tests/hyperdeck/node_modules (it declares a newer Node.js than
+# Debian's, and runs on it). The tests then run it offline.
+if [ "${1:-}" != --demo ]; then
+  hyperdeck_dir="$(dirname "$0")/../tests/hyperdeck"
+  if [ ! -f "$hyperdeck_dir/node_modules/hyperdeck-connection/package.json" ]; then
+    if ! command -v npm >/dev/null; then
+      echo "setup: installing npm"
+      SUDO=""
+      [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+      DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends npm
+    fi
+    echo "setup: installing hyperdeck-connection with npm"
+    (cd "$hyperdeck_dir" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
 fi

@@ -24,8 +24,9 @@ set(morvia_process_patterns
   "^EditPort\\."
   "^EditPortOpening\\.UnavailablePort"
   "^EdlTool\\."
-  "^ControlServer\\.AClientThatNeverReads"
+  "^LineConnection\\.AClientThatNeverReads"
   "^KeysOnPlayer\\."
+  "^NetworkOnPlayer\\."
   "^LineFaults\\."
   "^LinkRecovery\\."
   "^SaveFaults\\."
@@ -53,7 +54,8 @@ set(morvia_long_tests
   "^AppEndToEnd\\." 180
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120
-  "^KeysOnPlayer\\." 120)
+  "^KeysOnPlayer\\." 120
+  "^NetworkOnPlayer\\." 120)
 
 function(morvia_lane test out_label out_timeout)
   set(label unit)

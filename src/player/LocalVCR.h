@@ -129,6 +129,13 @@ public:
     void MakeOffset();
     void setd();
     void GetTC();
+    // The stored values the query commands answer.
+    enum class Query { timecode, title, chapter, status };
+    // Prints the query's console line ("Time Code= ", "Title= ", "Chapter= ",
+    // "Status= " and the value) and, when `answerTo` is given, first sends
+    // it the bare value as one line. Asks the player nothing.
+    void report(Query query, ClientSeam* answerTo);
+    // report() to the attached client (setconnectthread), if any.
     void reporttc();
     std::string getTCString() const;
     std::string getOSString() const;
@@ -171,14 +178,31 @@ public:
     void cuein();
     void cueout();
     void cueplay();
-    void review();
+    // Searches to timecode `tc` (the offset applied as for the in point)
+    // and holds the frame there, as the cue does, without touching the in
+    // point.
+    void cueTo(const std::string& tc);
+    // How a review or repeat pass meets an operator stop request made after
+    // `since` (a repeat also ends before its next pass either way).
+    enum class PassStop {
+        // The pass under way plays to its end. For the window and scripts,
+        // whose Stop command waits on the action thread behind the pass.
+        afterPass,
+        // The pass ends where it is and sends nothing more. For a network
+        // client, whose pass runs beside the action thread: the Stop's own
+        // command has already gone out and must stay the last word.
+        atOnce,
+    };
+    void review();  // review(stopGeneration(), PassStop::afterPass)
+    void review(unsigned since, PassStop how);
     void repeat();  // repeat(stopGeneration())
     // Ends before a pass once a repeat stop or an operator stop request
     // arrived after the repeat began, or once an operator stop request
     // arrived after `since` (the caller's own start, e.g. a script's).
-    void repeat(unsigned since);
-    // Asks every repeat already running to end after its current pass; a
-    // repeat started afterwards runs its full count.
+    void repeat(unsigned since, PassStop how = PassStop::afterPass);
+    // Asks every repeat already running to end after its current pass, and
+    // a pass of PassStop::atOnce to end where it is; a repeat started
+    // afterwards runs its full count.
     void setstoprepeat();
 
     // --- the operator's stop request ---
@@ -189,14 +213,17 @@ public:
     void requestStop();
     // The operator asked to close the window (Qt thread, before the close
     // runs): as requestStop, but for good, so that nothing long starts any
-    // more; and the commands waiting for the player are dropped, since they
-    // were asked for before the close.
+    // more; the commands waiting for the player are dropped, since they
+    // were asked for before the close, and the link's gate closes: from now
+    // on only windowClosing's two stops reach the player.
     void closeRequested();
     // The generation a long operation remembers when it starts.
     unsigned stopGeneration() const { return stopRequest_.generation(); }
     bool stopRequestedSince(unsigned since) const { return stopRequest_.raisedSince(since); }
     // DelayT that a stop request after `since` cuts short; false when cut.
     bool DelayUnlessStopped(int ms, unsigned since) { return stopRequest_.sleep(ms, since); }
+    // DelayT that the window's close cuts short; false when cut.
+    bool DelayUnlessClosing(int ms) { return stopRequest_.sleepUnlessLatched(ms); }
     // Building blocks; these throw TimecodeError / FrameRangeError.
     void setcue(int selector);
     void MakeCueFRString();
@@ -221,11 +248,11 @@ public:
     static constexpr int kStatusHoldMs = 2000;
     static void DelayT(int ms);
     void CommandBLogger();
-    // Main window close: stops polling; lets what the operation under way
-    // queued since the close request reach the line (at most 500 ms), drops
-    // whatever still waits and says how many commands were dropped in all;
-    // then "PA" twice 500 ms apart and waits (at most one second) until the
-    // link has sent them. The caller then ends the process.
+    // Main window close: closes the link's gate (as closeRequested), stops
+    // polling, drops whatever still waits and says how many commands were
+    // dropped or refused in all; then "PA" twice 500 ms apart past the gate
+    // and waits (at most one second) until the link has sent them. The
+    // caller then ends the process.
     void windowClosing();
     // Logger window close.
     void loggerClosing();
@@ -265,13 +292,15 @@ private:
     template <class F>
     bool guarded(F&& op);
     int cueInImpl();  // in-point build + cue; returns cuefrs
+    void searchFrame(const std::array<int, 7>& digits);  // the cue's commands and waits
     int buildCueIn(std::array<int, 7>& digits);
     OutPoint buildOut(const std::string& text);
     void setdirectinImpl();
     void setdirectoutImpl();
-    bool reviewImpl();  // true when the segment was played
+    bool reviewImpl(unsigned since, PassStop how);  // true when the segment was played
     void autostartFields();
-    void reportLine(const std::string& value, const std::string& label);
+    void reportToAttached(Query query);
+    void finalStop();  // stop(), past the link's closed gate
     bool statusHeld() const;
 
     PlayerLink* sop;
@@ -295,9 +324,10 @@ private:
     std::atomic<int> duration{0};
     std::atomic<bool> inok{false};
     std::atomic<bool> outok{false};
-    // Raised by setstoprepeat: each raise moves the generation on; a repeat
-    // ends before its next pass once the generation differs from its own.
-    std::atomic<unsigned> stoprepeat{0};
+    // Raised by setstoprepeat and requestStop (latched by the close): a
+    // repeat ends before its next pass, and a PassStop::atOnce pass where it
+    // is, once it was raised after they began.
+    StopSignal repeatStop_;
     StopSignal stopRequest_;              // the operator's stop request
     std::atomic<int> droppedAtClose_{0};  // commands dropped by closeRequested
 

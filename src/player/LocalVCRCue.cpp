@@ -105,9 +105,7 @@ void LocalVCR::setdirectoutImpl() {
     gui_.hilightinout(inok.load(), outok.load());
 }
 
-int LocalVCR::cueInImpl() {
-    std::array<int, 7> digits{};
-    const int n = buildCueIn(digits);
+void LocalVCR::searchFrame(const std::array<int, 7>& digits) {
     CommandB0(bsclearcmd);
     CommandB0(bsstopscan);
     pause();
@@ -115,7 +113,21 @@ int LocalVCR::cueInImpl() {
     templates_.queueFrame(CommandTemplates::Id::cueinfr, digits, kCueSearches);
     DelayT(1000);
     ShowStat("Cued");
+}
+
+int LocalVCR::cueInImpl() {
+    std::array<int, 7> digits{};
+    const int n = buildCueIn(digits);
+    searchFrame(digits);
     return n;
+}
+
+void LocalVCR::cueTo(const std::string& tc) {
+    guarded([&] {
+        std::array<int, 7> digits{};
+        MakeFRString(tc, digits);
+        searchFrame(digits);
+    });
 }
 
 void LocalVCR::cuein() {
@@ -143,7 +155,16 @@ void LocalVCR::cueplay() {
     });
 }
 
-bool LocalVCR::reviewImpl() {
+bool LocalVCR::reviewImpl(unsigned since, PassStop how) {
+    // The window's close ends the pass where it is: nothing but the close's
+    // stops reaches the player after it, so there is nothing to wait for.
+    // A client's pass also ends at an operator stop or a repeat stop (any
+    // Stop command) made while it runs (PassStop).
+    if (how == PassStop::atOnce && stopRequestedSince(since)) return false;
+    const unsigned generation = repeatStop_.generation();
+    auto wait = [&](int ms) {
+        return how == PassStop::atOnce ? repeatStop_.sleep(ms, generation) : DelayUnlessClosing(ms);
+    };
     std::array<int, 7> inDigits{};
     const int in = buildCueIn(inDigits);
     const OutPoint out = buildOut(gui_.gettext(Field::endfield));
@@ -156,43 +177,46 @@ bool LocalVCR::reviewImpl() {
     ShowStat("Review duration= " + std::to_string(d) + " frames");
     const int playtime = d * kMsPerFrame;  // at most 9,999,999 x 35: fits
     if (getTCString() != getCueString()) cueInImpl();
-    DelayT(1000);
+    if (!wait(1000)) return false;
     templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     templates_.queueFrame(CommandTemplates::Id::playtofr, out.digits);
-    DelayT(200);
+    if (!wait(200)) return false;
     play();
-    DelayT(playtime);
+    if (!wait(playtime)) return false;
     stopvcr();
     ShowStat("Review completed - Pause");
     return true;
 }
 
-void LocalVCR::review() {
-    guarded([this] { reviewImpl(); });
+void LocalVCR::review() { review(stopGeneration(), PassStop::afterPass); }
+
+void LocalVCR::review(unsigned since, PassStop how) {
+    guarded([&] { reviewImpl(since, how); });
 }
 
 void LocalVCR::repeat() { repeat(stopGeneration()); }
 
-void LocalVCR::repeat(unsigned since) {
+void LocalVCR::repeat(unsigned since, PassStop how) {
     // A stop asked for before this call belongs to an earlier repeat; only a
     // request made while this one runs ends it.
-    const unsigned generation = stoprepeat.load();
-    for (int pass = 0; pass < Quenta::getrepeatval() && stoprepeat.load() == generation && !stopRequestedSince(since);
+    const unsigned generation = repeatStop_.generation();
+    for (int pass = 0;
+         pass < Quenta::getrepeatval() && !repeatStop_.raisedSince(generation) && !stopRequestedSince(since);
          ++pass) {
         // A pass that could not play (invalid points) ends the repeat: the
         // next pass would fail the same way at once, and a large repeat count
         // would otherwise spin through its passes without a single wait.
         bool played = false;
-        if (!guarded([this, &played] { played = reviewImpl(); }) || !played) break;
+        if (!guarded([&] { played = reviewImpl(since, how); }) || !played) break;
     }
 }
 
-void LocalVCR::setstoprepeat() { stoprepeat.fetch_add(1); }
+void LocalVCR::setstoprepeat() { repeatStop_.raise(); }
 
 std::string LocalVCR::getCueString() const { return texts_.cue(); }
 

@@ -148,30 +148,35 @@ bool LocalVCR::statusHeld() const { return Utils::clock()->now().time_since_epoc
 
 void LocalVCR::DelayT(int ms) { Utils::DelayT(ms); }
 
-void LocalVCR::requestStop() { stopRequest_.raise(); }
+void LocalVCR::requestStop() {
+    stopRequest_.raise();
+    repeatStop_.raise();  // a client's pass under way ends where it is
+}
 
 void LocalVCR::closeRequested() {
     stopRequest_.latch();
-    if (sop) droppedAtClose_.fetch_add(sop->dropWaiting());
+    repeatStop_.latch();  // a client's pass under way ends too
+    if (sop) {
+        // Whatever anyone (an operation under way, a network client) asks of
+        // the player from now on is refused: only the two stops go out.
+        sop->closeGate();
+        droppedAtClose_.fetch_add(sop->dropWaiting());
+    }
 }
 
 void LocalVCR::windowClosing() {
     stopRequest_.latch();  // also when the close comes without a request
+    repeatStop_.latch();
+    if (sop) sop->closeGate();
     stopPolling();
     int dropped = droppedAtClose_.exchange(0);
-    if (sop) {
-        // What the operation under way queued after the close request (a
-        // review's closing pause, say) goes out first, in its own order;
-        // anything still waiting after that would only follow the stops.
-        sop->waitIdle(500);
-        dropped += sop->dropWaiting();
-    }
+    if (sop) dropped += sop->dropWaiting();
     if (dropped > 0)
         Utils::OutLine("Close: " + std::to_string(dropped) + (dropped == 1 ? " command" : " commands") +
                        " for the player dropped");
-    stop();
+    finalStop();
     DelayT(500);
-    stop();
+    finalStop();
     // Let the link put both stop commands on the line before the caller ends
     // the process.
     if (sop) sop->waitIdle(1000);

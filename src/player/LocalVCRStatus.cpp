@@ -108,11 +108,11 @@ void LocalVCR::getdata() {
     for (int i = 0; i < 4; ++i) pause();
 }
 
-void LocalVCR::reportti() { reportLine(std::to_string(curtitle.load()), "Title= "); }
+void LocalVCR::reportti() { reportToAttached(Query::title); }
 
-void LocalVCR::reportch() { reportLine(std::to_string(curchapter.load()), "Chapter= "); }
+void LocalVCR::reportch() { reportToAttached(Query::chapter); }
 
-void LocalVCR::reportstatus() { reportLine(getStatusString(), "Status= "); }
+void LocalVCR::reportstatus() { reportToAttached(Query::status); }
 
 void LocalVCR::setfield(const std::string& tc, Field f) { gui_.settcfield(tc, f); }
 

@@ -45,12 +45,25 @@ std::string LocalVCR::getTCString() const { return texts_.timecode(); }
 
 std::string LocalVCR::getOSString() const { return texts_.offset(); }
 
-void LocalVCR::reportLine(const std::string& value, const std::string& label) {
-    if (auto client = getconnectthread()) client->Send(value);
+void LocalVCR::report(Query query, ClientSeam* answerTo) {
+    std::string value;
+    const char* label = "";
+    switch (query) {
+        case Query::timecode: value = getTCString(), label = "Time Code= "; break;
+        case Query::title: value = std::to_string(curtitle.load()), label = "Title= "; break;
+        case Query::chapter: value = std::to_string(curchapter.load()), label = "Chapter= "; break;
+        case Query::status: value = getStatusString(), label = "Status= "; break;
+    }
+    if (answerTo) answerTo->Send(value);
     Utils::OutLine(label + value);
 }
 
-void LocalVCR::reporttc() { reportLine(getTCString(), "Time Code= "); }
+void LocalVCR::reportToAttached(Query query) {
+    const auto client = getconnectthread();  // held while the answer goes out
+    report(query, client.get());
+}
+
+void LocalVCR::reporttc() { reportToAttached(Query::timecode); }
 
 void LocalVCR::SerIn(const std::uint8_t* reply, int size) {
     std::array<std::uint8_t, 16> copy{};

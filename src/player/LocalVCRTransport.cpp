@@ -34,6 +34,12 @@ void LocalVCR::stop() {
     Status.store(status::kStop);
 }
 
+void LocalVCR::finalStop() {
+    setstoprepeat();
+    if (sop) sop->queueFinal(bsstop);
+    Status.store(status::kStop);
+}
+
 void LocalVCR::sbyoff() {
     CommandB0(bsstop);
     Status.store(status::kStop);

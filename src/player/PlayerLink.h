@@ -27,8 +27,15 @@ public:
     }
     // Drops every command still waiting in the store (not one already being
     // written) and any pending frame-position poll; returns how many
-    // commands were dropped.
+    // commands were dropped, counting those the closed gate refused since
+    // the last call.
     virtual int dropWaiting() { return 0; }
+    // The window is closing: closes the gate for good. From then on queue()
+    // refuses every command and no frame-position poll is made; only
+    // queueFinal() reaches the line (the closing stop commands).
+    virtual void closeGate() {}
+    // Queues a command also past a closed gate.
+    virtual void queueFinal(const std::string& command) { queue(command); }
     // True while the player gives no sign of life (the line is down, or no
     // byte has arrived for a second of polls).
     virtual bool silent() const { return false; }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -100,13 +101,27 @@ void SerOutPort::start() {
     worker_.start([this](std::stop_token stop) { run(stop); });
 }
 
-void SerOutPort::queue(const std::string& command) {
+void SerOutPort::queue(const std::string& command) { store(command, false); }
+
+void SerOutPort::queueFinal(const std::string& command) { store(command, true); }
+
+void SerOutPort::closeGate() {
+    std::lock_guard g(storeLock_);
+    gateClosed_.store(true);
+    d.store(0);  // a poll asked for before the close is not made
+}
+
+void SerOutPort::store(const std::string& command, bool final) {
     if (command.size() > static_cast<std::size_t>(maxCommand)) {
         OutLine("Command of " + std::to_string(command.size()) + " bytes not queued: longer than " +
                 std::to_string(maxCommand));
         return;
     }
     std::lock_guard g(storeLock_);
+    if (gateClosed_.load() && !final) {
+        ++refusedAtGate_;
+        return;
+    }
     if (down_.load()) {
         // Kept for later, a transport command would reach the player long
         // after the operator gave it.
@@ -153,7 +168,7 @@ int SerOutPort::dropWaiting() {
     int dropped = 0;
     {
         std::lock_guard g(storeLock_);
-        dropped = b;
+        dropped = b + std::exchange(refusedAtGate_, 0);
         b = 0;
         d.store(0);
     }
@@ -195,8 +210,9 @@ Clock::duration SerOutPort::cycle(Clock::time_point now) {
     if (haveCommand) {
         Reply reply = SendSerial(command);
         if (command.size() == 3 && command[0] == '?' && command[1] == 'A') decodeInfo(reply);
-    } else if (d.exchange(0) == 1) {
-        // Read and cleared in one step, so a request is taken exactly once.
+    } else if (d.exchange(0) == 1 && !gateClosed_.load()) {
+        // Read and cleared in one step, so a request is taken exactly once;
+        // none is made once the window is closing.
         Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
         finishPoll(reply, SEROK.load() && !silent_.load());
         pause = pollPause;

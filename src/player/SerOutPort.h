@@ -77,7 +77,9 @@ public:
     // Stores the command (at most 19 bytes) for the port thread; a longer one
     // is refused with a console line. Dropped silently when 49 wait.
     void queue(const std::string& command) override;
-    void setd() override { d.store(1); }
+    void setd() override {
+        if (!gateClosed_.load()) d.store(1);
+    }
     // Starts the port thread (once; not for a bad port).
     void start() override;
     // One cycle of the link: the newest waiting command, or else the
@@ -90,6 +92,8 @@ public:
     bool hasSerialPort() const override { return serialPort != nullptr; }
     bool waitIdle(int ms) override;
     int dropWaiting() override;
+    void closeGate() override;
+    void queueFinal(const std::string& command) override;
     // True while the line is down or no byte arrived for silenceMs of exchanges.
     bool silent() const override { return silent_.load(); }
     // True while a hung-up line waits to be reopened.
@@ -156,6 +160,8 @@ private:
     // the command about to be written.
     void dropLateBytesLocked();
     void decodeInfo(const Reply& reply);
+    // queue(), past a closed gate when `final`.
+    void store(const std::string& command, bool final);
 
     static constexpr int txBuf = 2048;
     static constexpr int rxBuf = 4096;
@@ -183,10 +189,12 @@ private:
     int b = 0;
     bool inFlight_ = false;  // a taken command not yet written
     long dropped_ = 0;       // commands refused while the line was down
+    int refusedAtGate_ = 0;  // commands the closed gate refused, until dropWaiting counts them
     int idleWaiters_ = 0;    // callers inside waitIdle
 
     // Set and cleared under storeLock_ (so that queue sees it with the store).
     std::atomic<bool> down_{false};
+    std::atomic<bool> gateClosed_{false};  // set once, under storeLock_ (closeGate)
     std::atomic<bool> silent_{false};
 
     std::mutex lineLock_;  // one exchange at a time; guards serin and the outage state below

@@ -28,15 +28,26 @@ struct WholeWord {
     void (LocalVCR::*op)();
 };
 
-// Tested in this order against the whole line.
-const std::array<WholeWord, 21> wholeWords{{
-    {"Play", &LocalVCR::play},         {"Pause", &LocalVCR::pause},         {"Stop", &LocalVCR::stop},
-    {"Forward", &LocalVCR::forward},   {"Rewind", &LocalVCR::rewind},       {"JogF", &LocalVCR::jogf},
-    {"JogR", &LocalVCR::jogr},         {"Slow4", &LocalVCR::slowfourth},    {"Slow2", &LocalVCR::slowhalf},
-    {"GetTC", &LocalVCR::reporttc},    {"GetTi", &LocalVCR::reportti},      {"GetCh", &LocalVCR::reportch},
-    {"NextT", &LocalVCR::nexttitle},   {"NextC", &LocalVCR::nextchapter},   {"PrevT", &LocalVCR::prevtitle},
-    {"PrevC", &LocalVCR::prevchapter}, {"CueIn", &LocalVCR::cuein},         {"CueOut", &LocalVCR::cueout},
-    {"Cueplay", &LocalVCR::cueplay},   {"Status", &LocalVCR::reportstatus}, {"Review", &LocalVCR::review},
+// Tested against the whole line.
+const std::array<WholeWord, 16> wholeWords{{
+    {"Play", &LocalVCR::play},         {"Pause", &LocalVCR::pause},       {"Stop", &LocalVCR::stop},
+    {"Forward", &LocalVCR::forward},   {"Rewind", &LocalVCR::rewind},     {"JogF", &LocalVCR::jogf},
+    {"JogR", &LocalVCR::jogr},         {"Slow4", &LocalVCR::slowfourth},  {"Slow2", &LocalVCR::slowhalf},
+    {"NextT", &LocalVCR::nexttitle},   {"NextC", &LocalVCR::nextchapter}, {"PrevT", &LocalVCR::prevtitle},
+    {"PrevC", &LocalVCR::prevchapter}, {"CueIn", &LocalVCR::cuein},       {"CueOut", &LocalVCR::cueout},
+    {"Cueplay", &LocalVCR::cueplay},
+}};
+
+// The commands that answer a value.
+struct QueryWord {
+    const char* word;
+    LocalVCR::Query query;
+};
+const std::array<QueryWord, 4> queryWords{{
+    {"GetTC", LocalVCR::Query::timecode},
+    {"GetTi", LocalVCR::Query::title},
+    {"GetCh", LocalVCR::Query::chapter},
+    {"Status", LocalVCR::Query::status},
 }};
 
 int numberArgument(const std::string& line) {
@@ -46,11 +57,9 @@ int numberArgument(const std::string& line) {
     return *n;
 }
 
-}  // namespace
-
-bool ParseNetCommand(LocalVCR& vcr, const std::string& s) { return ParseNetCommand(vcr, s, vcr.stopGeneration()); }
-
-bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
+// `answerTo` receives the query answers; `how` says how a review pass meets
+// an operator stop.
+bool parseLine(LocalVCR& vcr, const std::string& s, unsigned since, ClientSeam* answerTo, LocalVCR::PassStop how) {
     if (!s.empty() && s[0] == ';') return true;
     // No command is shorter than four characters once it carries an
     // argument, so a shorter line names nothing (a bare "TC1" included).
@@ -65,8 +74,18 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
         }
     }
     if (result) return true;
+    for (const auto& q : queryWords) {
+        if (s == q.word) {
+            vcr.report(q.query, answerTo);
+            return true;
+        }
+    }
+    if (s == "Review") {
+        vcr.review(since, how);
+        return true;
+    }
     if (s == "Repeat") {
-        vcr.repeat(since);
+        vcr.repeat(since, how);
         return true;
     }
 
@@ -115,6 +134,19 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
         return true;
     }
     return false;
+}
+
+}  // namespace
+
+bool ParseNetCommand(LocalVCR& vcr, const std::string& s) { return ParseNetCommand(vcr, s, vcr.stopGeneration()); }
+
+bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since) {
+    const auto attached = vcr.getconnectthread();  // held while its answer goes out
+    return parseLine(vcr, s, since, attached.get(), LocalVCR::PassStop::afterPass);
+}
+
+bool ParseNetCommand(LocalVCR& vcr, const std::string& s, unsigned since, ClientSeam& answerTo) {
+    return parseLine(vcr, s, since, &answerTo, LocalVCR::PassStop::atOnce);
 }
 
 }  // namespace morvia

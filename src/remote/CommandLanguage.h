@@ -12,6 +12,7 @@
 namespace morvia {
 
 class LocalVCR;
+class ClientSeam;
 
 // A command line whose argument cannot be read: the line performs no action.
 // Carries the argument text and the whole command line that failed.
@@ -50,6 +51,8 @@ public:
 // controller and reports whether the line was understood:
 // - a line starting with ';' is a comment: true, nothing happens;
 // - whole-word commands ("Play", "Pause", ..., "Repeat") must equal the line;
+//   the queries "GetTC", "GetTi", "GetCh" and "Status" print their value and
+//   send it to the client attached to the controller, if any;
 // - "TNum"n / "CNum"n go to title / chapter n when it is 1..99 (otherwise
 //   nothing; still true), "RNum"n sets the repeat count, "Wait"n sleeps n s;
 // - "TC1"t / "TC2"t write t into the in / out field and re-validate the points;
@@ -70,5 +73,11 @@ bool ParseNetCommand(LocalVCR& vcr, const std::string& line);
 // an operator stop request after it ends a "Repeat" after its current pass
 // and cuts a "Wait" short at once (LocalVCR::requestStop).
 bool ParseNetCommand(LocalVCR& vcr, const std::string& line, unsigned since);
+// As above for a network client: the answers of the query commands go to
+// `answerTo` (the client whose line this is) instead of the attached client,
+// and an operator stop ends a "Review" or "Repeat" pass where it is
+// (LocalVCR::PassStop::atOnce), since the Stop's own command does not wait
+// behind it.
+bool ParseNetCommand(LocalVCR& vcr, const std::string& line, unsigned since, ClientSeam& answerTo);
 
 }  // namespace morvia

@@ -1,4 +1,4 @@
-// Small owners of POSIX sockets for the TCP control server.
+// Small owners of POSIX sockets for the network listeners.
 //
 // Thread-safety: a ServerSocket object is not synchronised; share
 // one between threads only for calls that do not change it (get, accept
@@ -24,11 +24,12 @@ private:
     int code_;
 };
 
-// A listening TCP socket (IPv4). Move-only; closes on destruction.
+// A listening TCP socket (IPv4 or IPv6). Move-only; closes on destruction.
 class ServerSocket {
 public:
-    // Listens on `port` (0: any free port) at `address` (dotted IPv4, all
-    // interfaces by default), with SO_REUSEADDR and a backlog of 50.
+    // Listens on `port` (0: any free port) at `address` (dotted IPv4, or
+    // IPv6 without brackets; all IPv4 interfaces by default), with
+    // SO_REUSEADDR and a backlog of 50.
     // Throws SocketError naming the step, address and port that failed.
     static ServerSocket open(int port, const std::string& address = "0.0.0.0");
 

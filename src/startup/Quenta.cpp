@@ -117,6 +117,8 @@ void Quenta::showprops() {
     Utils::OutLine("Time Code Offset = " + s.OSString);
     Utils::OutLine("Use Clipboard    = " + text(s.UseClipboard));
     Utils::OutLine("Stop On Exit     = " + text(s.StopOnExit));
+    Utils::OutLine("Control Server   = " + s.ControlServer.value_or("off"));
+    Utils::OutLine("HyperDeck Server = " + s.HyperDeckServer.value_or("off"));
 }
 
 void Quenta::init(const Hooks& hooks) {

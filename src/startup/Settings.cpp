@@ -50,6 +50,12 @@ SettingsRead readSettings(std::string_view text, std::string_view fileName) {
     }
     flagKey("UseClipboard", s.UseClipboard, s.useclipboard);
     flagKey("StopOnExit", s.StopOnExit, s.stoponexit);
+    // Keys that are off when absent, so an absent one is not named.
+    const auto optionalKey = [&](const char* key, std::optional<std::string>& field) {
+        if (auto it = s.props.find(key); it != s.props.end()) field = it->second;
+    };
+    optionalKey("ControlServer", s.ControlServer);
+    optionalKey("HyperDeckServer", s.HyperDeckServer);
     return read;
 }
 

@@ -44,6 +44,10 @@ struct Settings {
     int width = 320;
     int fontheight = 13;
     bool autoenable = false;
+    // Network listeners, ADDRESS:PORT or a bare PORT (on 127.0.0.1) as
+    // written; absent means off.
+    std::optional<std::string> ControlServer;
+    std::optional<std::string> HyperDeckServer;
     // Every key and value of the file as read, unknown keys included.
     std::map<std::string, std::string> props;
 };

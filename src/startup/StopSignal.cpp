@@ -40,4 +40,11 @@ bool StopSignal::sleep(int ms, unsigned generation) {
     });
 }
 
+bool StopSignal::sleepUnlessLatched(int ms) {
+    return Utils::DelayT(ms, [this](int wait) {
+        std::unique_lock g(lock_);
+        return !wake_.wait_for(g, std::chrono::milliseconds(wait), [&] { return latched_; });
+    });
+}
+
 }  // namespace morvia

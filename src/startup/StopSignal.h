@@ -30,6 +30,9 @@ public:
     // one is installed) unless a request after `generation` cuts the wait
     // short. False when the wait was cut or a request had already arrived.
     bool sleep(int ms, unsigned generation);
+    // Sleeps `ms` milliseconds as sleep() does, cut short only by latch().
+    // False when the wait was cut or the latch was already set.
+    bool sleepUnlessLatched(int ms);
 
 private:
     bool raisedLocked(unsigned generation) const { return latched_ || generation_ != generation; }

@@ -104,15 +104,20 @@ std::string printable(std::string_view line) {
 void LineSplitter::feed(const char* data, std::size_t n, const Sink& sink) {
     for (std::size_t i = 0; i < n; ++i) {
         const char c = data[i];
-        if (pendingCR_) {
-            pendingCR_ = false;
-            if (c == '\n') continue;  // the LF of a CR LF pair
+        if (pairWith_ != 0) {
+            const bool second = c == pairWith_;  // the second byte of a CR LF (or LF CR) pair
+            pairWith_ = 0;
+            if (second) continue;
         }
+        const bool network = ends_ == LineEnds::network;
         if (c == '\n') {
             flush(sink);
+            if (network) pairWith_ = '\r';
         } else if (c == '\r') {
             flush(sink);
-            pendingCR_ = true;
+            pairWith_ = '\n';
+        } else if (c == '\0' && network) {
+            flush(sink);
         } else {
             if (line_.size() < keep_) line_.push_back(c);
             ++length_;
@@ -122,7 +127,7 @@ void LineSplitter::feed(const char* data, std::size_t n, const Sink& sink) {
 
 void LineSplitter::finish(const Sink& sink) {
     if (length_ > 0) flush(sink);
-    pendingCR_ = false;
+    pairWith_ = 0;
 }
 
 void LineSplitter::flush(const Sink& sink) {

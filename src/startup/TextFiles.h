@@ -47,14 +47,24 @@ long readSome(int fd, char* buf, std::size_t n);
 // so a binary file cannot send escape sequences to the terminal.
 std::string printable(std::string_view line);
 
-// Splits bytes into lines ending at LF, CR or CR LF (also across chunk
+// Which bytes end a line.
+enum class LineEnds {
+    // Files: LF, CR and CR LF each end one line.
+    text,
+    // Network clients: as text, and LF CR also ends one line (so a client
+    // that ends each command with LF CR sends no empty lines), and a NUL byte
+    // ends a line too.
+    network,
+};
+
+// Splits bytes into lines at the ends `ends` names (also across chunk
 // boundaries). Keeps at most `keep` characters of a line and reports its full
 // length, so a huge line costs no more than `keep` bytes. A last line without
 // an ending is delivered by finish().
 class LineSplitter {
 public:
     using Sink = std::function<void(std::string_view kept, std::size_t fullLength)>;
-    explicit LineSplitter(std::size_t keep = 4096) : keep_(keep) {}
+    explicit LineSplitter(std::size_t keep = 4096, LineEnds ends = LineEnds::text) : keep_(keep), ends_(ends) {}
     void feed(const char* data, std::size_t n, const Sink& sink);
     void finish(const Sink& sink);
     // Full length of the line under way (not yet ended).
@@ -63,9 +73,12 @@ public:
 private:
     void flush(const Sink& sink);
     std::size_t keep_;
+    LineEnds ends_;
     std::string line_;
     std::size_t length_ = 0;
-    bool pendingCR_ = false;  // last byte was CR: a following LF belongs to it
+    // The last byte ended a line and the other one of the pair may follow:
+    // '\n' after a CR, '\r' after an LF (network ends only), 0 when none.
+    char pairWith_ = 0;
 };
 
 // A LineSplitter that keeps the lines it found until they are taken, for
@@ -73,7 +86,7 @@ private:
 // time.
 class LineQueue {
 public:
-    explicit LineQueue(std::size_t keep = 4096) : splitter_(keep) {}
+    explicit LineQueue(std::size_t keep = 4096, LineEnds ends = LineEnds::text) : splitter_(keep, ends) {}
     void feed(const char* data, std::size_t n);
     // The input ended: a last line without an ending becomes a line.
     void finish();

@@ -9,10 +9,14 @@
 #include <csignal>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "loggerwindow/LoggerWindow.h"
 #include "player/SerOutPort.h"
+#include "remote/ClientSocket.h"
+#include "remote/HyperDeckServer.h"
+#include "remote/ListenAddress.h"
 #include "startup/Utils.h"
 #include "startup/Worker.h"
 #include "ui/LocalGUI.h"
@@ -28,6 +32,8 @@ App::App(const Settings& settings, Display* display)
     actions_.start();
     if (window_) {
         LocalGUI& gui = *window_;
+        // Nothing from the network may reach the player after the close's stops.
+        gui.setBeforeClosing([this] { stopNetwork(); });
         startHooks_.makeLogger = [this, &gui] {
             return makeLoggerWindow(*controller(), gui, gui.guiQueue(),
                                     [this](std::function<void()> job) { actions_.post(std::move(job)); });
@@ -45,6 +51,7 @@ Quenta::Hooks App::startupHooks(std::function<void()> shown) {
         buildController();
         showWindow(shown);
         startup();
+        startNetwork();
     };
     return hooks;
 }
@@ -78,7 +85,90 @@ void App::startup() {
     if (LocalVCR* vcr = controller()) vcr->startup(startHooks_);
 }
 
+namespace {
+
+// One console line for a listener's setting that gives no listener.
+void listenerOff(const char* key, const std::string& reason) {
+    Utils::OutLine(std::string("Setting ") + key + ": " + reason + "; it stays off");
+}
+
+// The address a listener's setting names; nothing, after one console line,
+// when it names none.
+std::optional<ListenAddress> settingAddress(const char* key, const std::string& value) {
+    ParsedListenAddress parsed = parseListenAddress(value);
+    if (!parsed.address) listenerOff(key, parsed.reason);
+    return parsed.address;
+}
+
+}  // namespace
+
+void App::startNetwork() {
+    LocalVCR* vcr = controller();
+    if (!vcr) return;
+    if (Quenta::settings().ControlServer) startControlServer(*vcr);
+    if (Quenta::settings().HyperDeckServer) startHyperDeck(*vcr);
+}
+
+void App::startControlServer(LocalVCR& vcr) {
+    const std::optional<ListenAddress> address = settingAddress("ControlServer", *Quenta::settings().ControlServer);
+    if (!address) return;
+    std::string reason;
+    auto socket = OpenServerSocket(vcr, *address, &reason);
+    if (!socket) {
+        listenerOff("ControlServer", reason);
+        return;
+    }
+    const ListenAddress bound{address->host, socket->port()};
+    std::lock_guard g(networkLock_);
+    if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
+    controlServer_ = std::make_unique<ControlServer>(vcr, std::move(*socket));
+    controlServer_->start();
+    Utils::OutLine("Control server listening on " + describe(bound));
+}
+
+void App::startHyperDeck(LocalVCR& vcr) {
+    const std::optional<ListenAddress> address = settingAddress("HyperDeckServer", *Quenta::settings().HyperDeckServer);
+    if (!address) return;
+    std::optional<ServerSocket> socket;
+    try {
+        socket.emplace(listenOn(*address));
+    } catch (const SocketError& e) {
+        listenerOff("HyperDeckServer", e.what());
+        return;
+    }
+    const ListenAddress bound{address->host, socket->port()};
+    std::lock_guard g(networkLock_);
+    if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
+    hyperDeck_ = std::make_unique<HyperDeckServer>(vcr, std::move(*socket));
+    hyperDeck_->start();
+    Utils::OutLine("HyperDeck-compatible port listening on " + describe(bound));
+}
+
+void App::stopNetwork() {
+    std::unique_ptr<ControlServer> server;
+    std::unique_ptr<HyperDeckServer> hyperDeck;
+    {
+        std::lock_guard g(networkLock_);
+        networkStopped_ = true;
+        server = std::move(controlServer_);
+        hyperDeck = std::move(hyperDeck_);
+    }
+    if (server) server->stop();
+    if (hyperDeck) hyperDeck->stop();
+}
+
+int App::controlServerPort() const {
+    std::lock_guard g(networkLock_);
+    return controlServer_ ? controlServer_->port() : 0;
+}
+
+int App::hyperDeckPort() const {
+    std::lock_guard g(networkLock_);
+    return hyperDeck_ ? hyperDeck_->port() : 0;
+}
+
 void App::stop() {
+    stopNetwork();
     actions_.stop();
     if (window_) window_->setController(nullptr);
     system_.stop();

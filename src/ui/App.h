@@ -1,7 +1,7 @@
 // The whole program in one object: the action thread, the main window, the
-// player system (port, link, controller), the logger window factory and the
-// start-up dialogue that starts the link, built in that order and taken down
-// in the reverse one.
+// player system (port, link, controller), the logger window factory, the
+// start-up dialogue that starts the link and the network listeners, built in
+// that order and taken down in the reverse one.
 //
 // runApp is the operator's program: it reads the settings file before the
 // window toolkit starts (so a missing file ends the program even where no
@@ -27,6 +27,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "player/LocalVCR.h"
@@ -36,7 +37,9 @@
 
 namespace morvia {
 
+class ControlServer;
 class Display;
+class HyperDeckServer;
 class LocalGUI;
 class PlayerLink;
 class SerOutPort;
@@ -78,10 +81,25 @@ public:
     // Starts the link without the start-up dialogue (rigs and benchmarks
     // that spin the player up themselves).
     void startLink() { system_.startLink(); }
+    // The network listeners the settings switch on (ControlServer,
+    // HyperDeckServer), on the
+    // controller; after start-up (startupHooks runs it after startup). A
+    // value that is no address, or a port that cannot be had, is one
+    // console line naming the setting and the reason, and that listener
+    // stays off. Does nothing once stopNetwork ran.
+    void startNetwork();
+    // Ends every connection and listener and joins them; nothing from the
+    // network reaches the controller afterwards, and none starts again. The
+    // window's close runs it before the controller's closing stops.
+    void stopNetwork();
+    // The port the control server listens on; 0 when it is off.
+    int controlServerPort() const;
+    // The port the HyperDeck-compatible listener listens on; 0 when it is off.
+    int hyperDeckPort() const;
 
-    // The action thread (no more listeners), then the player system
-    // (polling, link, controller); the window goes with the App. Safe to
-    // repeat.
+    // The network listeners, the action thread (no more listeners), then the
+    // player system (polling, link, controller); the window goes with the
+    // App. Safe to repeat.
     void stop();
 
 private:
@@ -94,6 +112,15 @@ private:
     Display& display_;
     LocalVCR::StartHooks startHooks_;
     PlayerSystem system_;
+    void startControlServer(LocalVCR& vcr);
+    void startHyperDeck(LocalVCR& vcr);
+    // Guards the listeners and networkStopped_ (start-up starts the
+    // listeners, the window's close may stop them at the same time). Leaf:
+    // a listener is stopped and joined after it is let go.
+    mutable std::mutex networkLock_;
+    std::unique_ptr<ControlServer> controlServer_;
+    bool networkStopped_ = false;
+    std::unique_ptr<HyperDeckServer> hyperDeck_;
 };
 
 // What a demonstration or benchmark program adds to the operator's program;

@@ -454,6 +454,7 @@ void LocalGUI::loggerPressed() {
 }
 
 void LocalGUI::windowClosing() {
+    if (beforeClosing_) beforeClosing_();
     if (LocalVCR* v = controller()) v->windowClosing();
     Utils::Exit(0);
 }

@@ -76,6 +76,11 @@ public:
     // process at once).
     void setController(LocalVCR* vcr);
     LocalVCR* controller() const { return vcr_.load(); }
+    // What the window's close runs first, before the controller's closing
+    // stops (the App ends its network listeners there). Set it before the
+    // window is shown; it runs on the action thread (or the Qt thread when
+    // the event loop returns).
+    void setBeforeClosing(std::function<void()> fn) { beforeClosing_ = std::move(fn); }
 
     // Window title and the note after "DVD Controls ". Any thread.
     void setIdentity(const std::string& title, const std::string& note);
@@ -169,6 +174,7 @@ private:
     std::atomic<int> vsbval_{48};
     std::atomic<bool> loggerEnabled_{true};
     std::atomic<bool> closing_{false};
+    std::function<void()> beforeClosing_;  // set before the window is shown, read-only afterwards
     int width_;
 
     // Shared with other threads.

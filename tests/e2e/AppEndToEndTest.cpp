@@ -4,7 +4,10 @@
 // simulator's timestamps.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +27,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/Files.h"
+#include "support/TcpClient.h"
 
 #if !defined(MORVIA_BIN) || !defined(MORVIA_DEMO_BIN) || !defined(DVDSIM_BIN)
 #error "the end-to-end tests need the morvia, morvia-demo and dvdsim programs (MORVIA_BIN, MORVIA_DEMO_BIN, DVDSIM_BIN)"
@@ -81,8 +85,9 @@ int find(const std::vector<Received>& cmds, const std::string& text, int from = 
     return ::testing::AssertionSuccess();
 }
 
-// Inodes of the TCP sockets in the listening state, from /proc/net/tcp{,6}.
-std::vector<std::string> listeningInodes() {
+// The TCP sockets in the listening state, from /proc/net/tcp{,6}: `column`
+// 1 is the local address ("0100007F:07D1"), 9 the inode.
+std::vector<std::string> listeningColumn(std::size_t column) {
     std::vector<std::string> out;
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         std::ifstream in(table);
@@ -92,11 +97,12 @@ std::vector<std::string> listeningInodes() {
             std::istringstream f(line);
             std::vector<std::string> col;
             for (std::string c; f >> c;) col.push_back(c);
-            if (col.size() > 9 && col[3] == "0A") out.push_back(col[9]);
+            if (col.size() > 9 && col[3] == "0A") out.push_back(col[column]);
         }
     }
     return out;
 }
+std::vector<std::string> listeningInodes() { return listeningColumn(9); }
 
 // What the process's open descriptors point to.
 std::vector<std::string> openTargets(pid_t pid) {
@@ -107,6 +113,17 @@ std::vector<std::string> openTargets(pid_t pid) {
         out.push_back(fs::read_symlink(e.path(), rc).string());
     }
     return out;
+}
+
+// True when none of the process's sockets is listening.
+::testing::AssertionResult listensNowhere(pid_t pid) {
+    const auto listening = listeningInodes();
+    for (const auto& t : openTargets(pid)) {
+        if (t.rfind("socket:[", 0) != 0) continue;
+        if (std::find(listening.begin(), listening.end(), t.substr(8, t.size() - 9)) != listening.end())
+            return ::testing::AssertionFailure() << "listening socket " << t;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 class AppEndToEnd : public ::testing::Test {
@@ -157,6 +174,31 @@ protected:
         return waitForText(dir / "console.txt", "Found Script.txt File", std::chrono::seconds(90));
     }
 
+    // The player at title 1 and the program with its control server on any
+    // free loopback port, which `netPort` receives (0 when none came).
+    std::unique_ptr<Child> startWithControlServer(int& netPort) {
+        return startWithListener("ControlServer=0", "Control server listening on 127.0.0.1:", netPort);
+    }
+    // The same with the HyperDeck-compatible port.
+    std::unique_ptr<Child> startWithHyperDeck(int& netPort) {
+        return startWithListener("HyperDeckServer=0", "HyperDeck-compatible port listening on 127.0.0.1:", netPort);
+    }
+    // The player at title 1 and the program with the listener that `setting`
+    // opens; `netPort` receives the port after `prefix` on the console.
+    std::unique_ptr<Child> startWithListener(const std::string& setting, const std::string& prefix, int& netPort) {
+        startPlayer({}, "1");
+        std::ofstream(dir / "Settings.txt", std::ios::app) << setting << "\n";
+        auto app = startApp();
+        netPort = 0;
+        const fs::path out = dir / "console.txt";
+        if (waitForText(out, prefix, std::chrono::seconds(90)) &&
+            eventually([&] { return readFile(out).find('\n', readFile(out).find(prefix)) != std::string::npos; })) {
+            const std::string text = readFile(out);
+            netPort = std::atoi(text.c_str() + text.find(prefix) + prefix.size());
+        }
+        return app;
+    }
+
     fs::path dir;
     std::string port;
     std::unique_ptr<Child> sim;
@@ -194,6 +236,8 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
                                        "Time Code Offset = 00:00:00:00",
                                        "Use Clipboard    = NO",
                                        "Stop On Exit     = NO",
+                                       "Control Server   = off",
+                                       "HyperDeck Server = off",
                                        "",
                                        "Starting Disc",
                                        "Starting at Title 12",
@@ -214,15 +258,8 @@ TEST_F(AppEndToEnd, StartsThePlayerAtItsTitleAndStopsItOnClose) {
     const auto fds = openTargets(app->pid());
     ASSERT_FALSE(fds.empty());
     EXPECT_NE(std::find(fds.begin(), fds.end(), port), fds.end()) << "the player's port is open";
-    const auto listening = listeningInodes();
-    for (const auto& t : fds) {
-        EXPECT_EQ(t.rfind("/dev/ttyS", 0), std::string::npos) << t;
-        if (t.rfind("socket:[", 0) == 0) {
-            const std::string inode = t.substr(8, t.size() - 9);
-            EXPECT_EQ(std::find(listening.begin(), listening.end(), inode), listening.end())
-                << "listening socket " << t;
-        }
-    }
+    for (const auto& t : fds) EXPECT_EQ(t.rfind("/dev/ttyS", 0), std::string::npos) << t;
+    EXPECT_TRUE(listensNowhere(app->pid()));
 
     const auto before = commands(dir / "sim.log");
     ASSERT_FALSE(before.empty());
@@ -381,7 +418,7 @@ TEST_F(AppEndToEnd, CloseRightAfterAChapterChangeEndsWithTheTwoStops) {
     EXPECT_TRUE(inOrder(console(), {"NextC", "Script ended", "**********", " "}));
 }
 
-TEST_F(AppEndToEnd, CloseDuringAReviewLetsThePassFinishThenStops) {
+TEST_F(AppEndToEnd, CloseDuringAReviewEndsThePassWithTheTwoStopsAlone) {
     startPlayer({}, "1");
     std::unique_ptr<Child> app;
     // 00:00:01:00 to 00:00:04:00: 90 frames, 3.15 s of play.
@@ -390,19 +427,17 @@ TEST_F(AppEndToEnd, CloseDuringAReviewLetsThePassFinishThenStops) {
     ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000120SMPL\\r", std::chrono::seconds(30)));
     app->signal(SIGTERM);
     std::optional<int> status;
-    const double took = secondsToEnd(*app, status);
+    secondsToEnd(*app, status);
     ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
     EXPECT_EQ(*status, 0);
-    EXPECT_LT(took, 3.6 + 1.5 + 3.0) << "the rest of the pass, the stops, and room for a loaded machine";
 
+    // The pass's closing pause would only come after the stops: it is not
+    // sent, nor anything else of the pass after the close.
     const auto cmds = commands(dir / "sim.log");
     const int marker = find(cmds, "FR0000120SMPL\\r");
-    const int play = find(cmds, "PL\\r", marker);
-    const int pause = find(cmds, "ST\\r", play);
-    ASSERT_GT(play, marker);
-    ASSERT_GT(pause, play) << "the pass under way ended with its pause";
-    EXPECT_GT(cmds[pause].ms - cmds[play].ms, 3000) << "the pass played its whole segment";
-    EXPECT_LT(pause, find(cmds, "PA\\r", marker));
+    ASSERT_GE(marker, 0);
+    EXPECT_EQ(find(cmds, "ST\\r", marker), -1);
+    EXPECT_EQ(count(cmds, "PA\\r"), 2);
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
 }
 
@@ -432,23 +467,24 @@ TEST_F(AppEndToEnd, CloseDuringAScriptWaitEndsAtOnce) {
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
 }
 
-TEST_F(AppEndToEnd, CloseDuringALongRepeatEndsAfterThePassUnderWay) {
+TEST_F(AppEndToEnd, CloseDuringALongRepeatEndsThePassUnderWay) {
     startPlayer({}, "1");
     std::unique_ptr<Child> app;
-    // One pass: a cue (2.5 s), 1.8 s of markers and waits, 2.1 s of play.
-    const double passSeconds = 2.5 + 1.8 + 2.1;
     ASSERT_TRUE(startWithScript("TC100:00:01:00\r\nTC200:00:03:00\r\nRNum1000\r\nRepeat\r\n", app))
         << readFile(dir / "console.txt");
     ASSERT_TRUE(waitForText(dir / "sim.log", "FR0000090SMPL\\r", std::chrono::seconds(30)));
     app->signal(SIGTERM);
     std::optional<int> status;
-    const double took = secondsToEnd(*app, status);
+    secondsToEnd(*app, status);
     ASSERT_TRUE(status.has_value()) << "morvia did not end after the close";
     EXPECT_EQ(*status, 0);
-    EXPECT_LT(took, passSeconds + 2.0);
 
     const auto cmds = commands(dir / "sim.log");
-    EXPECT_EQ(count(cmds, "FR0000090SMPL\\r"), 2) << "one pass sends its play-to-marker command twice";
+    // One pass sends its play-to-marker command twice, 200 ms apart; the
+    // second may be refused by the close. No second pass begins.
+    EXPECT_GE(count(cmds, "FR0000090SMPL\\r"), 1);
+    EXPECT_LE(count(cmds, "FR0000090SMPL\\r"), 2);
+    EXPECT_EQ(find(cmds, "ST\\r", find(cmds, "FR0000090SMPL\\r")), -1) << "nothing of the pass after the close";
     EXPECT_TRUE(endsWithTheTwoStops(cmds));
     EXPECT_TRUE(inOrder(console(), {"Repeat", "Script ended", "**********", " "}));
 }
@@ -489,11 +525,276 @@ TEST_F(AppEndToEnd, PulledCableIsReportedOnceAndTheReplugIsPickedUp) {
     EXPECT_NE(after.find(" cmd PA\\r", replugged), std::string::npos);
 }
 
+// --- control from the network ---
+
+std::string hexPort(int port) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04X", port);
+    return buf;
+}
+
+// A listener on `netPort` of the loopback address, and on no other.
+::testing::AssertionResult onLoopbackOnly(int netPort) {
+    const auto addresses = listeningColumn(1);
+    if (std::find(addresses.begin(), addresses.end(), "0100007F:" + hexPort(netPort)) == addresses.end())
+        return ::testing::AssertionFailure() << "nothing listens on 127.0.0.1:" << netPort;
+    if (std::find(addresses.begin(), addresses.end(), "00000000:" + hexPort(netPort)) != addresses.end())
+        return ::testing::AssertionFailure() << "something listens on 0.0.0.0:" << netPort;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
+    using morvia::test::TcpClient;
+    int netPort = 0;
+    auto app = startWithControlServer(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    EXPECT_TRUE(inOrder(console(), {"Control Server   = 0", "DVD-V7400 On " + port + " Ready"}));
+
+    EXPECT_TRUE(onLoopbackOnly(netPort));
+
+    // Two clients, each ending its lines with LF CR; a command reaches the
+    // player, and each query is answered to the client that asked only.
+    TcpClient a(netPort), b(netPort);
+    ASSERT_EQ(a.readLine(), "OK\r\n");
+    ASSERT_EQ(b.readLine(), "OK\r\n");
+    const int plays = count(commands(dir / "sim.log"), "PL\\r");
+    a.send("Play\n\r");
+    EXPECT_TRUE(eventually([&] { return count(commands(dir / "sim.log"), "PL\\r") > plays; }));
+    b.send("GetTi\n\r");
+    a.send("GetTC\n\r");
+    EXPECT_EQ(b.readLine(), "1\r\n");
+    const std::string tc = a.readLine();
+    EXPECT_EQ(tc.size(), 13u) << tc;
+    EXPECT_EQ(tc[2], ':') << "the first line the first client gets is its own timecode, not the title";
+
+    // Four at once; a fifth is told so and closed.
+    TcpClient c(netPort), d(netPort);
+    ASSERT_EQ(c.readLine(), "OK\r\n");
+    ASSERT_EQ(d.readLine(), "OK\r\n");
+    TcpClient e(netPort);
+    EXPECT_EQ(e.readLine(), "Server Busy\r\n");
+    EXPECT_TRUE(e.closedByServer());
+
+    // After a KILL, and after a client that just drops, the next is served.
+    a.send("KILL\n\r");
+    EXPECT_TRUE(a.closedByServer());
+    TcpClient f(netPort);
+    EXPECT_EQ(f.readLine(), "OK\r\n");
+    // The server learns of a dropped client only when its reset arrives:
+    // a client that comes meanwhile is told the server is busy and, as
+    // real clients do, tries again.
+    d.reset();
+    std::unique_ptr<TcpClient> g;
+    EXPECT_TRUE(eventually([&] {
+        g = std::make_unique<TcpClient>(netPort);
+        return g->readLine() == "OK\r\n";
+    }, std::chrono::seconds(20), std::chrono::milliseconds(20)));
+    g->send("GetCh\r\n");
+    EXPECT_EQ(g->readLine(), "1\r\n");
+
+    // The close ends every connection, then the two stops.
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    for (TcpClient* client : {&b, &c, &f, g.get()}) EXPECT_TRUE(client->closedByServer());
+    EXPECT_TRUE(endsWithTheTwoStops(commands(dir / "sim.log")));
+}
+
+TEST_F(AppEndToEnd, ListenerSettingsThatGiveNoListener) {
+    // A port held by someone else.
+    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(held, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(held, 1), 0);
+    ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const std::string heldPort = std::to_string(ntohs(addr.sin_port));
+
+    // Both listeners' settings get the same value: one line each.
+    struct Case {
+        std::string value;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"20x1", "port \"20x1\" is not a number from 0 to 65535; it stays off"},
+        {heldPort, "bind 127.0.0.1:" + heldPort + ": Address already in use; it stays off"},
+    };
+    startPlayer({}, "1");
+    const std::string settings = readFile(dir / "Settings.txt");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        std::ofstream(dir / "Settings.txt") << settings << "ControlServer=" << c.value << "\n"
+                                            << "HyperDeckServer=" << c.value << "\n";
+        fs::remove(dir / "console.txt");
+        auto app = startApp();
+        ASSERT_TRUE(waitForText(dir / "console.txt", "Setting HyperDeckServer: ", std::chrono::seconds(90)))
+            << readFile(dir / "console.txt");
+        ASSERT_TRUE(eventually([&] { return console().back().ends_with("it stays off"); }));
+        EXPECT_TRUE(inOrder(console(), {"DVD-V7400 On " + port + " Ready", "Setting ControlServer: " + c.reason,
+                                        "Setting HyperDeckServer: " + c.reason}));
+        // The program goes on, without a listening socket of its own.
+        EXPECT_TRUE(listensNowhere(app->pid()));
+        app->signal(SIGTERM);
+        const auto status = app->wait(std::chrono::seconds(30));
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(*status, 0);
+    }
+    ::close(held);
+}
+
+// A chapter change queues its title and chapter queries and its pauses two
+// seconds after the chapter command; a close in between lets none of them
+// out: only the two stops follow.
+TEST_F(AppEndToEnd, CloseDuringANetworkChapterChangeSendsOnlyTheTwoStops) {
+    using morvia::test::TcpClient;
+    int netPort = 0;
+    auto app = startWithControlServer(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    TcpClient client(netPort);
+    ASSERT_EQ(client.readLine(), "OK\r\n");
+    client.send("NextC\n");
+    ASSERT_TRUE(waitForText(dir / "sim.log", "CH02SEPL\\r", std::chrono::seconds(30)));
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+
+    const auto cmds = commands(dir / "sim.log");
+    const int chapter = find(cmds, "CH02SEPL\\r");
+    ASSERT_GE(chapter, 0);
+    EXPECT_EQ(find(cmds, "?A\\r", chapter), -1) << "no query of the change after the close";
+    EXPECT_EQ(find(cmds, "ST\\r", chapter), -1) << "no pause of the change after the close";
+    EXPECT_EQ(count(cmds, "PA\\r"), 2);
+    EXPECT_TRUE(endsWithTheTwoStops(cmds));
+    // The change's 19 commands, and what of its chapter command still waited.
+    int dropped = 0;
+    for (const auto& l : console())
+        if (l.rfind("Close: ", 0) == 0) dropped = std::atoi(l.c_str() + 7);
+    EXPECT_GE(dropped, 19) << readFile(dir / "console.txt");
+    EXPECT_TRUE(client.closedByServer());
+}
+
 // The demonstration's and the benchmarks' hooks live in morvia-demo only: the
 // operator's program names no MORVIA_ variable.
 TEST(ShippedProgram, ReadsNoMorviaVariable) {
     EXPECT_EQ(readFile(MORVIA_BIN).find("MORVIA_"), std::string::npos);
     EXPECT_NE(readFile(MORVIA_DEMO_BIN).find("MORVIA_SCREENSHOT"), std::string::npos);
+}
+
+// One block from the HyperDeck port: its lines without CR LF, up to (not
+// including) the empty line that ends a block with parameters; a one-line
+// answer alone. Empty when nothing came.
+std::vector<std::string> readBlock(morvia::test::TcpClient& c, int ms = 20000) {
+    std::vector<std::string> out;
+    for (;;) {
+        const std::string line = c.readLine(ms);
+        if (line.size() < 2 || !line.ends_with("\r\n")) return out;  // the end, or nothing in time
+        const std::string text = line.substr(0, line.size() - 2);
+        if (text.empty()) return out;
+        out.push_back(text);
+        if (out.size() == 1 && !text.ends_with(":")) return out;
+    }
+}
+
+const std::vector<std::string> kHyperDeckGreeting = {"500 connection info:", "protocol version: 1.11",
+                                                     "model: Morvia DVD-V7400 controller"};
+
+TEST_F(AppEndToEnd, HyperDeckPortServesFourClientsOnLoopbackAndRefusesAFifth) {
+    using morvia::test::TcpClient;
+    int netPort = 0;
+    auto app = startWithHyperDeck(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    EXPECT_TRUE(inOrder(console(), {"HyperDeck Server = 0", "DVD-V7400 On " + port + " Ready"}));
+    EXPECT_TRUE(onLoopbackOnly(netPort));
+
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<TcpClient>(netPort));
+        EXPECT_EQ(readBlock(*clients.back()), kHyperDeckGreeting) << "client " << i;
+    }
+    TcpClient& a = *clients[0];
+    TcpClient& b = *clients[1];
+
+    // Commands in both forms reach the player.
+    const int slow = count(commands(dir / "sim.log"), "30SPMF\\r");
+    a.sendLine("play: speed: 50");
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"200 ok"});
+    EXPECT_TRUE(eventually([&] { return count(commands(dir / "sim.log"), "30SPMF\\r") > slow; }));
+    b.send("goto:\r\ntimecode: 00:00:04:00\r\n\r\n");
+    EXPECT_EQ(readBlock(b), std::vector<std::string>{"200 ok"});
+    EXPECT_TRUE(eventually([&] { return count(commands(dir / "sim.log"), "FR0000120SE\\r") > 0; }));
+
+    // A query answers the client that asked, and only it: b's next answer
+    // is its own.
+    a.sendLine("transport info");
+    const std::vector<std::string> info = readBlock(a);
+    ASSERT_FALSE(info.empty());
+    EXPECT_EQ(info[0], "208 transport info:");
+    EXPECT_NE(std::find(info.begin(), info.end(), "slot id: 1"), info.end());
+    b.sendLine("ping");
+    EXPECT_EQ(readBlock(b), std::vector<std::string>{"200 ok"});
+
+    // Garbage and refused commands leave the connection open.
+    a.send(std::string("\x01\x02\xfe\xff garbage\r\nrecord\r\n"));
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"100 syntax error"});
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"103 unsupported"});
+
+    // A fifth is told and closed; the four go on.
+    TcpClient fifth(netPort);
+    EXPECT_EQ(fifth.readLine(), "120 connection rejected\r\n");
+    EXPECT_TRUE(fifth.closedByServer());
+    clients[3]->sendLine("ping");
+    EXPECT_EQ(readBlock(*clients[3]), std::vector<std::string>{"200 ok"});
+
+    // A dropped client frees its place for the next (which, as real
+    // clients do, tries again while the server learns of the drop).
+    clients[2]->reset();
+    std::unique_ptr<TcpClient> next;
+    EXPECT_TRUE(eventually([&] {
+        next = std::make_unique<TcpClient>(netPort);
+        return readBlock(*next) == kHyperDeckGreeting;
+    }, std::chrono::seconds(20), std::chrono::milliseconds(20)));
+
+    // quit answers, then closes.
+    a.sendLine("quit");
+    EXPECT_EQ(readBlock(a), std::vector<std::string>{"200 ok"});
+    EXPECT_TRUE(a.closedByServer());
+
+    // The close ends every connection, then the two stops.
+    app->signal(SIGTERM);
+    const auto status = app->wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_TRUE(b.closedByServer());
+    EXPECT_TRUE(endsWithTheTwoStops(commands(dir / "sim.log")));
+}
+
+TEST_F(AppEndToEnd, HyperDeckClientLibraryConnectsPlaysStopsAndGoesToATimecode) {
+    const fs::path script = fs::path(MORVIA_TESTS_SOURCE_DIR) / "hyperdeck" / "client.mjs";
+    const fs::path library =
+        fs::path(MORVIA_TESTS_SOURCE_DIR) / "hyperdeck" / "node_modules" / "hyperdeck-connection" / "package.json";
+    std::string node;
+    for (const char* candidate : {"/usr/bin/node", "/usr/local/bin/node", "/usr/bin/nodejs"})
+        if (node.empty() && ::access(candidate, X_OK) == 0) node = candidate;
+    ASSERT_FALSE(node.empty()) << "Node.js is not installed: run scripts/setup.sh";
+    ASSERT_TRUE(fs::exists(library)) << "hyperdeck-connection is not installed in tests/hyperdeck: run scripts/setup.sh";
+
+    int netPort = 0;
+    auto app = startWithHyperDeck(netPort);
+    ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
+    Child client({node, script.string(), std::to_string(netPort)}, script.parent_path(), dir / "client.txt", {},
+                 Child::Errors::Merged);
+    const std::optional<int> status = client.wait(std::chrono::seconds(90));
+    const std::string out = readFile(dir / "client.txt");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("PASS"), std::string::npos) << out;
+    // The play and the search reached the player.
+    EXPECT_GT(count(commands(dir / "sim.log"), "PL\\r"), 0);
+    EXPECT_GT(count(commands(dir / "sim.log"), "FR0000150SE\\r"), 0) << "goto 00:00:05:00";
 }
 
 }  // namespace

@@ -201,6 +201,8 @@ TEST_F(StartupProcess, PseudoTerminalPortPrintsTheSettingsBlock) {
                            "Time Code Offset = 01:00:00:00",
                            "Use Clipboard    = YES",
                            "Stop On Exit     = YES",
+                           "Control Server   = off",
+                           "HyperDeck Server = off",
                            "",
                        }));
     EXPECT_LT(r.seconds, 4.0) << "a normal start-up does not pause before the controller";

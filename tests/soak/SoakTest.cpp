@@ -85,9 +85,11 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     std::ofstream(rig.dir.file("Script.txt")) << "; soak script\nPlay\nGetTC\nPause\nJogF\nJogR\nTC100:00:40:00\n"
                                                  "TC200:00:40:10\nStatus\nWait0\nSlow2\nPlay\nGetTi\nQuit\n";
 
-    std::shared_ptr<ServerSocket> ss;
-    ASSERT_TRUE(OpenServerSocket(vcr, 0, ss));
-    const int port = ss->port();
+    auto socket = OpenServerSocket(vcr, ListenAddress{ListenAddress::loopback, 0});
+    ASSERT_TRUE(socket);
+    const int port = socket->port();
+    ControlServer server(vcr, std::move(*socket));
+    server.start();
 
     std::atomic<bool> running{true};
     std::atomic<long> operatorActions{0}, scripts{0}, clientLines{0}, clientAnswers{0}, connections{0}, faults{0};
@@ -170,15 +172,12 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
         }
     });
 
-    // Network clients: one connection object per client, as the server serves them.
+    // Network clients, one after another, each served by the control server.
     std::thread clientThread([&] {
         std::mt19937 rng(seed + 2);
         const std::vector<std::string> lines = {"Play", "Pause", "GetTC",          "GetTi",           "GetCh", "Status",
                                                 "JogF", "Stop",  "TC100:00:41:00", "no such command", "TNumx", "CNum3"};
         while (running.load()) {
-            auto server = std::make_shared<ClientSocket>(ss, vcr);
-            server->start();
-            vcr.setconnectthread(server);
             {
                 test::TcpClient client(port);
                 if (client.connected() && client.readAnswer(5000) == "OK") {
@@ -196,10 +195,7 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
                     if (rng() % 2) client.sendLine("Close");
                 }
             }  // the client goes away (with or without "Close")
-            eventually([&] { return server->finished(); }, std::chrono::seconds(5));
-            vcr.setconnectthread(nullptr);
-            server->stop();
-            server.reset();
+            eventually([&] { return server.clients() == 0; }, std::chrono::seconds(5));
         }
     });
 
@@ -247,6 +243,7 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     running.store(false);
     faultThread.join();
     clientThread.join();
+    server.stop();
     operatorThread.join();
 
     // A unit-off fault leaves the player parked until a start command reaches
@@ -312,7 +309,6 @@ TEST(Soak, OperatorScriptsAndClientsAgainstAFaultyPlayer) {
     } else {
         EXPECT_LT(rssEnd - rssWarm, 1L << 20) << "resident memory grew after the warm-up";
     }
-    ss.reset();
 }
 
 }  // namespace

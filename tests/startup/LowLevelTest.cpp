@@ -105,4 +105,30 @@ TEST(LineQueue, EveryLineEndAcrossChunksAndTheLongLineBound) {
     EXPECT_EQ(drain(crlf), (std::vector<Line>{{"x", 1}, {"y", 1}}));
 }
 
+TEST(LineQueue, NetworkEndsAlsoTakeLfCrAndNul) {
+    struct Case {
+        std::string bytes;
+        std::vector<Line> network;  // what a network client's bytes make
+        std::vector<Line> text;     // what the same bytes make in a file
+    };
+    const std::vector<Case> cases = {
+        {"a\n\rb\n\r", {{"a", 1}, {"b", 1}}, {{"a", 1}, {"", 0}, {"b", 1}, {"", 0}}},
+        {"a\r\nb\n", {{"a", 1}, {"b", 1}}, {{"a", 1}, {"b", 1}}},
+        {"a\n\n\rb", {{"a", 1}, {"", 0}, {"b", 1}}, {{"a", 1}, {"", 0}, {"", 0}, {"b", 1}}},
+        {"a\r\rb", {{"a", 1}, {"", 0}, {"b", 1}}, {{"a", 1}, {"", 0}, {"b", 1}}},
+        {std::string("a\0b\0\0", 5), {{"a", 1}, {"b", 1}, {"", 0}}, {{std::string("a\0b\0\0", 5), 5}}},
+        {"a\n\r\n\rb", {{"a", 1}, {"", 0}, {"b", 1}}, {{"a", 1}, {"", 0}, {"", 0}, {"b", 1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(text::printable(c.bytes));
+        for (auto ends : {text::LineEnds::network, text::LineEnds::text}) {
+            text::LineQueue q(4096, ends);
+            // One byte at a time: a pair split between chunks is still one end.
+            for (char ch : c.bytes) q.feed(&ch, 1);
+            q.finish();
+            EXPECT_EQ(drain(q), ends == text::LineEnds::network ? c.network : c.text);
+        }
+    }
+}
+
 }  // namespace

@@ -78,10 +78,11 @@ TEST_F(QuentaTest, NoSettingsFileStopsWithStatusOneAfterFiveSeconds) {
 }
 
 TEST_F(QuentaTest, ReadsEveryKey) {
-    write(kFull + "Unknown=ignored\n");
+    write(kFull + "Unknown=ignored\nHyperDeckServer=9993\n");
     ConsoleCapture console;
     EXPECT_EQ(getProps(), -1);
     EXPECT_TRUE(console.lines().empty());
+    EXPECT_EQ(Quenta::settings().HyperDeckServer.value_or("?"), "9993");
     EXPECT_EQ(Quenta::settings().verbo, "NO");
     EXPECT_FALSE(Quenta::getverbose());
     EXPECT_EQ(Quenta::settings().note, "Studio A");
@@ -169,6 +170,8 @@ TEST_F(QuentaTest, MissingKeysKeepTheirBuiltInValuesAndAreNamed) {
     EXPECT_EQ(Quenta::settings().starttitle, 1);
     EXPECT_FALSE(Quenta::settings().UseClipboard.has_value());
     EXPECT_FALSE(Quenta::settings().StopOnExit.has_value());
+    EXPECT_FALSE(Quenta::settings().ControlServer.has_value()) << "absent: off, and not named as missing";
+    EXPECT_FALSE(Quenta::settings().HyperDeckServer.has_value());
 }
 
 // The reading itself is a function of the text: no file, no console, no
@@ -254,9 +257,11 @@ TEST_F(QuentaTest, StartUpPrintsBannerPortAndSettingsBlockInOrder) {
                                    "Time Code Offset = 01:00:00:00",
                                    "Use Clipboard    = YES",
                                    "Stop On Exit     = NO",
+                                   "Control Server   = off",
+                                   "HyperDeck Server = off",
                                    "",
                                }));
-    for (std::size_t i = 7; i < 15; ++i) EXPECT_EQ(console.lines()[i].find("= "), 17u) << "19-character labels";
+    for (std::size_t i = 7; i < 17; ++i) EXPECT_EQ(console.lines()[i].find("= "), 17u) << "19-character labels";
     EXPECT_TRUE(rec_->events().empty()) << "a normal start-up does not pause";
 }
 
@@ -264,10 +269,26 @@ TEST_F(QuentaTest, SettingsBlockPrintsNullForAbsentTexts) {
     ConsoleCapture console;
     Quenta::showprops();
     auto lines = console.lines();
-    ASSERT_EQ(lines.size(), 10u);
+    ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[3], "DVD Type         = null");
     EXPECT_EQ(lines[8], "Use Clipboard    = null");
     EXPECT_EQ(lines[9], "Stop On Exit     = null");
+    EXPECT_EQ(lines[10], "Control Server   = off");
+    EXPECT_EQ(lines[11], "HyperDeck Server = off");
+}
+
+TEST_F(QuentaTest, ControlServerIsReadAsWrittenAndPrinted) {
+    write(kFull + "ControlServer=0.0.0.0:2001\n");
+    ConsoleCapture console;
+    EXPECT_EQ(getProps(), -1);
+    EXPECT_TRUE(console.lines().empty()) << "read without a word";
+    EXPECT_EQ(Quenta::settings().ControlServer, "0.0.0.0:2001");
+    Quenta::showprops();
+    EXPECT_EQ(console.lines().end()[-2], "Control Server   = 0.0.0.0:2001");
+    // A second read of a file without the key switches it off again.
+    write(kFull);
+    EXPECT_EQ(getProps(), -1);
+    EXPECT_FALSE(Quenta::settings().ControlServer.has_value());
 }
 
 TEST_F(QuentaTest, PortThatDoesNotOpenEndsStartUpWithStatusZero) {

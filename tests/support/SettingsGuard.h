@@ -4,6 +4,7 @@
 // its own.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 

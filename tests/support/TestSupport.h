@@ -277,7 +277,12 @@ private:
 class RecordingLink : public PlayerLink {
 public:
     explicit RecordingLink(std::shared_ptr<Recorder> r, bool hasPort = false) : rec_(std::move(r)), hasPort_(hasPort) {}
-    void queue(const std::string& command) override { rec_->add("Q:" + command); }
+    // Once the gate is closed, refused commands are not recorded.
+    void queue(const std::string& command) override {
+        if (!gateClosed_.load()) rec_->add("Q:" + command);
+    }
+    void queueFinal(const std::string& command) override { rec_->add("Q:" + command); }
+    void closeGate() override { gateClosed_.store(true); }
     void setd() override { rec_->add("D"); }
     void start() override { rec_->add("START"); }
     bool hasSerialPort() const override { return hasPort_; }
@@ -288,6 +293,7 @@ private:
     std::shared_ptr<Recorder> rec_;
     bool hasPort_;
     std::atomic<bool> silent_{false};
+    std::atomic<bool> gateClosed_{false};
 };
 
 // Keeps field texts like a window would and records every display call:
