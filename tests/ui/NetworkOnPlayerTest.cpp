@@ -57,6 +57,8 @@ TEST(NetworkOnPlayer, TheWindowsStopAndCloseEndANetworkRepeat) {
     EXPECT_EQ(client.readLine(), "1\r\n") << "the repeat ended and the client is served again";
     app.actions().drain();
     ASSERT_TRUE(app.port()->waitIdle(20000));
+    // The simulator logs a command once it took it, after the link wrote it.
+    EXPECT_TRUE(faults::eventually([&] { return countOf(sim.commandTexts(), "PA\r") >= 1; }, std::chrono::seconds(5)));
     auto got = sim.commandTexts();
     EXPECT_EQ(countOf(got, "PL\r"), 1) << "one pass only";
     ASSERT_FALSE(got.empty());
