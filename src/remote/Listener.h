@@ -12,9 +12,14 @@
 //      then loop over conn->readLine(line, stop) until the client ends, a
 //      command of the protocol ends it, or readLine returns stopped / error
 //      / tooLong / stuck. Answers go out with conn->send / sendLine (never
-//      blocking). Other threads (notifications) may call send too.
+//      blocking; one send per protocol message keeps a message in one
+//      write). Other threads (notifications) may call send too. To end a
+//      client (a "quit" command), return from serve(); readLine's idle
+//      deadline serves for a watchdog.
 //   3. Make a Listener with Protocol{name, busyLine, factory} and start()
-//      it; stop() (or the destructor) ends it.
+//      it; stop() (or the destructor) ends it. In the program the App does
+//      both (App::startNetwork after start-up, App::stopNetwork at the
+//      window's close, before the closing stops).
 //
 // What the listener does: it accepts every client at once (a storm of
 // connects never waits in the backlog and never blocks those already

@@ -181,7 +181,7 @@ TEST_F(StartupProcess, PortThatDoesNotExistEndsWithStatusZero) {
 TEST_F(StartupProcess, PseudoTerminalPortPrintsTheSettingsBlock) {
     morvia::test::PtyPeer peer;
     settings(std::string(kSettings) + "DVDCOMPort=" + peer.slavePath() + "\n");
-    ProcessRun r = run(18);
+    ProcessRun r = run(20);
     EXPECT_EQ(r.lines, (std::vector<std::string>{
                            "Morvia/Lintra",
                            "",
