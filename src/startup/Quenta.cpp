@@ -97,6 +97,7 @@ void Quenta::resetDefaults() {
     autoenable = D::autoenable;
     name.clear();
     setpassword(D::password);
+    sessionlog = D::sessionlog;
 }
 
 void Quenta::GetProps() {
@@ -153,6 +154,9 @@ void Quenta::GetProps() {
         StopOnExit = *v;
         stoponexit = *v == "YES";
     }
+    // SessionLog: optional, so an absent key prints nothing.
+    const auto sessionLogKey = props.find("SessionLog");
+    sessionlog = sessionLogKey != props.end() ? sessionLogKey->second : D::sessionlog;
 }
 
 void Quenta::MakeSerial(const Hooks& hooks) {
@@ -174,6 +178,7 @@ void Quenta::showprops() {
     Utils::OutLine("Time Code Offset = " + OSString);
     Utils::OutLine("Use Clipboard    = " + text(UseClipboard));
     Utils::OutLine("Stop On Exit     = " + text(StopOnExit));
+    if (!sessionlog.empty()) Utils::OutLine("Session Log      = " + sessionlog);  // SessionLog
 }
 
 void Quenta::init(const Hooks& hooks) {

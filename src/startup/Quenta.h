@@ -35,6 +35,8 @@ struct SettingDefaults {
     static constexpr int fontheight = 13;
     static constexpr bool autoenable = false;
     static constexpr const char* password = "KWJ";
+    // SessionLog: the session log's folder; empty (absent) is no log.
+    static constexpr const char* sessionlog = "";
 };
 
 class Quenta {
@@ -63,6 +65,8 @@ public:
     static inline int fontheight = D::fontheight;
     static inline bool autoenable = D::autoenable;
     static inline std::string name;  // edition title, "Morvia" after start-up
+    // SessionLog: the folder of the session log, empty for none.
+    static inline std::string sessionlog = D::sessionlog;
 
     // --- accessors ---
     static bool getverbose() { return verbose; }
@@ -80,6 +84,7 @@ public:
     static void setpassword(const std::string& p);
     static int getfontheight() { return fontheight; }
     static bool getautoenable() { return autoenable; }
+    static const std::string& getsessionlog() { return sessionlog; }
 
     // Puts every setting back to its built-in value (tests).
     static void resetDefaults();

@@ -25,12 +25,14 @@
 // thread as documented there.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "player/LocalVCR.h"
 #include "player/PlayerSystem.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "window/ActionQueue.h"
 
@@ -43,10 +45,12 @@ class SerOutPort;
 
 class App {
 public:
-    // Starts the action thread and builds the main window (hidden) on the
-    // calling thread, which must be the Qt thread of a QApplication. With a
-    // `display` no window is built: the controller shows on `display`, which
-    // must outlive the App.
+    // Opens the session log when the SessionLog setting names a folder (its
+    // first event "start": version, host, user, port and the settings as
+    // read), starts the action thread and builds the main window (hidden) on
+    // the calling thread, which must be the Qt thread of a QApplication.
+    // With a `display` no window is built: the controller shows on
+    // `display`, which must outlive the App.
     explicit App(Display* display = nullptr);
     ~App();  // stop()
     App(const App&) = delete;
@@ -79,11 +83,23 @@ public:
     void startLink() { system_.startLink(); }
 
     // The action thread (no more listeners), then the player system
-    // (polling, link, controller); the window goes with the App. Safe to
-    // repeat.
+    // (polling, link, controller), then the session log's end event "stopped";
+    // the window goes with the App. Safe to repeat.
     void stop();
 
+    // The session log's last event: how the run ended (the window's close
+    // gives "window closed", or "signal" after closedBySignal). Once; nothing
+    // without a log.
+    void endSessionLog(const std::string& how);
+    // The next close comes from SIGTERM or SIGINT (any thread).
+    void closedBySignal() { closedBySignal_.store(true); }
+    // The open session log's file; empty without one.
+    std::string sessionLogPath() const { return log_ ? log_->path() : std::string(); }
+
 private:
+    // First: it takes events until the last part has stopped.
+    std::unique_ptr<sessionlog::Writer> log_;
+    std::atomic<bool> closedBySignal_{false};
     ActionQueue actions_;
     std::unique_ptr<LocalGUI> window_;
     Display& display_;

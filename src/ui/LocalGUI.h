@@ -77,6 +77,11 @@ public:
     void setController(LocalVCR* vcr);
     LocalVCR* controller() const { return vcr_.load(); }
 
+    // Called by windowClosing once the controller's close is done, just
+    // before the process ends (the App ends its session log there). Set it
+    // before the window is shown.
+    void setClosedHook(std::function<void()> hook) { closedHook_ = std::move(hook); }
+
     // Window title and the note after "DVD Controls ". Any thread.
     void setIdentity(const std::string& title, const std::string& note);
 
@@ -169,6 +174,7 @@ private:
     std::atomic<int> vsbval_{48};
     std::atomic<bool> loggerEnabled_{true};
     std::atomic<bool> closing_{false};
+    std::function<void()> closedHook_;
     int width_;
 
     // Shared with other threads.
