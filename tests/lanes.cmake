@@ -31,6 +31,7 @@ set(morvia_process_patterns
   "^SaveFaults\\."
   "^UnitOffProcess\\."
   "^AppEndToEnd\\."
+  "^SessionLogProcess\\."
   "^Launcher\\."
   "^StartupProcess\\."
   "^ScaledWindows\\."
@@ -51,6 +52,7 @@ set(morvia_long_tests
   "^SerialServerLink\\." 120
   "^SerialServerStartup\\." 120
   "^AppEndToEnd\\." 180
+  "^SessionLogProcess\\." 240
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120
   "^KeysOnPlayer\\." 120)
