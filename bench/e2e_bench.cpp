@@ -184,6 +184,44 @@ struct LinkFigures {
     std::string spread;
 };
 
+// The controller and link of `app` on `port`, the player started and
+// playing with the timecode polled; null (after a message) when the port
+// does not open.
+LocalVCR* startPlaying(App& app, const std::string& port) {
+    if (!app.openPort(port)) {
+        std::fprintf(stderr, "the port %s did not open\n", port.c_str());
+        return nullptr;
+    }
+    LocalVCR* vcr = &app.buildController();
+    app.startLink();
+    vcr->CommandB0(LocalVCR::bsstart);
+    sleepMs(1000);
+    vcr->GetTC();
+    vcr->play();
+    sleepMs(2000);
+    return vcr;
+}
+
+// One script line "Play" (or "Pause") at a random point of the link's cycle
+// and the milliseconds until "PL" ("ST") reached the player; none when it
+// never did within 2 s.
+std::optional<double> commandLatency(LocalVCR& vcr, SimLog& log, std::mt19937& rng, bool play) {
+    sleepMs(static_cast<double>(rng() % 80));  // any phase of the link's cycle
+    const double issued = monoMs();
+    ParseNetCommand(vcr, play ? "Play" : "Pause");
+    const std::string want = play ? "PL\\r" : "ST\\r";
+    std::optional<double> at;
+    waitFor(
+        [&] {
+            log.update();
+            at = log.first(want, issued);
+            return at.has_value();
+        },
+        2000);
+    if (!at) return std::nullopt;
+    return *at - issued;
+}
+
 // The controller and link in this process on `port`, with the simulator's
 // log at `logPath`: the poll rate over `window` seconds, the CPU of every
 // thread but this one (link + polling), and `samples` latencies from a script
@@ -194,18 +232,11 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
     NullDisplay display;
     // The program without its window and start-up dialogue.
     App app(&display);
-    if (!app.openPort(port)) {
+    LocalVCR* vcr = startPlaying(app, port);
+    if (!vcr) {
         Utils::setConsoleSink(nullptr);
-        std::fprintf(stderr, "the port %s did not open\n", port.c_str());
         return std::nullopt;
     }
-    LocalVCR* vcr = &app.buildController();
-    app.startLink();
-    vcr->CommandB0(LocalVCR::bsstart);
-    sleepMs(1000);
-    vcr->GetTC();
-    vcr->play();
-    sleepMs(2000);
 
     LinkFigures f;
     const double t0 = monoMs();
@@ -220,20 +251,7 @@ std::optional<LinkFigures> measureLink(const std::string& port, const fs::path& 
     std::mt19937 rng(12345);
     std::vector<double> lat;
     for (int i = 0; i < samples; ++i) {
-        sleepMs(static_cast<double>(rng() % 80));  // any phase of the link's cycle
-        const bool play = i % 2 == 0;
-        const double issued = monoMs();
-        ParseNetCommand(*vcr, play ? "Play" : "Pause");
-        const std::string want = play ? "PL\\r" : "ST\\r";
-        std::optional<double> at;
-        waitFor(
-            [&] {
-                log.update();
-                at = log.first(want, issued);
-                return at.has_value();
-            },
-            2000);
-        if (at) lat.push_back(*at - issued);
+        if (const auto ms = commandLatency(*vcr, log, rng, i % 2 == 0)) lat.push_back(*ms);
         else ++f.lost;
     }
     f.p50 = percentile(lat, 50);
@@ -288,18 +306,11 @@ std::optional<LogFigures> measureLog(const std::string& port, const fs::path& lo
     SimLog log(logPath);
     NullDisplay display;
     App app(&display);
-    if (!app.openPort(port)) {
+    LocalVCR* vcr = startPlaying(app, port);
+    if (!vcr) {
         Utils::setConsoleSink(nullptr);
-        std::fprintf(stderr, "the port %s did not open\n", port.c_str());
         return std::nullopt;
     }
-    LocalVCR* vcr = &app.buildController();
-    app.startLink();
-    vcr->CommandB0(LocalVCR::bsstart);
-    sleepMs(1000);
-    vcr->GetTC();
-    vcr->play();
-    sleepMs(2000);
     fs::create_directories(logDir);
     std::unique_ptr<sessionlog::Writer> writer;
     auto logOn = [&](bool on) {
@@ -339,20 +350,7 @@ std::optional<LogFigures> measureLog(const std::string& port, const fs::path& lo
     for (int i = 0; i < samples; ++i) {
         const bool logged = (i / 10) % 2 == 1;
         if (i % 10 == 0) logOn(logged);
-        sleepMs(static_cast<double>(rng() % 80));
-        const bool play = i % 2 == 0;
-        const double issued = monoMs();
-        ParseNetCommand(*vcr, play ? "Play" : "Pause");
-        const std::string want = play ? "PL\\r" : "ST\\r";
-        std::optional<double> at;
-        waitFor(
-            [&] {
-                log.update();
-                at = log.first(want, issued);
-                return at.has_value();
-            },
-            2000);
-        if (at) (logged ? on : off).push_back(*at - issued);
+        if (const auto ms = commandLatency(*vcr, log, rng, i % 2 == 0)) (logged ? on : off).push_back(*ms);
         else ++f.lost;
     }
     logOn(false);
