@@ -104,7 +104,7 @@ public:
     void finish(const std::string& how);
     const std::string& path() const { return path_; }
 
-    // Opens the file; public for open() (use open).
+    // A writer of the file open on `fd` (open() makes one; use open()).
     Writer(UniqueFd fd, std::string path);
 
 private:

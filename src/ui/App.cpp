@@ -70,8 +70,10 @@ App::App(Display* display)
       display_(display ? *display : static_cast<Display&>(*window_)) {
     actions_.start();
     if (window_) {
-        window_->setClosedHook(
-            [this] { endSessionLog(closedBySignal_.load() ? "signal" : "window closed"); });
+        window_->setClosedHook([this] {
+            const sessionlog::Scope source("close");
+            endSessionLog(closedBySignal_.load() ? "signal" : "window closed");
+        });
         LocalGUI& gui = *window_;
         startHooks_.makeLogger = [this, &gui] {
             return makeLoggerWindow(*controller(), gui, gui.guiQueue(),

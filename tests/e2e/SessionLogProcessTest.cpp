@@ -179,6 +179,7 @@ TEST_F(SessionLogProcess, ARunWithAScriptButtonsKeysAndACloseLogsWhatThePlayerGo
     EXPECT_EQ(lines.front().value("settings").toObject().value("SessionLog").toString().toStdString(), "logs");
     EXPECT_EQ(str(lines.back(), "event"), "end");
     EXPECT_EQ(str(lines.back(), "outcome"), "window closed");
+    EXPECT_EQ(str(lines.back(), "source"), "close");
     for (const char* e : {"tc", "script", "out_point", "in_point"}) EXPECT_TRUE(events.count(e)) << e;
 
     // The same commands, in the same order, as the player received.
