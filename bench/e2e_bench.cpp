@@ -91,6 +91,8 @@ public:
     struct Cmd {
         double ms;
         std::string text;  // readable form: "PL\r" with a literal backslash-r
+        double prevMs;     // the command before it (0 for the first)
+        std::string prevText;
     };
     // Reads what was appended since the last call.
     void update() {
@@ -107,7 +109,9 @@ public:
             std::string kind, text;
             if (!(f >> ms >> kind) || kind != "cmd") continue;
             f >> text;
-            cmds_.push_back({ms, text});
+            const double prevMs = cmds_.empty() ? 0 : cmds_.back().ms;
+            const std::string prevText = cmds_.empty() ? std::string() : cmds_.back().text;
+            cmds_.push_back({ms, text, prevMs, prevText});
         }
     }
     const std::vector<Cmd>& cmds() const { return cmds_; }
@@ -117,9 +121,13 @@ public:
         return n;
     }
     std::optional<double> first(const std::string& text, double from) const {
-        for (const auto& c : cmds_)
-            if (c.text == text && c.ms >= from) return c.ms;
+        if (const Cmd* c = firstCmd(text, from)) return c->ms;
         return std::nullopt;
+    }
+    const Cmd* firstCmd(const std::string& text, double from) const {
+        for (const auto& c : cmds_)
+            if (c.text == text && c.ms >= from) return &c;
+        return nullptr;
     }
 
 private:
@@ -204,8 +212,11 @@ LocalVCR* startPlaying(App& app, const std::string& port) {
 
 // One script line "Play" (or "Pause") at a random point of the link's cycle
 // and the milliseconds until "PL" ("ST") reached the player; none when it
-// never did within 2 s.
-std::optional<double> commandLatency(LocalVCR& vcr, SimLog& log, std::mt19937& rng, bool play) {
+// never did within 2 s. `afterPoll` gets the milliseconds from the poll the
+// link wrote before it to the command (the link's own path: the poll's reply
+// wait and pause, then the command's turn), when a poll came right before.
+std::optional<double> commandLatency(LocalVCR& vcr, SimLog& log, std::mt19937& rng, bool play,
+                                     std::optional<double>* afterPoll = nullptr) {
     sleepMs(static_cast<double>(rng() % 80));  // any phase of the link's cycle
     const double issued = monoMs();
     ParseNetCommand(vcr, play ? "Play" : "Pause");
@@ -219,6 +230,11 @@ std::optional<double> commandLatency(LocalVCR& vcr, SimLog& log, std::mt19937& r
         },
         2000);
     if (!at) return std::nullopt;
+    if (afterPoll) {
+        const SimLog::Cmd* c = log.firstCmd(want, issued);
+        *afterPoll = c->prevText == "?F\\r" && c->prevMs >= issued ? std::optional<double>(c->ms - c->prevMs)
+                                                                   : std::nullopt;
+    }
     return *at - issued;
 }
 
@@ -280,6 +296,7 @@ struct LogFigures {
     double cpuOff = 0, cpuOn = 0, logThread = 0, lines = 0;
     double p50Off = 0, p99Off = 0, p50On = 0, p99On = 0;
     double meanOff = 0, meanOn = 0, se = 0;  // se: of the difference of the means
+    double pathOff = 0, pathOn = 0, pathSe = 0;  // the poll before to the command, means
     int lost = 0;
 };
 
@@ -346,12 +363,14 @@ std::optional<LogFigures> measureLog(const std::string& port, const fs::path& lo
     f.logThread = logNs / 1e9 / onSeconds * 100;
 
     std::mt19937 rng(54321);
-    std::vector<double> off, on;
+    std::vector<double> off, on, pathOff, pathOn;
     for (int i = 0; i < samples; ++i) {
         const bool logged = (i / 10) % 2 == 1;
         if (i % 10 == 0) logOn(logged);
-        if (const auto ms = commandLatency(*vcr, log, rng, i % 2 == 0)) (logged ? on : off).push_back(*ms);
+        std::optional<double> path;
+        if (const auto ms = commandLatency(*vcr, log, rng, i % 2 == 0, &path)) (logged ? on : off).push_back(*ms);
         else ++f.lost;
+        if (path) (logged ? pathOn : pathOff).push_back(*path);
     }
     logOn(false);
     f.p50Off = percentile(off, 50);
@@ -363,6 +382,11 @@ std::optional<LogFigures> measureLog(const std::string& port, const fs::path& lo
     f.meanOff = mOff;
     f.meanOn = mOn;
     f.se = std::sqrt(vOff + vOn);
+    const auto [aOff, wOff] = meanAndVariance(pathOff);
+    const auto [aOn, wOn] = meanAndVariance(pathOn);
+    f.pathOff = aOff;
+    f.pathOn = aOn;
+    f.pathSe = std::sqrt(wOff + wOn);
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(logDir, ec)) f.lines += static_cast<double>(test::splitLines(readFile(e.path())).size());
     app.stop();
@@ -556,6 +580,12 @@ int main(int argc, char** argv) {
                         "no later than off: difference <= 2 standard errors",
                         "the command event is queued after the write; the log thread writes it",
                         f.meanOn - f.meanOff <= 2 * f.se && f.lost == 0});
+        rows.push_back({"The link's path with the session log on: the poll before a command to the command",
+                        fmt("mean %.2f ms (off %.2f ms, difference %+.2f ms", f.pathOn, f.pathOff, f.pathOn - f.pathOff) +
+                            fmt(", standard error %.2f ms)", f.pathSe),
+                        "no later than off: difference <= 2 standard errors",
+                        "the poll's 30 ms reply wait and 40 ms pause, then the command: no phase in it",
+                        f.pathOn - f.pathOff <= 2 * f.pathSe});
         notes.push_back(fmt("session log: %.0f lines written in part C", f.lines));
     }
 
