@@ -32,6 +32,7 @@ set(morvia_process_patterns
   "^SaveFaults\\."
   "^UnitOffProcess\\."
   "^AppEndToEnd\\."
+  "^SessionLogProcess\\."
   "^Launcher\\."
   "^StartupProcess\\."
   "^ScaledWindows\\."
@@ -52,6 +53,7 @@ set(morvia_long_tests
   "^SerialServerLink\\." 120
   "^SerialServerStartup\\." 120
   "^AppEndToEnd\\." 180
+  "^SessionLogProcess\\." 240
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120
   "^KeysOnPlayer\\." 120

@@ -193,8 +193,8 @@ void ale(const std::vector<Clip>& clips, const Options& o, std::string& text) {
         line({c.name, c.tape, timecodeText(c.in, o.dropFrame), timecodeText(c.out, o.dropFrame), "VA1A2"});
 }
 
-// A CSV field, quoted when it holds a comma, a quote or a line break (and
-// then with quotes doubled).
+}  // namespace
+
 std::string csvField(std::string_view s) {
     if (s.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(s);
     std::string out = "\"";
@@ -205,6 +205,8 @@ std::string csvField(std::string_view s) {
     out += '"';
     return out;
 }
+
+namespace {
 
 void csv(const std::vector<Clip>& clips, const Options& o, std::string& text) {
     text += "Tape Name,In,Out,Clip Name,Comment";

@@ -68,5 +68,8 @@ std::string cleanName(std::string_view clip);
 // drop-frame counting as HH:MM:SS;FF (the inverse of the logger's
 // drop-frame field count, halved). Hours of 100 or more are written in full.
 std::string timecodeText(long frames, bool dropFrame);
+// A CSV field, quoted when it holds a comma, a quote or a line break (and
+// then with quotes doubled).
+std::string csvField(std::string_view s);
 
 }  // namespace morvia::edlexport

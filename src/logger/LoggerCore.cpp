@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "logger/Edl.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -86,9 +87,24 @@ std::string LoggerCore::GetFileName(const std::string& title) {
     return dialog ? dialog(title, LoadOrSave.load()) : std::string();
 }
 
-void LoggerCore::LoadEDL(const std::string& fileName) { model_.load(morvia::LoadEDL(fileName)); }
+void LoggerCore::LoadEDL(const std::string& fileName) {
+    const std::vector<EdlEvent> events = morvia::LoadEDL(fileName);
+    model_.load(events);
+    saveEvent("edl_load", fileName, events.size(), events.empty() ? "nothing read" : "loaded");
+}
 
-void LoggerCore::SaveEDL(const std::string& fileName) { morvia::SaveEDL(fileName, Quenta::name, model_.snapshot()); }
+void LoggerCore::SaveEDL(const std::string& fileName) {
+    const EdlEntries entries = model_.snapshot();
+    const bool saved = morvia::SaveEDL(fileName, Quenta::name, entries);
+    saveEvent("edl_save", fileName, edlexport::listedEvents(entries).size(), saved ? "saved" : "failed");
+}
+
+void LoggerCore::saveEvent(const char* event, const std::string& path, std::size_t count, const char* outcome) {
+    if (!sessionlog::enabled()) return;
+    sessionlog::Event e(event);
+    e.outcome = outcome;
+    sessionlog::record(std::move(e.text("path", path).number("events", static_cast<long long>(count))));
+}
 
 void LoggerCore::ExportEDL(const std::string& fileName, edlexport::Format format) {
     edlexport::Options o;

@@ -81,6 +81,8 @@ public:
     static constexpr const char* FCMString = ":";
 
 private:
+    // A save or load in the session log: its file, the number of events, how it went.
+    static void saveEvent(const char* event, const std::string& path, std::size_t count, const char* outcome);
     std::string currentTC() const;
     void changed();
 

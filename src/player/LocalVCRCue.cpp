@@ -1,6 +1,7 @@
 // In and out points, cue, review and repeat: timed command sequences built
 // from the point fields of the main window.
 #include "player/LocalVCR.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -10,6 +11,22 @@ namespace {
 constexpr int kCueSearches = 9;  // frame searches sent per cue
 constexpr int kMsPerFrame = 35;  // play time per frame of a review
 const char* const kZeroTC = "00:00:00:00";
+
+// A timed operation starting or ending, in the session log.
+void operationEvent(const char* event, const char* operation, const char* phase, const std::string& outcome = {}) {
+    if (!sessionlog::enabled()) return;
+    sessionlog::Event e(event);
+    e.outcome = outcome;
+    if (*operation) e.text("operation", operation);
+    sessionlog::record(std::move(e.text("phase", phase)));
+}
+
+void pointEvent(const char* event, const std::string& point, const std::string& outcome) {
+    if (!sessionlog::enabled()) return;
+    sessionlog::Event e(event);
+    e.outcome = outcome;
+    sessionlog::record(std::move(e.text("point", point)));
+}
 
 }  // namespace
 
@@ -79,6 +96,7 @@ void LocalVCR::setdirectout() {
 void LocalVCR::setdirectinImpl() {
     setcue(0);
     inok.store(true);
+    pointEvent("in_point", gui_.gettext(Field::cuefield), "set");
     setdirectoutImpl();
 }
 
@@ -97,10 +115,12 @@ void LocalVCR::setdirectoutImpl() {
             // out-point templates keep their last valid digits.
         }
         gui_.setFieldBackground(Field::endfield, Shade::grey);
+        pointEvent("out_point", kZeroTC, "not valid");
     } else {
         gui_.setFieldBackground(Field::endfield, Shade::background);
         ShowStat("EDIT POINTS OK");
         outok.store(true);
+        pointEvent("out_point", gui_.gettext(Field::endfield), "set");
     }
     gui_.hilightinout(inok.load(), outok.load());
 }
@@ -131,11 +151,14 @@ void LocalVCR::cueTo(const std::string& tc) {
 }
 
 void LocalVCR::cuein() {
-    guarded([this] { cueInImpl(); });
+    operationEvent("cue", "in", "started");
+    const bool done = guarded([this] { cueInImpl(); });
+    operationEvent("cue", "in", "ended", done ? "cued" : "abandoned");
 }
 
 void LocalVCR::cueout() {
-    guarded([this] {
+    operationEvent("cue", "out", "started");
+    const bool done = guarded([this] {
         const OutPoint out = buildOut(gui_.gettext(Field::endfield));
         CommandB0(bsclearcmd);
         CommandB0(bsstopscan);
@@ -145,14 +168,17 @@ void LocalVCR::cueout() {
         DelayT(1000);
         ShowStat("Cued");
     });
+    operationEvent("cue", "out", "ended", done ? "cued" : "abandoned");
 }
 
 void LocalVCR::cueplay() {
-    guarded([this] {
+    operationEvent("cue", "play", "started");
+    const bool done = guarded([this] {
         cueInImpl();
         DelayT(2500);
         play();
     });
+    operationEvent("cue", "play", "ended", done ? "playing" : "abandoned");
 }
 
 bool LocalVCR::reviewImpl(unsigned since, PassStop how) {
@@ -196,7 +222,10 @@ bool LocalVCR::reviewImpl(unsigned since, PassStop how) {
 void LocalVCR::review() { review(stopGeneration(), PassStop::afterPass); }
 
 void LocalVCR::review(unsigned since, PassStop how) {
-    guarded([&] { reviewImpl(since, how); });
+    operationEvent("review", "", "started");
+    bool played = false;
+    const bool done = guarded([&] { played = reviewImpl(since, how); });
+    operationEvent("review", "", "ended", !done ? "abandoned" : played ? "played" : "not valid");
 }
 
 void LocalVCR::repeat() { repeat(stopGeneration()); }
@@ -205,6 +234,9 @@ void LocalVCR::repeat(unsigned since, PassStop how) {
     // A stop asked for before this call belongs to an earlier repeat; only a
     // request made while this one runs ends it.
     const unsigned generation = repeatStop_.generation();
+    operationEvent("repeat", "", "started");
+    int passes = 0;
+    bool failed = false;
     for (int pass = 0;
          pass < Quenta::getrepeatval() && !repeatStop_.raisedSince(generation) && !stopRequestedSince(since);
          ++pass) {
@@ -212,7 +244,16 @@ void LocalVCR::repeat(unsigned since, PassStop how) {
         // next pass would fail the same way at once, and a large repeat count
         // would otherwise spin through its passes without a single wait.
         bool played = false;
-        if (!guarded([&] { played = reviewImpl(since, how); }) || !played) break;
+        if (!guarded([&] { played = reviewImpl(since, how); }) || !played) {
+            failed = true;
+            break;
+        }
+        ++passes;
+    }
+    if (sessionlog::enabled()) {
+        sessionlog::Event e("repeat");
+        e.outcome = failed ? "not valid" : passes < Quenta::getrepeatval() ? "stopped" : "done";
+        sessionlog::record(std::move(e.text("phase", "ended").number("passes", passes)));
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "player/LocalVCR.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -48,6 +49,7 @@ void LocalVCR::stopPolling() { polling_.stop(); }
 void LocalVCR::setStartHooks(const StartHooks& hooks) { seams_.setLoggerFactory(hooks.makeLogger); }
 
 void LocalVCR::startup(const StartHooks& hooks) {
+    const sessionlog::Scope source("startup");
     setStartHooks(hooks);
 
     // The logger button stays off until the player has been started; the
@@ -165,6 +167,7 @@ void LocalVCR::closeRequested() {
 }
 
 void LocalVCR::windowClosing() {
+    const sessionlog::Scope source("close");
     stopRequest_.latch();  // also when the close comes without a request
     repeatStop_.latch();
     if (sop) sop->closeGate();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "player/LocalVCR.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -91,6 +92,7 @@ void LocalVCR::DoTC(const std::uint8_t* reply, int size, int numBytes) {
     frm += offset.load();
     const std::string text = timecode::FramesToTC(frm);
     texts_.setTimecode(text);
+    sessionlog::noteTimecode(text);
     gui_.ShowTC(text);
     if (useclipboard) gui_.setClipboard(text + "\n");
 }
@@ -99,6 +101,7 @@ void LocalVCR::setinfo(int title, int chapter) {
     if (title < 1 || title > 99) return;
     curtitle.store(title);
     if (chapter >= 1 && chapter <= 99) curchapter.store(chapter);
+    sessionlog::noteTitle(title, chapter >= 1 && chapter <= 99 ? chapter : 0);
 }
 
 void LocalVCR::TCIndicate(bool ok) { gui_.TCIndicate(ok); }

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include "player/CommandNames.h"
 #include "player/ReplyWait.h"
 #include "serial/NetPortName.h"
 #include "serial/SerialErrors.h"
@@ -117,22 +118,42 @@ void SerOutPort::store(const std::string& command, bool final) {
                 std::to_string(maxCommand));
         return;
     }
-    std::lock_guard g(storeLock_);
-    if (gateClosed_.load() && !final) {
-        ++refusedAtGate_;
-        return;
+    const bool logging = sessionlog::enabled();
+    const char* droppedWhy = nullptr;
+    {
+        std::lock_guard g(storeLock_);
+        if (gateClosed_.load() && !final) {
+            // The window is closing: only its stop commands go out.
+            ++refusedAtGate_;
+            droppedWhy = "close";
+        } else if (down_.load()) {
+            // Kept for later, a transport command would reach the player long
+            // after the operator gave it.
+            ++dropped_;
+            droppedWhy = "line down";
+        } else if (b > maxWaiting - 1) {
+            droppedWhy = "49 commands waiting";  // dropped
+        } else {
+            auto& row = cmdset[static_cast<std::size_t>(b)];
+            row[0] = static_cast<std::uint8_t>(command.size());
+            for (std::size_t i = 0; i < command.size(); ++i) row[i + 1] = static_cast<std::uint8_t>(command[i]);
+            if (logging) sources_[static_cast<std::size_t>(b)] = sessionlog::currentSource();
+            ++b;
+        }
     }
-    if (down_.load()) {
-        // Kept for later, a transport command would reach the player long
-        // after the operator gave it.
-        ++dropped_;
-        return;
-    }
-    if (b > maxWaiting - 1) return;  // 49 waiting: dropped
-    auto& row = cmdset[static_cast<std::size_t>(b)];
-    row[0] = static_cast<std::uint8_t>(command.size());
-    for (std::size_t i = 0; i < command.size(); ++i) row[i + 1] = static_cast<std::uint8_t>(command[i]);
-    ++b;
+    if (logging && droppedWhy)
+        sessionlog::recordCommand(commandName(command), command, "dropped", sessionlog::currentSource(), droppedWhy);
+}
+
+void SerOutPort::logDroppedLocked(int count, std::vector<std::pair<std::string, sessionlog::Source>>& out) const {
+    if (!sessionlog::enabled()) return;
+    // Newest first, the order in which they would have been sent.
+    for (int row = count - 1; row >= 0; --row) out.emplace_back(dequeue(row), sources_[static_cast<std::size_t>(row)]);
+}
+
+void SerOutPort::logDropped(const std::vector<std::pair<std::string, sessionlog::Source>>& dropped, const char* why) {
+    for (const auto& [command, source] : dropped)
+        sessionlog::recordCommand(commandName(command), command, "dropped", source, why);
 }
 
 std::string SerOutPort::dequeue(int row) const {
@@ -166,13 +187,16 @@ void SerOutPort::notifyIdleWaiters() {
 
 int SerOutPort::dropWaiting() {
     int dropped = 0;
+    std::vector<std::pair<std::string, sessionlog::Source>> logged;
     {
         std::lock_guard g(storeLock_);
         dropped = b + std::exchange(refusedAtGate_, 0);
+        logDroppedLocked(b, logged);
         b = 0;
         d.store(0);
     }
     storeCv_.notify_all();  // the store is empty now: waitIdle may return
+    logDropped(logged, "close");
     return dropped;
 }
 
@@ -184,12 +208,14 @@ void SerOutPort::run(std::stop_token stop) {
 
 Clock::duration SerOutPort::cycle(Clock::time_point now) {
     std::string command;
+    sessionlog::Source source;
     bool haveCommand = false;
     {
         std::unique_lock g(storeLock_);
         if (!down_.load() && b >= 1 && b <= maxWaiting) {
             --b;
             command = dequeue(b);
+            if (sessionlog::enabled()) source = std::move(sources_[static_cast<std::size_t>(b)]);
             haveCommand = true;
             inFlight_ = true;
         }
@@ -208,12 +234,12 @@ Clock::duration SerOutPort::cycle(Clock::time_point now) {
     }
     Clock::duration pause = cyclePause;
     if (haveCommand) {
-        Reply reply = SendSerial(command);
+        Reply reply = SendSerial(command, &source);
         if (command.size() == 3 && command[0] == '?' && command[1] == 'A') decodeInfo(reply);
     } else if (d.exchange(0) == 1 && !gateClosed_.load()) {
         // Read and cleared in one step, so a request is taken exactly once;
         // none is made once the window is closing.
-        Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr));
+        Reply reply = SendSerial(std::string(reinterpret_cast<const char*>(bsgetfr), sizeof bsgetfr), nullptr);
         finishPoll(reply, SEROK.load() && !silent_.load());
         pause = pollPause;
     }
@@ -232,6 +258,10 @@ void SerOutPort::reportSilence() {
     const bool now = silent_.load();
     if (now == reportedSilent_) return;
     reportedSilent_ = now;
+    // A line that went down was logged as it closed.
+    if (sessionlog::enabled() && !down_.load())
+        sessionlog::record(sessionlog::Event(now ? "link_down" : "link_up")
+                               .text("reason", now ? "no reply from the player for a second" : "the player answers"));
     if (LinkClient* c = client_.load()) c->LinkSilence(now);
 }
 
@@ -248,12 +278,12 @@ void SerOutPort::decodeInfo(const Reply& reply) {
     if (c) c->setinfo(title, (chapter >= 1 && chapter <= 99) ? chapter : -1);
 }
 
-SerOutPort::Reply SerOutPort::SendSerial(const std::string& command) {
+SerOutPort::Reply SerOutPort::SendSerial(const std::string& command, const sessionlog::Source* source) {
     Reply reply;
     bool written = false;
     {
         std::lock_guard g(lineLock_);
-        reply = exchangeLocked(command, written);
+        reply = exchangeLocked(command, written, source);
     }
     if (written) {
         if (LinkClient* c = client_.load()) c->SerIn(reply.data(), buffersize);
@@ -261,12 +291,18 @@ SerOutPort::Reply SerOutPort::SendSerial(const std::string& command) {
     return reply;
 }
 
-SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& written) {
+SerOutPort::Reply SerOutPort::exchangeLocked(const std::string& command, bool& written,
+                                             const sessionlog::Source* source) {
     serin.fill(0);
     numBytes.store(0);
     SEROK.store(true);
     if (netPort_) dropLateBytesLocked();
     written = writeLocked(command);
+    // Logged before waitIdle can return, so that a close's last commands
+    // come before the log's end; the log's thread does the writing.
+    if (source && sessionlog::enabled())
+        sessionlog::recordCommand(commandName(command), command, written ? "sent" : "dropped", *source,
+                                  written ? std::string() : std::string("write failed"));
     {
         // The command has left the store: waitIdle may return now.
         std::lock_guard g(storeLock_);
@@ -347,14 +383,20 @@ void SerOutPort::closeLineLocked() {
     } catch (const SerialIOException&) {
         // The descriptor is released with the library's record either way.
     }
+    std::vector<std::pair<std::string, sessionlog::Source>> logged;
     {
         std::lock_guard g(storeLock_);
         // What waits was meant for a player that is not there any more.
         dropped_ += b;
+        logDroppedLocked(b, logged);
         b = 0;
         down_.store(true);
     }
     notifyIdleWaiters();
+    if (sessionlog::enabled()) {
+        sessionlog::record(sessionlog::Event("link_down").text("reason", "line " + portName_ + " hung up"));
+        logDropped(logged, "line down");
+    }
     silent_.store(true);
     nextReopen_ = clock_->now() + std::chrono::milliseconds(reopenMs);
 }
@@ -374,6 +416,7 @@ void SerOutPort::reopenLocked(Clock::time_point now) {
         serialPort->setRTS(true);
     } catch (const SerialIOException&) {}
     OutLine("Serial Port " + portName_ + " Opened OK");
+    sessionlog::record(sessionlog::Event("link_up").text("reason", "line " + portName_ + " reopened"));
     lastByteAt_ = now;
     std::lock_guard g(storeLock_);
     down_.store(false);

@@ -20,6 +20,14 @@
 // with the same settings; while it is down, commands handed to queue are
 // dropped and counted. When no byte has arrived for a second of exchanges the
 // link reports itself silent until bytes arrive again.
+//
+// Session log: while one is open, each command keeps the source of the
+// thread that queued it, and becomes an event "command" once it was written
+// ("sent") or when it was refused or thrown away ("dropped", with the reason:
+// 49 waiting, the line down, the close, a failed write); the event is queued
+// for the log's thread, which does the writing. The line going down and
+// coming back, and the player falling silent and answering again, are
+// events "link_down" / "link_up" with the reason.
 #pragma once
 
 #include <array>
@@ -30,12 +38,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "player/PlayerLink.h"
 #include "serial/SerInputStream.h"
 #include "serial/SerOutputStream.h"
 #include "serial/SerialConfig.h"
 #include "serial/SerialPort.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Clock.h"
 #include "startup/Worker.h"
 
@@ -106,8 +117,9 @@ public:
 
     // The command in row `row` of the store (caller holds the store lock).
     std::string dequeue(int row) const;
-    // One exchange: clear, write, wait, read. Returns the reply buffer.
-    Reply SendSerial(const std::string& command);
+    // One exchange: clear, write, wait, read. Returns the reply buffer. A
+    // command with a `source` is logged as sent (or dropped when the write failed).
+    Reply SendSerial(const std::string& command, const sessionlog::Source* source = nullptr);
     // Writes the command through the port; false (console line) on failure.
     // Holds the line lock.
     bool SendSer(const std::string& command);
@@ -143,7 +155,11 @@ private:
     // The poll's outcome for the client: decode when it succeeded, then the indicator.
     void finishPoll(const Reply& reply, bool ok);
     // The exchange and its two halves; the caller holds lineLock_.
-    Reply exchangeLocked(const std::string& command, bool& written);
+    // `source` is the command's (session log); null for a poll.
+    Reply exchangeLocked(const std::string& command, bool& written, const sessionlog::Source* source);
+    // The commands of rows [0, count) as dropped, in the session log.
+    void logDroppedLocked(int count, std::vector<std::pair<std::string, sessionlog::Source>>& out) const;
+    static void logDropped(const std::vector<std::pair<std::string, sessionlog::Source>>& dropped, const char* why);
     // Writes through the port; a failure is counted and reported as part of
     // its outage, and a hang-up closes the line.
     bool writeLocked(const std::string& command);
@@ -186,6 +202,7 @@ private:
     mutable std::mutex storeLock_;
     std::condition_variable storeCv_;  // store emptied / command written (waitIdle)
     std::array<std::array<std::uint8_t, rowBytes>, storeRows> cmdset{};
+    std::array<sessionlog::Source, storeRows> sources_{};  // each row's source, while a session log is open
     int b = 0;
     bool inFlight_ = false;  // a taken command not yet written
     long dropped_ = 0;       // commands refused while the line was down

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "player/LocalVCR.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
@@ -14,6 +15,17 @@ namespace {
 constexpr const char* scriptName = "Script.txt";
 // Characters of a too-long line that are still printed before "Script Error".
 constexpr std::size_t shownOfLongLine = 80;
+
+// A script run in the session log: its file, the number of the last line
+// read and how it went.
+void scriptEvent(const char* phase, int line, const std::string& outcome) {
+    if (!sessionlog::enabled()) return;
+    sessionlog::Event e("script");
+    e.outcome = outcome;
+    e.text("phase", phase).text("file", scriptName);
+    if (line > 0) e.number("line", line);
+    sessionlog::record(std::move(e));
+}
 
 void closingLines() {
     Utils::OutLine("Script ended");
@@ -64,10 +76,13 @@ private:
 }  // namespace
 
 void script(LocalVCR& vcr) {
+    // The commands the script sends are the script's, whoever pressed it.
+    const sessionlog::Scope source("script");
     // An operator stop request from now on ends the run after the line under way.
     const unsigned since = vcr.stopGeneration();
     text::Opened opened = text::openRegular(scriptName);
     if (opened.status != text::Opened::Status::ok) {
+        scriptEvent("ended", 0, opened.status == text::Opened::Status::missing ? "no script file" : "not read");
         if (opened.status == text::Opened::Status::missing) Utils::OutLine("No script file found!");
         else if (opened.status == text::Opened::Status::notRegular)
             Utils::OutLine(std::string(scriptName) + " is not a regular file");
@@ -78,6 +93,7 @@ void script(LocalVCR& vcr) {
     ScriptLines reader(std::move(opened.fd));
     std::string error;
     if (!reader.prime(error)) {
+        scriptEvent("ended", 0, "not read");
         Utils::OutLine("Unable to read " + std::string(scriptName) + ": " + error);
         Utils::DelayT(1000);
         return;
@@ -86,13 +102,22 @@ void script(LocalVCR& vcr) {
     Utils::OutLine(" ");
     Utils::OutLine("**********");
     Utils::OutLine("Found Script.txt File");
+    scriptEvent("started", 0, "");
+    int lineNo = 0;
+    std::string outcome = "ended";
     try {
         std::string line;
         std::size_t length = 0;
-        while (!vcr.stopRequestedSince(since) && reader.next(line, length)) {
+        while (reader.next(line, length)) {
+            if (vcr.stopRequestedSince(since)) {
+                outcome = "stopped";
+                break;
+            }
+            ++lineNo;
             if (length > maxScriptLine) {
                 Utils::OutLine(text::printable(line.substr(0, shownOfLongLine)));
                 Utils::OutLine("Script Error");
+                outcome = "error";
                 break;
             }
             if (line == "Quit" || line.size() < 4) break;
@@ -100,13 +125,16 @@ void script(LocalVCR& vcr) {
             bool ok = line[0] == ';' || ParseNetCommand(vcr, line, since);
             if (!ok) {
                 Utils::OutLine("Script Error");
+                outcome = "error";
                 break;
             }
         }
     } catch (...) {
+        scriptEvent("ended", lineNo, "error");
         closingLines();
         throw;
     }
+    scriptEvent("ended", lineNo, outcome);
     closingLines();
 }
 

@@ -9,6 +9,7 @@
 #include "serial/SerOutputStream.h"
 #include "serial/SerialErrors.h"
 #include "serial/SerialPortNet.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
 
@@ -87,7 +88,10 @@ SerInPort::~SerInPort() {
 }
 
 void SerInPort::start() {
-    worker_.start([this](std::stop_token) { run(); });
+    worker_.start([this](std::stop_token) {
+        const sessionlog::Scope source("editport");  // the session log's source of its commands
+        run();
+    });
 }
 
 void SerInPort::stopme() {

@@ -119,6 +119,7 @@ void Quenta::showprops() {
     Utils::OutLine("Stop On Exit     = " + text(s.StopOnExit));
     Utils::OutLine("Control Server   = " + s.ControlServer.value_or("off"));
     Utils::OutLine("HyperDeck Server = " + s.HyperDeckServer.value_or("off"));
+    if (s.SessionLog && !s.SessionLog->empty()) Utils::OutLine("Session Log      = " + *s.SessionLog);
 }
 
 void Quenta::init(const Hooks& hooks) {

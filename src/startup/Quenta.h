@@ -28,6 +28,8 @@ public:
     // The file GetProps reads (tests point it elsewhere).
     static inline std::string propsfilename = "Settings.txt";
     static inline std::string name;  // edition title, "Morvia" after start-up
+    // SessionLog: the folder of the session log, empty for none.
+    static inline std::string sessionlog = D::sessionlog;
 
     // --- accessors ---
     static bool getverbose() { return current_.verbose; }
@@ -45,6 +47,8 @@ public:
     static void setpassword(const std::string& p);
     static int getfontheight() { return current_.fontheight; }
     static bool getautoenable() { return current_.autoenable; }
+    // The session log's folder; empty when there is no log.
+    static std::string getsessionlog() { return current_.SessionLog.value_or(""); }
 
     // Puts the built-in settings back, the file name and title too (tests).
     static void resetDefaults();

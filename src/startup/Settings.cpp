@@ -56,6 +56,7 @@ SettingsRead readSettings(std::string_view text, std::string_view fileName) {
     };
     optionalKey("ControlServer", s.ControlServer);
     optionalKey("HyperDeckServer", s.HyperDeckServer);
+    optionalKey("SessionLog", s.SessionLog);
     return read;
 }
 

@@ -48,6 +48,8 @@ struct Settings {
     // written; absent means off.
     std::optional<std::string> ControlServer;
     std::optional<std::string> HyperDeckServer;
+    // The session log's folder as written; absent or empty: no log.
+    std::optional<std::string> SessionLog;
     // Every key and value of the file as read, unknown keys included.
     std::map<std::string, std::string> props;
 };

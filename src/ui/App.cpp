@@ -4,9 +4,11 @@
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -23,14 +25,60 @@
 #include "ui/Platform.h"
 #include "window/GuiQueue.h"
 
+#ifndef MORVIA_VERSION
+#define MORVIA_VERSION "unknown"
+#endif
+
 namespace morvia {
+namespace {
+
+std::string hostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string userName() {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return pw->pw_name;
+    const char* user = std::getenv("USER");
+    return user ? user : "";
+}
+
+// The session log's first event: the program, where it runs and the
+// settings as read (a password is never written down).
+sessionlog::Event startEvent() {
+    sessionlog::Event e("start");
+    e.source = "startup";
+    std::string settings = "{";
+    for (const auto& [key, value] : Quenta::settings().props) {
+        if (settings.size() > 1) settings += ',';
+        settings += sessionlog::jsonString(key) + ":" +
+                    sessionlog::jsonString(key.find("assword") != std::string::npos ? "(hidden)" : value);
+    }
+    settings += '}';
+    return e.text("version", MORVIA_VERSION)
+        .text("host", hostName())
+        .text("user", userName())
+        .text("port", Quenta::settings().comport1)
+        .text("settings_file", Quenta::propsfilename)
+        .json("settings", settings);
+}
+
+}  // namespace
 
 App::App(const Settings& settings, Display* display)
     : current_(settings),
+      log_(Quenta::getsessionlog().empty()
+               ? nullptr
+               : sessionlog::Writer::open(Quenta::getsessionlog(), startEvent(), Utils::clock())),
       window_(display ? nullptr : std::make_unique<LocalGUI>(actions_)),
       display_(display ? *display : static_cast<Display&>(*window_)) {
     actions_.start();
     if (window_) {
+        window_->setClosedHook([this] {
+            const sessionlog::Scope source("close");
+            endSessionLog(closedBySignal_.load() ? "signal" : "window closed");
+        });
         LocalGUI& gui = *window_;
         // Nothing from the network may reach the player after the close's stops.
         gui.setBeforeClosing([this] { stopNetwork(); });
@@ -172,6 +220,11 @@ void App::stop() {
     actions_.stop();
     if (window_) window_->setController(nullptr);
     system_.stop();
+    endSessionLog("stopped");
+}
+
+void App::endSessionLog(const std::string& how) {
+    if (log_) log_->finish(how);
 }
 
 namespace {
@@ -232,9 +285,10 @@ int runApp(int argc, char** argv, const AppExtras& extras) {
     std::unique_ptr<QSocketNotifier> closer;
     if (signalPipe[0] >= 0) {
         closer = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(closer.get(), &QSocketNotifier::activated, &gui, [&gui] {
+        QObject::connect(closer.get(), &QSocketNotifier::activated, &gui, [&gui, &app] {
             char buf[16];
             while (::read(signalPipe[0], buf, sizeof buf) > 0) {}
+            app.closedBySignal();
             gui.close();
         });
     }

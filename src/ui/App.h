@@ -25,6 +25,7 @@
 // thread as documented there.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,7 @@
 
 #include "player/LocalVCR.h"
 #include "player/PlayerSystem.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
 #include "window/ActionQueue.h"
 
@@ -47,9 +49,11 @@ class SerOutPort;
 class App {
 public:
     // Makes `settings` the current settings (Quenta::use: no other thread of
-    // the program may run yet), starts the action thread and builds the main
-    // window (hidden) on the calling thread, which must be the Qt thread of a
-    // QApplication. With a `display` no window is built: the controller shows
+    // the program may run yet), opens the session log when the SessionLog
+    // setting names a folder (its first event "start": version, host, user,
+    // port and the settings as read), starts the action thread and builds the
+    // main window (hidden) on the calling thread, which must be the Qt thread
+    // of a QApplication. With a `display` no window is built: the controller shows
     // on `display`, which must outlive the App.
     explicit App(const Settings& settings, Display* display = nullptr);
     ~App();  // stop()
@@ -102,11 +106,23 @@ public:
     // App. Safe to repeat.
     void stop();
 
+    // The session log's last event: how the run ended (the window's close
+    // gives "window closed", or "signal" after closedBySignal). Once; nothing
+    // without a log.
+    void endSessionLog(const std::string& how);
+    // The next close comes from SIGTERM or SIGINT (any thread).
+    void closedBySignal() { closedBySignal_.store(true); }
+    // The open session log's file; empty without one.
+    std::string sessionLogPath() const { return log_ ? log_->path() : std::string(); }
+
 private:
     // Declared first: the settings are current before any part reads them.
     struct Current {
         explicit Current(const Settings& s) { Quenta::use(s); }
     } current_;
+    // Next: it takes events until the last part has stopped.
+    std::unique_ptr<sessionlog::Writer> log_;
+    std::atomic<bool> closedBySignal_{false};
     ActionQueue actions_;
     std::unique_ptr<LocalGUI> window_;
     Display& display_;

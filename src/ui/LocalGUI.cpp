@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "player/LocalVCR.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Decimal.h"
 #include "startup/Quenta.h"
 #include "startup/Utils.h"
@@ -159,12 +160,18 @@ QWidget* LocalGUI::makeButton(const Row& row, QWidget* parent) {
         const std::string cmd = row.command;
         connect(b, &QPushButton::clicked, this, [this, cmd] {
             requestStopAhead(cmd);
-            actions_.post([this, cmd] { actionPerformed(cmd); });
+            actions_.post([this, cmd] {
+                const sessionlog::Scope source("button");
+                actionPerformed(cmd);
+            });
         });
     } else if (row.clicked) {
         const auto listener = row.clicked;
         connect(b, &QPushButton::clicked, this,
-                [this, listener] { actions_.post([this, listener] { (this->*listener)(); }); });
+                [this, listener] { actions_.post([this, listener] {
+                    const sessionlog::Scope source("button");
+                    (this->*listener)();
+                }); });
     }
     return b;
 }
@@ -195,7 +202,10 @@ QWidget* LocalGUI::makeField(const Row& row, QWidget* parent) {
         const auto listener = row.entered;
         connect(w, &QLineEdit::returnPressed, this, [this, w, listener] {
             std::string t = w->text().toStdString();
-            actions_.post([this, t, listener] { (this->*listener)(t); });
+            actions_.post([this, t, listener] {
+                const sessionlog::Scope source("key");  // Enter in the field
+                (this->*listener)(t);
+            });
         });
     }
     return w;
@@ -210,7 +220,10 @@ QWidget* LocalGUI::makeShuttle(QWidget* parent) {
     vsb->setValue(48);
     connect(vsb, &QScrollBar::valueChanged, this, [this](int v) {
         vsbval_.store(v);
-        actions_.post([this, v] { shuttleChanged(v); });
+        actions_.post([this, v] {
+            const sessionlog::Scope source("button");
+            shuttleChanged(v);
+        });
     });
     return vsb;
 }
@@ -234,6 +247,7 @@ void LocalGUI::installShortcuts() {
                 }
                 requestStopAhead(target->command);
                 actions_.post([this, target, key] {
+                    const sessionlog::Scope source("key");
                     const LocalVCR* v = controller();
                     const bool alternate = key->alternate && v && v->getStatus() == key->whenStatus;
                     actionPerformed(alternate ? key->alternate : target->command);
@@ -456,6 +470,7 @@ void LocalGUI::loggerPressed() {
 void LocalGUI::windowClosing() {
     if (beforeClosing_) beforeClosing_();
     if (LocalVCR* v = controller()) v->windowClosing();
+    if (closedHook_) closedHook_();
     Utils::Exit(0);
 }
 

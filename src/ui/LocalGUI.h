@@ -82,6 +82,11 @@ public:
     // the event loop returns).
     void setBeforeClosing(std::function<void()> fn) { beforeClosing_ = std::move(fn); }
 
+    // Called by windowClosing once the controller's close is done, just
+    // before the process ends (the App ends its session log there). Set it
+    // before the window is shown.
+    void setClosedHook(std::function<void()> hook) { closedHook_ = std::move(hook); }
+
     // Window title and the note after "DVD Controls ". Any thread.
     void setIdentity(const std::string& title, const std::string& note);
 
@@ -175,6 +180,7 @@ private:
     std::atomic<bool> loggerEnabled_{true};
     std::atomic<bool> closing_{false};
     std::function<void()> beforeClosing_;  // set before the window is shown, read-only afterwards
+    std::function<void()> closedHook_;  // the same
     int width_;
 
     // Shared with other threads.

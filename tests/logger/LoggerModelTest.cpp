@@ -5,7 +5,10 @@
 
 #include "logger/LoggerCore.h"
 #include "logger/LoggerTestUtil.h"
+#include "sessionlog/SessionLog.h"
 #include "startup/Quenta.h"
+#include "support/Files.h"
+#include "support/SteppedClock.h"
 #include "support/TestSupport.h"
 
 using namespace morvia;
@@ -217,4 +220,42 @@ TEST_F(LoggerCoreTest, MarksFromAnotherThreadWhileScrolling) {
     core.setViewListener(nullptr);
     EXPECT_GT(notifications.load(), 2000);
     EXPECT_LE(LoggerModel::getvsbval() + LoggerModel::getoffset(), 100);
+}
+
+TEST_F(LoggerCoreTest, SavesAndLoadsGoIntoTheSessionLog) {
+    ConsoleCapture console;
+    test::TempDir dir("edllog");
+    auto log = sessionlog::Writer::open(dir.path().string(), sessionlog::Event("start"),
+                                        std::make_shared<test::SteppedClock>());
+    ASSERT_TRUE(log);
+    bool in = true;
+    for (const char* tc : {"00:01:00:00", "00:01:05:00", "00:02:00:00", "00:02:05:00"}) {
+        display.set(Field::tcfield, tc);
+        if (in) core.setin();
+        else core.setout();
+        in = !in;
+    }
+    core.SaveEDL(dir.file("two.edl"));
+    core.LoadEDL(dir.file("two.edl"));
+    core.LoadEDL(dir.file("missing.edl"));
+    core.SaveEDL(dir.file("no-such-folder/x.edl"));
+    const std::string path = log->path();
+    log->finish("stopped");
+
+    std::vector<std::vector<std::string>> got;
+    for (const auto& l : test::fileLines(path)) {
+        const auto m = sessionlog::parseObject(l);
+        ASSERT_TRUE(m) << l;
+        std::vector<std::string> row;
+        for (const auto& [k, v] : *m)
+            if (k == "event" || k == "path" || k == "events" || k == "outcome") row.push_back(v);
+        got.push_back(row);
+    }
+    EXPECT_EQ(got, (std::vector<std::vector<std::string>>{
+                       {"start"},
+                       {"edl_save", "saved", dir.file("two.edl"), "2"},
+                       {"edl_load", "loaded", dir.file("two.edl"), "2"},
+                       {"edl_load", "nothing read", dir.file("missing.edl"), "0"},
+                       {"edl_save", "failed", dir.file("no-such-folder/x.edl"), "2"},
+                       {"end", "stopped"}}));
 }

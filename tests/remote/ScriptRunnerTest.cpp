@@ -10,9 +10,13 @@
 #include <filesystem>
 #include <future>
 #include <fstream>
+#include <map>
 
 #include "remote/RemoteFixture.h"
 #include "remote/ScriptRunner.h"
+#include "sessionlog/SessionLog.h"
+#include "support/Files.h"
+#include "support/SteppedClock.h"
 
 using namespace morvia;
 using namespace morvia::test;
@@ -295,3 +299,45 @@ TEST_F(ScriptRunner, MalformedPointStopsBeforeTheNextReview) {
 }
 
 }  // namespace
+
+TEST_F(ScriptRunner, EveryRunGoesIntoTheSessionLogWithItsLastLineAndOutcome) {
+    struct Case {
+        const char* text;  // nullptr: no file
+        std::string phases;
+    };
+    const std::vector<Case> cases = {
+        {nullptr, "ended:no script file:"},
+        {"Play\r\nQuit\r\nStop\r\n", "started::,ended:ended:2"},
+        {"Play\r\n", "started::,ended:ended:1"},
+        {"Play\r\nBogus line\r\nStop\r\n", "started::,ended:error:2"},
+        {"Play\r\nWait1x\r\n", "started::,ended:error:2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(no file)");
+        std::error_code ec;
+        fs::remove("Script.txt", ec);
+        if (c.text) write(c.text);
+        TempDir logs("scriptlog");
+        auto log = sessionlog::Writer::open(logs.path().string(), sessionlog::Event("start"),
+                                            std::make_shared<SteppedClock>());
+        ASSERT_TRUE(log);
+        try {
+            script(vcr);
+        } catch (const LineArgumentError&) {
+            // a bad number ends the run and passes on
+        }
+        const std::string path = log->path();
+        log->finish("stopped");
+        std::string got;
+        for (const auto& l : fileLines(path)) {
+            const auto m = sessionlog::parseObject(l);
+            ASSERT_TRUE(m) << l;
+            std::map<std::string, std::string> f(m->begin(), m->end());
+            if (f["event"] != "script") continue;
+            EXPECT_EQ(f["source"], "script");
+            EXPECT_EQ(f["file"], "Script.txt");
+            got += (got.empty() ? "" : ",") + f["phase"] + ":" + f["outcome"] + ":" + f["line"];
+        }
+        EXPECT_EQ(got, c.phases);
+    }
+}

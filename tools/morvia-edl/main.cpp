@@ -1,10 +1,15 @@
 // morvia-edl export FILE --to cmx3600|ale|csv [--rate 30|29.97] [--drop-frame] [-o OUT]
+// morvia-edl log2csv LOG [-o OUT]
 //
 // Reads an EDL that the logger saved (with the logger's own loader) and
 // writes it in a layout that editing software imports. A bad input file or
 // option gives one message on standard error and status 2, and nothing is
 // written; a failed write gives status 1. Events left out are named on
 // standard error.
+//
+// log2csv reads a session log (JSON Lines) and writes it as CSV, one row per
+// event, UTC time first. Lines that are not a complete event (the last line
+// of a run that was killed) are named on standard error and left out.
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -14,6 +19,8 @@
 
 #include "logger/Edl.h"
 #include "logger/EdlExport.h"
+#include "logger/SessionLogCsv.h"
+#include "startup/TextFiles.h"
 #include "startup/Utils.h"
 
 namespace {
@@ -25,7 +32,11 @@ constexpr std::string_view Usage =
     "  Reads FILE, an EDL saved by the Morvia logger, and writes it as a CMX 3600\n"
     "  EDL, an Avid Log Exchange file or a CSV batch list. Without -o, or with\n"
     "  -o -, the result goes to standard output. --drop-frame counts and writes\n"
-    "  SMPTE drop-frame timecodes (at 29.97 frames per second).\n";
+    "  SMPTE drop-frame timecodes (at 29.97 frames per second).\n"
+    "usage: morvia-edl log2csv LOG [-o OUT]\n"
+    "  Reads LOG, a Morvia session log, and writes it as CSV for a spreadsheet:\n"
+    "  one row per event, UTC time first. Without -o, or with -o -, the result\n"
+    "  goes to standard output.\n";
 
 void message(std::string_view text) {
     std::fprintf(stderr, "morvia-edl: %.*s\n", static_cast<int>(text.size()), text.data());
@@ -112,6 +123,59 @@ std::optional<std::string> parse(const std::vector<std::string>& a, Args& args) 
     return std::nullopt;
 }
 
+// Writes `text` to `out` ("-": standard output); 0, or 1 after a message.
+int writeResult(const std::string& out, const std::string& text) {
+    if (out == "-") {
+        const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+        if (!ok) {
+            message("cannot write to standard output");
+            return 1;
+        }
+        return 0;
+    }
+    ConsoleLines console;
+    if (!SaveText(out, text)) {
+        const auto f = console.failure();
+        message(f ? *f : "cannot write " + out);
+        return 1;
+    }
+    return 0;
+}
+
+int log2csv(const std::vector<std::string>& a) {
+    std::string file;
+    std::string out = "-";
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == "-o") {
+            if (i + 1 >= a.size()) return bad("-o needs a value");
+            out = a[++i];
+        } else if (a[i].size() > 1 && a[i][0] == '-') {
+            return bad("unknown option \"" + a[i] + "\"");
+        } else if (!file.empty()) {
+            return bad("one log only (\"" + file + "\", then \"" + a[i] + "\")");
+        } else {
+            file = a[i];
+        }
+    }
+    if (file.empty()) return bad("no session log");
+    std::string text;
+    {
+        text::Opened opened = text::openRegular(file);
+        if (opened.status != text::Opened::Status::ok)
+            return bad(file + ": " + (opened.status == text::Opened::Status::missing      ? std::string("no such file")
+                                      : opened.status == text::Opened::Status::notRegular ? std::string("not a regular file")
+                                                                                          : opened.reason));
+        char buf[65536];
+        long n = 0;
+        while ((n = text::readSome(opened.fd.get(), buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+        if (n < 0) return bad(file + ": cannot be read");
+    }
+    const SessionLogCsv csv = sessionLogToCsv(text);
+    for (const auto& w : csv.warnings) message("warning: " + file + ": " + w);
+    if (csv.rows == 0 && !text.empty()) return bad(file + ": not a session log (no event in it)");
+    return writeResult(out, csv.text);
+}
+
 int exportFile(const Args& args) {
     std::vector<EdlEvent> events;
     {
@@ -133,23 +197,7 @@ int exportFile(const Args& args) {
     o.title = std::filesystem::path(args.file).stem().string();
     const edlexport::Result r = edlexport::exportEvents(events, o);
     for (const auto& w : r.warnings) message("warning: " + w);
-
-    if (args.out == "-") {
-        const bool ok =
-            std::fwrite(r.text.data(), 1, r.text.size(), stdout) == r.text.size() && std::fflush(stdout) == 0;
-        if (!ok) {
-            message("cannot write to standard output");
-            return 1;
-        }
-        return 0;
-    }
-    ConsoleLines console;
-    if (!SaveText(args.out, r.text)) {
-        const auto f = console.failure();
-        message(f ? *f : "cannot write " + args.out);
-        return 1;
-    }
-    return 0;
+    return writeResult(args.out, r.text);
 }
 
 }  // namespace
@@ -160,6 +208,7 @@ int main(int argc, char** argv) {
         std::fwrite(Usage.data(), 1, Usage.size(), stdout);
         return 0;
     }
+    if (!a.empty() && a[0] == "log2csv") return log2csv({a.begin() + 1, a.end()});
     if (a.empty() || a[0] != "export")
         return bad(a.empty() ? "no command (try --help)" : "unknown command \"" + a[0] + "\" (try --help)");
     Args args;
