@@ -92,7 +92,7 @@ void ClientSocket::serve(std::stop_token stop) {
 ControlServer::ControlServer(LocalVCR& vcr, ServerSocket socket)
     : vcr_(vcr),
       listener_(std::move(socket),
-                Listener::Protocol{"control server", busyLine, [&vcr](std::shared_ptr<LineConnection> c) {
+                Listener::Protocol{"control server", "network", busyLine, [&vcr](std::shared_ptr<LineConnection> c) {
                                        return std::make_unique<ClientSocket>(std::move(c), vcr);
                                    }}) {}
 

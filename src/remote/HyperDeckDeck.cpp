@@ -5,6 +5,7 @@
 #include "player/LocalVCR.h"
 #include "player/StatusText.h"
 #include "player/Timecode.h"
+#include "sessionlog/SessionLog.h"
 
 namespace morvia {
 
@@ -16,6 +17,8 @@ HyperDeckDeck::~HyperDeckDeck() { shutdown(); }
 
 void HyperDeckDeck::start() {
     worker_.start([this](std::stop_token token) {
+        // The deck runs what HyperDeck clients asked for.
+        const sessionlog::Scope source("hyperdeck");
         for (;;) {
             Op op;
             {

@@ -46,7 +46,7 @@ private:
 
 HyperDeckServer::HyperDeckServer(LocalVCR& vcr, ServerSocket socket)
     : deck_(vcr),
-      listener_(std::move(socket), Listener::Protocol{"hyperdeck", busyLine, [this](std::shared_ptr<LineConnection> c) {
+      listener_(std::move(socket), Listener::Protocol{"hyperdeck", "hyperdeck", busyLine, [this](std::shared_ptr<LineConnection> c) {
                                                           return std::make_unique<Connection>(*this, std::move(c));
                                                       }}) {}
 

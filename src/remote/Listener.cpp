@@ -11,6 +11,10 @@
 #include <cstring>
 #include <exception>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include "sessionlog/SessionLog.h"
 #include "startup/Utils.h"
 
 namespace morvia {
@@ -25,6 +29,26 @@ struct Listener::Slot {
 };
 
 namespace {
+
+// The client's address as "host:port" ("[host]:port" for IPv6), empty
+// when the socket does not say.
+std::string peerOf(int fd) {
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return {};
+    char host[INET6_ADDRSTRLEN] = {};
+    if (a.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
+        ::inet_ntop(AF_INET, &v4.sin_addr, host, sizeof host);
+        return std::string(host) + ":" + std::to_string(ntohs(v4.sin_port));
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
+        ::inet_ntop(AF_INET6, &v6.sin6_addr, host, sizeof host);
+        return "[" + std::string(host) + "]:" + std::to_string(ntohs(v6.sin6_port));
+    }
+    return {};
+}
 
 UniqueFd makeEventFd() {
     UniqueFd fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -122,11 +146,13 @@ void Listener::acceptLoop(const std::stop_token& stop) {
 }
 
 void Listener::admit(UniqueFd client) {
+    const std::string peer = sessionlog::enabled() ? peerOf(client.get()) : std::string();
     const int served = clients();
     if (served >= maxClients) {
         // One line, without waiting for the client, then closed.
         const std::string busy = protocol_.busyLine + "\r\n";
         [[maybe_unused]] auto n = ::send(client.get(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        sessionlog::connectionClosed(protocol_.source, peer, "refused: " + protocol_.busyLine);
         return;  // closed as `client` goes
     }
     auto slot = std::make_unique<Slot>(protocol_.name);
@@ -142,14 +168,18 @@ void Listener::admit(UniqueFd client) {
         std::lock_guard g(lock_);
         slots_.push_back(std::move(slot));
     }
-    s.worker.start([this, &s](std::stop_token token) {
+    s.worker.start([this, &s, peer](std::stop_token token) {
         std::stop_callback onStop(token, [&s] { s.line->wake(); });
+        // Everything this thread hands to the player is logged as the client's.
+        const sessionlog::Scope source(protocol_.source, peer);
+        sessionlog::connectionOpened(protocol_.source, peer);
         try {
             s.connection->serve(token);
         } catch (const std::exception& e) {
             Utils::OutLine(protocol_.name + " connection: " + e.what());
         }
         s.line->close();
+        sessionlog::connectionClosed(protocol_.source, peer, token.stop_requested() ? "listener stopped" : "");
         s.done.store(true);
         wake();  // the accept loop frees the slot
     });

@@ -16,7 +16,7 @@
 //      write). Other threads (notifications) may call send too. To end a
 //      client (a "quit" command), return from serve(); readLine's idle
 //      deadline serves for a watchdog.
-//   3. Make a Listener with Protocol{name, busyLine, factory} and start()
+//   3. Make a Listener with Protocol{name, source, busyLine, factory} and start()
 //      it; stop() (or the destructor) ends it. In the program the App does
 //      both (App::startNetwork after start-up, App::stopNetwork at the
 //      window's close, before the closing stops).
@@ -83,6 +83,10 @@ public:
         // Names the threads ("<name> accept", "<name> connection") and the
         // console lines of the listener.
         std::string name;
+        // The session log's source for what a connection's thread does
+        // ("network", "hyperdeck"); the listener logs each connection's
+        // opening and end under it, with the client's address.
+        std::string source;
         // Sent (with CR LF) to a client that comes while maxClients are
         // served, before it is closed ("Server Busy").
         std::string busyLine;

@@ -28,8 +28,6 @@ public:
     // The file GetProps reads (tests point it elsewhere).
     static inline std::string propsfilename = "Settings.txt";
     static inline std::string name;  // edition title, "Morvia" after start-up
-    // SessionLog: the folder of the session log, empty for none.
-    static inline std::string sessionlog = D::sessionlog;
 
     // --- accessors ---
     static bool getverbose() { return current_.verbose; }

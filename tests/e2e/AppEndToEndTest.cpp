@@ -546,7 +546,10 @@ std::string hexPort(int port) {
 TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
     using morvia::test::TcpClient;
     int netPort = 0;
-    auto app = startWithControlServer(netPort);
+    // With the session log on: the clients' connections and commands show there.
+    fs::create_directories(dir / "logs");
+    auto app = startWithListener("ControlServer=0\nSessionLog=" + (dir / "logs").string(),
+                                 "Control server listening on 127.0.0.1:", netPort);
     ASSERT_GT(netPort, 0) << readFile(dir / "console.txt");
     EXPECT_TRUE(inOrder(console(), {"Control Server   = 0", "DVD-V7400 On " + port + " Ready"}));
 
@@ -599,6 +602,30 @@ TEST_F(AppEndToEnd, ControlServerServesFourClientsEachWithItsOwnAnswers) {
     EXPECT_EQ(*status, 0);
     for (TcpClient* client : {&b, &c, &f, g.get()}) EXPECT_TRUE(client->closedByServer());
     EXPECT_TRUE(endsWithTheTwoStops(commands(dir / "sim.log")));
+
+    // The session log names each client: the first client's play under its
+    // own address, every connection opened and closed, the fifth refused.
+    const auto logs = std::vector<fs::path>(fs::directory_iterator(dir / "logs"), fs::directory_iterator());
+    ASSERT_EQ(logs.size(), 1u);
+    int opened = 0, closed = 0, refused = 0, networkPlays = 0;
+    for (const std::string& line : splitLines(readFile(logs[0]))) {
+        auto has = [&](const std::string& field) { return line.find(field) != std::string::npos; };
+        if (has("\"event\":\"connection\"")) {
+            EXPECT_TRUE(has("\"source\":\"network\"")) << line;
+            EXPECT_TRUE(has("\"peer\":\"127.0.0.1:")) << line;
+            opened += has("\"outcome\":\"opened\"");
+            closed += has("\"outcome\":\"closed\"") && !has("refused");
+            refused += has("refused: Server Busy");
+        }
+        if (has("\"event\":\"command\"") && has("\"command\":\"play\"") && has("\"source\":\"network\"")) {
+            EXPECT_TRUE(has("\"peer\":\"127.0.0.1:")) << line;
+            ++networkPlays;
+        }
+    }
+    EXPECT_EQ(opened, 6) << "a, b, c, d, f and g";
+    EXPECT_EQ(closed, 6);
+    EXPECT_GE(refused, 1) << "e (and any retry of g's)";
+    EXPECT_EQ(networkPlays, 1);
 }
 
 TEST_F(AppEndToEnd, ListenerSettingsThatGiveNoListener) {

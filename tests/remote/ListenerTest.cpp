@@ -91,7 +91,7 @@ private:
 };
 
 Listener::Protocol echoProtocol() {
-    return {"echo", "busy", [](std::shared_ptr<LineConnection> c) { return std::make_unique<Echo>(std::move(c)); }};
+    return {"echo", "echo", "busy", [](std::shared_ptr<LineConnection> c) { return std::make_unique<Echo>(std::move(c)); }};
 }
 
 TEST(Listener, AStormOfConnectsLeavesTheServedClientsServed) {
