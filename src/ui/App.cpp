@@ -166,12 +166,7 @@ void App::startControlServer(LocalVCR& vcr) {
         listenerOff("ControlServer", reason);
         return;
     }
-    const ListenAddress bound{address->host, socket->port()};
-    std::lock_guard g(networkLock_);
-    if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
-    controlServer_ = std::make_unique<ControlServer>(vcr, std::move(*socket));
-    controlServer_->start();
-    Utils::OutLine("Control server listening on " + describe(bound));
+    adoptListener(controlServer_, vcr, std::move(*socket), address->host, "Control server");
 }
 
 void App::startHyperDeck(LocalVCR& vcr) {
@@ -184,12 +179,18 @@ void App::startHyperDeck(LocalVCR& vcr) {
         listenerOff("HyperDeckServer", e.what());
         return;
     }
-    const ListenAddress bound{address->host, socket->port()};
+    adoptListener(hyperDeck_, vcr, std::move(*socket), address->host, "HyperDeck-compatible port");
+}
+
+template <class Server>
+void App::adoptListener(std::unique_ptr<Server>& slot, LocalVCR& vcr, ServerSocket socket, const std::string& host,
+                        const std::string& what) {
+    const ListenAddress bound{host, socket.port()};
     std::lock_guard g(networkLock_);
     if (networkStopped_) return;  // the window closed meanwhile: the socket closes here
-    hyperDeck_ = std::make_unique<HyperDeckServer>(vcr, std::move(*socket));
-    hyperDeck_->start();
-    Utils::OutLine("HyperDeck-compatible port listening on " + describe(bound));
+    slot = std::make_unique<Server>(vcr, std::move(socket));
+    slot->start();
+    Utils::OutLine(what + " listening on " + describe(bound));
 }
 
 void App::stopNetwork() {

@@ -45,6 +45,7 @@ class HyperDeckServer;
 class LocalGUI;
 class PlayerLink;
 class SerOutPort;
+class ServerSocket;
 
 class App {
 public:
@@ -130,6 +131,11 @@ private:
     PlayerSystem system_;
     void startControlServer(LocalVCR& vcr);
     void startHyperDeck(LocalVCR& vcr);
+    // Keeps and starts a listener built on `socket` unless the window closed
+    // meanwhile (the socket then closes), and says where it listens.
+    template <class Server>
+    void adoptListener(std::unique_ptr<Server>& slot, LocalVCR& vcr, ServerSocket socket, const std::string& host,
+                       const std::string& what);
     // Guards the listeners and networkStopped_ (start-up starts the
     // listeners, the window's close may stop them at the same time). Leaf:
     // a listener is stopped and joined after it is let go.

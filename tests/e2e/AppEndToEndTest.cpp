@@ -47,25 +47,9 @@ using morvia::test::waitForText;
 // the same name + ".err").
 using Child = morvia::test::ChildProcess;
 
-// One command the simulator received: its time in ms and its text with the
-// carriage return written as "\r".
-struct Received {
-    double ms;
-    std::string command;
-};
+using Received = morvia::test::SimCommand;
 
-std::vector<Received> commands(const fs::path& log) {
-    std::vector<Received> out;
-    for (const auto& l : splitLines(readFile(log))) {
-        std::istringstream in(l);
-        double ms = 0;
-        std::string kind, text;
-        if (!(in >> ms >> kind) || kind != "cmd") continue;
-        std::getline(in >> std::ws, text);
-        out.push_back({ms, text});
-    }
-    return out;
-}
+std::vector<Received> commands(const fs::path& log) { return morvia::test::simCommands(log); }
 
 // Index of the first command equal to `text` at or after `from`; -1 if none.
 int find(const std::vector<Received>& cmds, const std::string& text, int from = 0) {

@@ -70,13 +70,8 @@ std::string str(const QJsonObject& o, const char* key) { return o.value(key).toS
 // The commands the simulator received, with CR written as "\r", polls left out.
 std::vector<std::string> playerCommands(const fs::path& simLog) {
     std::vector<std::string> out;
-    for (const auto& l : splitLines(readFile(simLog))) {
-        std::istringstream in(l);
-        double ms = 0;
-        std::string kind, text;
-        if (!(in >> ms >> kind) || kind != "cmd") continue;
-        std::getline(in >> std::ws, text);
-        if (text != "?F\\r") out.push_back(text);
+    for (const auto& c : morvia::test::simCommands(simLog)) {
+        if (c.command != "?F\\r") out.push_back(c.command);
     }
     return out;
 }

@@ -1,5 +1,6 @@
-// Files in tests: the whole text of a file, text split into lines, and
-// waiting for a text that a child program or a thread writes to a file.
+// Files in tests: the whole text of a file, text split into lines, waiting
+// for a text that a child program or a thread writes to a file, and the
+// commands in a simulator's log.
 #pragma once
 
 #include <chrono>
@@ -42,6 +43,27 @@ inline bool waitForLine(const std::string& path, const std::string& prefix, std:
             return false;
         },
         limit, kFilePace);
+}
+
+// One command a simulator's log (dvdsim --log) records: its time in ms and
+// its text with the carriage return written as "\r".
+struct SimCommand {
+    double ms;
+    std::string command;
+};
+
+// Every command in the simulator's log at `path`, polls included, in order.
+inline std::vector<SimCommand> simCommands(const std::string& path) {
+    std::vector<SimCommand> out;
+    for (const auto& l : fileLines(path)) {
+        std::istringstream in(l);
+        double ms = 0;
+        std::string kind, text;
+        if (!(in >> ms >> kind) || kind != "cmd") continue;
+        std::getline(in >> std::ws, text);
+        out.push_back({ms, text});
+    }
+    return out;
 }
 
 }  // namespace morvia::test
