@@ -1,6 +1,6 @@
 // The TCP control server's line loop: each input is sent by a client over a
-// loopback connection to a fresh ClientSocket (its own connection thread,
-// started and joined within the input). The commands the controller queued
+// loopback connection to a fresh control server (its listener and connection
+// threads started and joined within the input). The commands the controller queued
 // and the answers the client received must equal what the command language
 // gives when the same input is split into lines by the protocol's rules and
 // run directly on a second controller.
@@ -24,36 +24,33 @@
 #include "FuzzSupport.h"
 #include "remote/ClientSocket.h"
 #include "remote/CommandLanguage.h"
+#include "remote/LineConnection.h"
+#include "remote/ListenAddress.h"
 #include "remote/Socket.h"
 #include "startup/Quenta.h"
+#include "startup/TextFiles.h"
 
 using namespace morvia;
 
 namespace {
 
 // The lines the server hands to the command language, by the protocol's
-// rules: a line ends at LF, CR or CR LF; an empty line, "Close", "KILL", a
-// line longer than the limit or the end of the stream end the session; a last
-// line without its end still counts.
+// rules: a line ends at LF, CR, CR LF, LF CR or NUL; an empty line, "Close",
+// "KILL", a line longer than the limit or the end of the stream end the
+// session; a last line without its end still counts.
 std::vector<std::string> referenceLines(std::string_view in) {
+    text::LineQueue queue(LineConnection::maxLine + 1, text::LineEnds::network);
+    queue.feed(in.data(), in.size());
+    queue.finish();
     std::vector<std::string> lines;
-    while (!in.empty()) {
-        const std::size_t end = in.find_first_of("\r\n");
-        const std::size_t len = end == std::string_view::npos ? in.size() : end;
-        if (len > ClientSocket::maxLine) break;
-        std::string line(in.substr(0, len));
+    std::string line;
+    std::size_t full = 0;
+    while (queue.take(line, full)) {
+        if (full > LineConnection::maxLine) break;
         if (line.empty() || line == "Close" || line == "KILL") break;
-        lines.push_back(std::move(line));
-        if (end == std::string_view::npos) break;
-        const bool crlf = in[end] == '\r' && end + 1 < in.size() && in[end + 1] == '\n';
-        in.remove_prefix(end + (crlf ? 2 : 1));
+        lines.push_back(line);
     }
     return lines;
-}
-
-std::shared_ptr<ServerSocket> listener() {
-    static auto ss = std::make_shared<ServerSocket>(ServerSocket::open(0, "127.0.0.1"));
-    return ss;
 }
 
 // Sends the input as a client, half-closes, and returns everything the server
@@ -117,7 +114,6 @@ std::string talk(int port, const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quietProcess();
-    const auto ss = listener();
 
     // Through the server.
     Quenta::resetDefaults();
@@ -129,13 +125,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         LocalVCR vcr(&link, display, 2001);
         fuzz::Budget::instance().reset(&vcr);
-        auto client = std::make_shared<ClientSocket>(ss, vcr);
-        vcr.setconnectthread(client);
-        client->start();
-        received = talk(ss->port(), data, size);
-        vcr.setconnectthread(nullptr);
-        client->stop();
-        MORVIA_FUZZ_CHECK(client->finished());
+        ControlServer server(vcr, listenOn({ListenAddress::loopback, 0}));
+        server.start();
+        received = talk(server.port(), data, size);
+        server.stop();
+        MORVIA_FUZZ_CHECK(server.clients() == 0);
         stoppedByBudget = fuzz::Budget::instance().exhausted();
         fuzz::Budget::instance().reset(nullptr);
     }
@@ -149,15 +143,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         LocalVCR vcr(&link2, display2, 2001);
         fuzz::Budget::instance().reset(&vcr);
-        vcr.setconnectthread(answers);
         for (const std::string& line : referenceLines(std::string_view(reinterpret_cast<const char*>(data), size))) {
             try {
-                ParseNetCommand(vcr, line);
+                ParseNetCommand(vcr, line, vcr.stopGeneration(), *answers);
             } catch (const std::exception&) {
                 // The server ignores such a line and keeps the connection.
             }
         }
-        vcr.setconnectthread(nullptr);
         stoppedByBudget = stoppedByBudget || fuzz::Budget::instance().exhausted();
         fuzz::Budget::instance().reset(nullptr);
     }
