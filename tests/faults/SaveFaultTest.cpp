@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <chrono>
@@ -57,46 +58,62 @@ TEST(SaveFaults, KillingTheSaverLeavesTheOldOrTheNewFileNeverATornOne) {
     const EdlEntries large = sampleEntries(90, "Bravo");
     const std::string oldBytes = edl::format(path, "Morvia", small);
     const std::string newBytes = edl::format(path, "Morvia", large);
-    ASSERT_TRUE(SaveEDL(path, "Morvia", small));
-    ASSERT_EQ(readFile(path), oldBytes);
+
+    // How long one save of the long list takes here, so the random kills
+    // below spread over a whole save whatever the build and the load.
+    using Clock = std::chrono::steady_clock;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(SaveEDL(path, "Morvia", large));
+    const auto saveUs = std::max<long long>(
+        200, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count() / 4);
 
     const unsigned seed = std::random_device{}();
-    std::printf("[ seed     ] %u\n", seed);
+    std::printf("[ seed     ] %u, one save %lld us\n", seed, saveUs);
     std::mt19937 rng(seed);
     const int rounds = kSanitized ? 15 : 30;
-    int sawOld = 0, sawNew = 0;
+    int sawOld = 0, sawNew = 0, afterDone = 0;
     for (int round = 0; round < rounds; ++round) {
-        int progress[2];
-        ASSERT_EQ(::pipe(progress), 0);
+        ASSERT_TRUE(SaveEDL(path, "Morvia", small));
+        int go[2], done[2];
+        ASSERT_EQ(::pipe(go), 0);
+        ASSERT_EQ(::pipe(done), 0);
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            // The child saves the new and the old list in turn, one byte
-            // down the pipe after each completed save, until it is killed.
-            ::close(progress[0]);
-            for (unsigned i = 0;; ++i) {
-                if (!SaveEDL(path, "Morvia", i % 2 == 0 ? large : small)) ::_exit(3);
-                const char b = 1;
-                if (::write(progress[1], &b, 1) != 1) ::_exit(4);
-            }
+            // The child saves the long list over the short one once when told
+            // to, says so, and waits to be killed.
+            ::close(go[1]);
+            ::close(done[0]);
+            char b = 0;
+            if (::read(go[0], &b, 1) != 1) ::_exit(4);
+            if (!SaveEDL(path, "Morvia", large)) ::_exit(3);
+            if (::write(done[1], &b, 1) != 1) ::_exit(4);
+            for (;;) ::pause();
         }
-        ::close(progress[1]);
-        // Let it complete a random number of saves (0..3), then kill it at a
-        // random moment within the next few milliseconds.
-        const int completed = static_cast<int>(rng() % 4);
-        for (int i = 0; i < completed; ++i) {
-            char b;
-            if (::read(progress[0], &b, 1) != 1) break;
+        ::close(go[0]);
+        ::close(done[1]);
+        const char b = 1;
+        ASSERT_EQ(::write(go[1], &b, 1), 1);
+        // Every third kill waits until the save is done, so the new file is
+        // seen for certain; the others land anywhere within the time of one save.
+        const bool waitForDone = round % 3 == 0;
+        if (waitForDone) {
+            char d;
+            ASSERT_EQ(::read(done[0], &d, 1), 1);
+            ++afterDone;
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % saveUs));
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 4000));
         ::kill(pid, SIGKILL);
         int st = 0;
         ASSERT_EQ(::waitpid(pid, &st, 0), pid);
-        ::close(progress[0]);
+        ::close(go[1]);
+        ::close(done[0]);
         ASSERT_TRUE(WIFSIGNALED(st)) << "the saving child ended by itself, status " << WEXITSTATUS(st);
 
         const std::string now = readFile(path);
         if (now == oldBytes) {
+            EXPECT_FALSE(waitForDone) << "round " << round << ": the save said done but the old file is there";
             ++sawOld;
         } else if (now == newBytes) {
             ++sawNew;
@@ -109,7 +126,7 @@ TEST(SaveFaults, KillingTheSaverLeavesTheOldOrTheNewFileNeverATornOne) {
     }
     std::printf("[ saves    ] %d kills: old file %d times, new file %d times\n", rounds, sawOld, sawNew);
     EXPECT_EQ(sawOld + sawNew, rounds);
-    EXPECT_GT(sawNew, 0) << "no kill landed after a completed save: the test proved nothing";
+    EXPECT_GE(sawNew, afterDone);
 }
 
 // What the child of the full-disk case reports back, one field per line.
