@@ -216,8 +216,10 @@ std::unique_ptr<Writer> Writer::open(const std::string& folder, Event start, std
 Writer::~Writer() { finish("stopped"); }
 
 void Writer::finish(const std::string& how) {
-    if (finished_) return;
-    finished_ = true;
+    std::call_once(finished_, [this, &how] { finishOnce(how); });
+}
+
+void Writer::finishOnce(const std::string& how) {
     Event end("end");
     end.outcome = how;
     withSource(end);

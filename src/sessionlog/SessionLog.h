@@ -35,6 +35,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "sessionlog/SessionEvent.h"
@@ -100,7 +101,8 @@ public:
     Writer& operator=(const Writer&) = delete;
 
     // Records `end` (an event "end" with outcome `how`) as the last line,
-    // takes no event after it, writes what waits and ends the thread. Once.
+    // takes no event after it, writes what waits and ends the thread. Once,
+    // from any thread: a second call waits until the first has finished.
     void finish(const std::string& how);
     const std::string& path() const { return path_; }
 
@@ -108,6 +110,7 @@ public:
     Writer(UniqueFd fd, std::string path);
 
 private:
+    void finishOnce(const std::string& how);
     void run(std::stop_token stop);
     // Writes the lines; a failure ends the writing with one console line.
     void write(const std::string& lines);
@@ -115,7 +118,7 @@ private:
     UniqueFd fd_;
     const std::string path_;
     bool failed_ = false;  // the log's thread only
-    bool finished_ = false;  // the owner's thread only
+    std::once_flag finished_;
     // Last: the thread ends before the file goes.
     Worker worker_{"session log"};
 };

@@ -144,9 +144,10 @@ void Utils::setConsoleSink(std::function<void(std::string_view)> sink) {
     hooks().sink = std::move(sink);
 }
 
-void Utils::setExitHandler(std::function<void(int)> handler) {
+std::function<void(int)> Utils::setExitHandler(std::function<void(int)> handler) {
     std::lock_guard g(hooks().lock);
-    hooks().exitHandler = std::move(handler);
+    std::swap(hooks().exitHandler, handler);
+    return handler;
 }
 
 }  // namespace morvia

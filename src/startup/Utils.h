@@ -68,7 +68,11 @@ public:
     // Test seams. Passing nullptr restores the real behaviour.
     static void setClock(std::shared_ptr<Clock> clock);
     static void setConsoleSink(std::function<void(std::string_view)> sink);
-    static void setExitHandler(std::function<void(int)> handler);
+    // What runs in Exit before the process ends, on the thread that calls
+    // Exit: the App ends its session log there, tests throw instead of
+    // ending. Returns the handler it replaces, so that a new one can call it
+    // after its own work.
+    static std::function<void(int)> setExitHandler(std::function<void(int)> handler);
 };
 
 }  // namespace morvia

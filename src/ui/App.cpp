@@ -73,6 +73,15 @@ App::App(const Settings& settings, Display* display)
                : sessionlog::Writer::open(Quenta::getsessionlog(), startEvent(), Utils::clock())),
       window_(display ? nullptr : std::make_unique<LocalGUI>(actions_)),
       display_(display ? *display : static_cast<Display&>(*window_)) {
+    if (log_) {
+        // The process may end in Utils::Exit (a start-up failure) without a
+        // close: the log's last line still says how the run ended.
+        exitHooked_ = true;
+        previousExit_ = Utils::setExitHandler([this](int status) {
+            endSessionLog(Utils::failingStatus() >= 0 || status != 0 ? "start-up failed" : "stopped");
+            if (previousExit_) previousExit_(status);
+        });
+    }
     actions_.start();
     if (window_) {
         window_->setClosedHook([this] {
@@ -222,6 +231,10 @@ void App::stop() {
     if (window_) window_->setController(nullptr);
     system_.stop();
     endSessionLog("stopped");
+    if (exitHooked_) {
+        exitHooked_ = false;
+        Utils::setExitHandler(std::move(previousExit_));
+    }
 }
 
 void App::endSessionLog(const std::string& how) {

@@ -108,8 +108,8 @@ public:
     void stop();
 
     // The session log's last event: how the run ended (the window's close
-    // gives "window closed", or "signal" after closedBySignal). Once; nothing
-    // without a log.
+    // gives "window closed", or "signal" after closedBySignal; an exit from
+    // a start-up failure "start-up failed"). Once; nothing without a log.
     void endSessionLog(const std::string& how);
     // The next close comes from SIGTERM or SIGINT (any thread).
     void closedBySignal() { closedBySignal_.store(true); }
@@ -123,6 +123,10 @@ private:
     } current_;
     // Next: it takes events until the last part has stopped.
     std::unique_ptr<sessionlog::Writer> log_;
+    // The exit handler this App's replaced while its log is open: an exit
+    // from a start-up failure ends the log with "start-up failed" first.
+    std::function<void(int)> previousExit_;
+    bool exitHooked_ = false;
     std::atomic<bool> closedBySignal_{false};
     ActionQueue actions_;
     std::unique_ptr<LocalGUI> window_;

@@ -164,12 +164,22 @@ TEST_F(StartupProcess, WithoutSettingsFileSaysSoAndEndsWithStatusOne) {
 }
 
 TEST_F(StartupProcess, PortThatDoesNotExistEndsWithStatusZero) {
-    settings(std::string(kSettings) + "DVDCOMPort=/dev/no-such-player-h1\n");
+    // With a session log, whose last line says how the run ended.
+    const std::filesystem::path logs = dir_ / "logs";
+    std::filesystem::create_directories(logs);
+    settings(std::string(kSettings) + "DVDCOMPort=/dev/no-such-player-h1\nSessionLog=" + logs.string() + "\n");
     ProcessRun r = run();
     EXPECT_EQ(r.lines,
               (std::vector<std::string>{"Morvia/Lintra", "", " ", "Serial Port /dev/no-such-player-h1 not available"}));
     EXPECT_EQ(r.status, 0);
     EXPECT_GE(r.seconds, 4.5);
+    const auto log = std::filesystem::directory_iterator(logs);
+    ASSERT_NE(log, std::filesystem::directory_iterator());
+    const std::vector<std::string> events = morvia::test::fileLines(log->path().string());
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_NE(events.front().find(R"("event":"start")"), std::string::npos) << events.front();
+    EXPECT_NE(events.back().find(R"("event":"end")"), std::string::npos) << events.back();
+    EXPECT_NE(events.back().find(R"("outcome":"start-up failed")"), std::string::npos) << events.back();
 
     settings(std::string(kSettings) + "DVDCOMPort=NotAPort\n");
     r = run();
