@@ -291,8 +291,11 @@ private:
     // True when `op` ran to its end.
     template <class F>
     bool guarded(F&& op);
-    int cueInImpl();  // in-point build + cue; returns cuefrs
-    void searchFrame(const std::array<int, 7>& digits);  // the cue's commands and waits
+    // The in point built and cued; false when the window's close cut it short.
+    bool cueInImpl();
+    // The cue's commands and waits, searching with template `id`; false when
+    // the window's close cut it short.
+    bool searchFrame(CommandTemplates::Id id, const std::array<int, 7>& digits);
     int buildCueIn(std::array<int, 7>& digits);
     OutPoint buildOut(const std::string& text);
     void setdirectinImpl();

@@ -125,60 +125,56 @@ void LocalVCR::setdirectoutImpl() {
     gui_.hilightinout(inok.load(), outok.load());
 }
 
-void LocalVCR::searchFrame(const std::array<int, 7>& digits) {
+bool LocalVCR::searchFrame(CommandTemplates::Id id, const std::array<int, 7>& digits) {
     CommandB0(bsclearcmd);
     CommandB0(bsstopscan);
     pause();
-    DelayT(1500);
-    templates_.queueFrame(CommandTemplates::Id::cueinfr, digits, kCueSearches);
-    DelayT(1000);
+    // The window's close cuts the waits short: after it only the close's
+    // stops reach the player, so the rest of the cue would send nothing.
+    if (!DelayUnlessClosing(1500)) return false;
+    templates_.queueFrame(id, digits, kCueSearches);
+    if (!DelayUnlessClosing(1000)) return false;
     ShowStat("Cued");
+    return true;
 }
 
-int LocalVCR::cueInImpl() {
+bool LocalVCR::cueInImpl() {
     std::array<int, 7> digits{};
-    const int n = buildCueIn(digits);
-    searchFrame(digits);
-    return n;
+    buildCueIn(digits);
+    return searchFrame(CommandTemplates::Id::cueinfr, digits);
 }
 
 void LocalVCR::cueTo(const std::string& tc) {
     guarded([&] {
         std::array<int, 7> digits{};
         MakeFRString(tc, digits);
-        searchFrame(digits);
+        searchFrame(CommandTemplates::Id::cueinfr, digits);
     });
 }
 
 void LocalVCR::cuein() {
     operationEvent("cue", "in", "started");
-    const bool done = guarded([this] { cueInImpl(); });
-    operationEvent("cue", "in", "ended", done ? "cued" : "abandoned");
+    bool cued = false;
+    guarded([&] { cued = cueInImpl(); });
+    operationEvent("cue", "in", "ended", cued ? "cued" : "abandoned");
 }
 
 void LocalVCR::cueout() {
     operationEvent("cue", "out", "started");
-    const bool done = guarded([this] {
-        const OutPoint out = buildOut(gui_.gettext(Field::endfield));
-        CommandB0(bsclearcmd);
-        CommandB0(bsstopscan);
-        pause();
-        DelayT(1500);
-        templates_.queueFrame(CommandTemplates::Id::cueoutfr, out.digits, kCueSearches);
-        DelayT(1000);
-        ShowStat("Cued");
-    });
-    operationEvent("cue", "out", "ended", done ? "cued" : "abandoned");
+    bool cued = false;
+    guarded([&] { cued = searchFrame(CommandTemplates::Id::cueoutfr, buildOut(gui_.gettext(Field::endfield)).digits); });
+    operationEvent("cue", "out", "ended", cued ? "cued" : "abandoned");
 }
 
 void LocalVCR::cueplay() {
     operationEvent("cue", "play", "started");
-    const bool done = guarded([this] {
-        cueInImpl();
-        DelayT(2500);
+    bool playing = false;
+    guarded([&] {
+        if (!cueInImpl() || !DelayUnlessClosing(2500)) return;
         play();
+        playing = true;
     });
-    operationEvent("cue", "play", "ended", done ? "playing" : "abandoned");
+    operationEvent("cue", "play", "ended", playing ? "playing" : "abandoned");
 }
 
 bool LocalVCR::reviewImpl(unsigned since, PassStop how) {
@@ -202,7 +198,7 @@ bool LocalVCR::reviewImpl(unsigned since, PassStop how) {
     }
     ShowStat("Review duration= " + std::to_string(d) + " frames");
     const int playtime = d * kMsPerFrame;  // at most 9,999,999 x 35: fits
-    if (getTCString() != getCueString()) cueInImpl();
+    if (getTCString() != getCueString() && !cueInImpl()) return false;
     if (!wait(1000)) return false;
     templates_.queueFrame(CommandTemplates::Id::stopmkfr, out.digits);
     if (!wait(200)) return false;

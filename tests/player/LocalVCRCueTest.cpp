@@ -1,4 +1,6 @@
 #include <cstring>
+#include <functional>
+#include <tuple>
 
 #include "player/VcrTestSupport.h"
 
@@ -222,6 +224,28 @@ TEST_F(VcrTest, OperatorStopEndsTheRunningRepeatAndAfterACloseNoneStarts) {
     v.setstoprepeat();
     v.repeat();
     EXPECT_TRUE(queued().empty());
+}
+
+// After the window's close was asked for, a cue (from the window, a network
+// review or a goto) ends at its first wait: no search, no play, no "Cued".
+TEST_F(VcrTest, TheCloseCutsEveryCueShort) {
+    auto& v = make();
+    display.set(Field::cuefield, "00:00:01:00");
+    display.set(Field::endfield, "00:00:02:00");
+    v.closeRequested();
+    const Journal cut{"W:1500"};
+    const std::vector<std::tuple<const char*, std::function<void()>, Journal>> cues{
+        {"cue in", [&] { v.cuein(); }, cut},
+        {"cue out", [&] { v.cueout(); }, cut},
+        {"cue and play", [&] { v.cueplay(); }, cut},
+        {"goto", [&] { v.cueTo("00:00:03:00"); }, cut},
+        {"client review", [&] { v.review(v.stopGeneration(), LocalVCR::PassStop::atOnce); }, {}},
+    };
+    for (const auto& [name, cue, expected] : cues) {
+        rec->clear();
+        cue();
+        EXPECT_EQ(rec->events(), expected) << name;
+    }
 }
 
 }  // namespace
