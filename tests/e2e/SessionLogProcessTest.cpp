@@ -67,10 +67,11 @@ std::vector<QJsonObject> completeLines(const fs::path& log) {
 
 std::string str(const QJsonObject& o, const char* key) { return o.value(key).toString().toStdString(); }
 
-// The commands the simulator received, with CR written as "\r", polls left out.
+// The commands the simulator received by the close, with CR written as "\r",
+// polls left out.
 std::vector<std::string> playerCommands(const fs::path& simLog) {
     std::vector<std::string> out;
-    for (const auto& c : morvia::test::simCommands(simLog)) {
+    for (const auto& c : morvia::test::simCommandsAfterTheClose(simLog)) {
         if (c.command != "?F\\r") out.push_back(c.command);
     }
     return out;

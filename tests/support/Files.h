@@ -17,7 +17,9 @@ namespace morvia::test {
 // The whole file; empty when it cannot be read.
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    return std::move(text).str();
 }
 
 inline std::vector<std::string> splitLines(const std::string& text) {
@@ -64,6 +66,23 @@ inline std::vector<SimCommand> simCommands(const std::string& path) {
         out.push_back({ms, text});
     }
     return out;
+}
+
+// The simulator's commands once the program at the other end has closed:
+// the close's two stops are the last commands it sends, and the simulator
+// logs what it reads a little after the program wrote it (the program may
+// have ended meanwhile), so this waits up to `limit` for the two to be last.
+inline std::vector<SimCommand> simCommandsAfterTheClose(const std::string& path,
+                                                       std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::vector<SimCommand> cmds;
+    eventually(
+        [&] {
+            cmds = simCommands(path);
+            const std::size_t n = cmds.size();
+            return n >= 2 && cmds[n - 1].command == "PA\\r" && cmds[n - 2].command == "PA\\r";
+        },
+        limit, kFilePace);
+    return cmds;
 }
 
 }  // namespace morvia::test
