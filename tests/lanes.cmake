@@ -57,7 +57,10 @@ set(morvia_long_tests
   "^LineFaults\\." 180
   "^LinkRecovery\\." 120
   "^KeysOnPlayer\\." 120
-  "^NetworkOnPlayer\\." 120)
+  "^NetworkOnPlayer\\." 120
+  "^LinkIntegration\\." 180
+  "^ControllerStress\\." 180
+  "^ShippedProgram\\." 60)
 
 function(morvia_lane test out_label out_timeout)
   set(label unit)

@@ -82,7 +82,10 @@ TEST(DvdsimSimulator, PlayAdvancesThirtyFramesPerSecond) {
 }
 
 TEST(DvdsimSimulator, FrameSearchAndStopMarkerLandOnTheFrame) {
-    Line l;
+    // A search long enough for the questions asked during it on a slow build.
+    Options o = fast();
+    o.searchMs = 3000;
+    Line l(std::move(o));
     l.spinUp();
     EXPECT_EQ(l.client->ask("PL"), "R\r");
     std::this_thread::sleep_for(milliseconds(100));
@@ -92,7 +95,7 @@ TEST(DvdsimSimulator, FrameSearchAndStopMarkerLandOnTheFrame) {
     EXPECT_NE(during, "0001650\r");
     EXPECT_LT(std::stoi(during), 100);  // the frame searched from
     EXPECT_EQ(l.client->ask("?F"), during);
-    EXPECT_EQ(l.client->read(milliseconds(3000)).bytes, "R\r");
+    EXPECT_EQ(l.client->read(milliseconds(6000)).bytes, "R\r");
     EXPECT_EQ(l.client->ask("?F"), "0001650\r");
     EXPECT_EQ(l.client->ask("?P"), "P05\r");
 
@@ -141,7 +144,7 @@ TEST(DvdsimSimulator, ErrorReplies) {
     EXPECT_EQ(l.client->ask("12PL"), "E06\r");
     EXPECT_EQ(l.client->ask(""), "R\r");
     EXPECT_EQ(l.client->ask(std::string(70, 'A')), "E00\r");      // no CR within 64 bytes
-    EXPECT_EQ(l.client->read(milliseconds(300)).bytes, "E04\r");  // the 6 bytes left over + CR
+    EXPECT_EQ(l.client->read(milliseconds(3000)).bytes, "E04\r");  // the 6 bytes left over + CR
     l.spinUp();
     EXPECT_EQ(l.client->ask("FR9999999SE"), "E12\r");
     EXPECT_EQ(l.sim.frame(), 0);
@@ -252,14 +255,14 @@ TEST(DvdsimSimulator, GarbageAndLateReplies) {
     Line l;
     l.sim.setGarbageRate(1.0);
     l.client->send("?P\r");
-    const auto r = l.client->read(milliseconds(500), 4);
+    const auto r = l.client->read(milliseconds(3000), 4);
     ASSERT_EQ(r.bytes.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) EXPECT_NE(r.bytes[i], "P01\r"[i]);
     l.sim.setGarbageRate(0.5);
     int changed = 0;
     for (int i = 0; i < 25; ++i) {
         l.client->send("?P\r");
-        const auto g = l.client->read(milliseconds(500), 4);
+        const auto g = l.client->read(milliseconds(3000), 4);
         for (std::size_t k = 0; k < g.bytes.size(); ++k) changed += g.bytes[k] != "P01\r"[k];
     }
     EXPECT_GT(changed, 25);  // of 100 bytes, about 50

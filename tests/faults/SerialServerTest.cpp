@@ -188,7 +188,7 @@ TEST_F(SerialServerLink, ServerGoneIsAHangUpAndItsReturnReopensTheLink) {
     ASSERT_TRUE(eventually([&] { return !rig->display.indicateOk(); }, std::chrono::seconds(3)));
     ASSERT_TRUE(eventually([&] { return std::regex_search(rig->console.tail(), reason); }, std::chrono::seconds(3)))
         << rig->console.tail();
-    EXPECT_LE(secondsSince(t0), kSanitized ? 3.0 : 1.5);
+    EXPECT_LE(secondsSince(t0), 3.0);
     ASSERT_TRUE(eventually([&] { return rig->sop->lineDown(); }, std::chrono::seconds(3)));
 
     // A click while the server is away is dropped, not kept for later.
@@ -205,7 +205,7 @@ TEST_F(SerialServerLink, ServerGoneIsAHangUpAndItsReturnReopensTheLink) {
                            std::chrono::seconds(5)))
         << rig->console.tail();
     ASSERT_TRUE(eventually([&] { return simCount("?F\r") > polls + 2; }, std::chrono::seconds(5)));
-    EXPECT_LE(secondsSince(back), kSanitized ? 5.0 : 3.0);
+    EXPECT_LE(secondsSince(back), 5.0);
     EXPECT_TRUE(eventually([&] { return rig->display.indicateOk(); }, std::chrono::seconds(3)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(simCount("PL\r"), plays) << "a command given while the server was away reached the player";

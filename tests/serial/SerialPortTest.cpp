@@ -134,6 +134,8 @@ TEST(SerialPortPty, GetByteOnASilentLineReturnsAtOnce) {
     t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(port.getByte(), -1);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(140));
+    // A long time-out here: the byte's arrival, not its timing, is the point.
+    port.setTimeoutRx(10000);
     std::thread later([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         peer.send("\xC8");
