@@ -101,11 +101,19 @@ wait_for 100 x search --onlyvisible --name '^Morvia$' || fail "no Morvia window 
 win=$(x search --onlyvisible --name '^Morvia$' | head -n 1)
 echo "Morvia window $win on $xwayland: $(x getwindowgeometry "$win" | tr -s '\n ' ' ')"
 
-# A click on "Pause ||" (the grid's second button), then on "Play >".
-x mousemove --window "$win" 95 45 click 1
-wait_for 50 grep -qx "Pause" "$work/morvia.out" || fail "a click on the window's Pause button did nothing"
-x mousemove --window "$win" 215 45 click 1
-wait_for 50 grep -qx "Play" "$work/morvia.out" || fail "a click on the window's Play button did nothing"
+# A click on "Pause ||" (the grid's second button), then on "Play >". A window
+# that has just been mapped may miss a first click, so each is given five
+# tries; a second Pause or Play changes nothing.
+click_for() {
+  local at=$1 line=$2
+  for _ in 1 2 3 4 5; do
+    x mousemove --window "$win" "$at" 45 click 1
+    wait_for 20 grep -qx "$line" "$work/morvia.out" && return 0
+  done
+  return 1
+}
+click_for 95 "Pause" || fail "a click on the window's Pause button did nothing"
+click_for 215 "Play" || fail "a click on the window's Play button did nothing"
 
 # Another program takes the focus: a new native Wayland window.
 "${session[@]}" weston-flower >"$work/flower.out" 2>&1 &
