@@ -432,8 +432,9 @@ void SerOutPort::readLocked() {
         // by the next exchange.
         while (total < rxBuf && SerialInStream->available() > 0) {
             int n = SerialInStream->read(serin);
-            numBytes.store(n);
             total += n;
+            if (lateRest_) n = static_cast<int>(dropLateRest(std::span(serin).first(static_cast<std::size_t>(n)), lateRest_));
+            numBytes.store(n);
         }
     } catch (const SerialIOException&) {
         // What was read so far stays in the buffer.
@@ -448,11 +449,20 @@ void SerOutPort::readLocked() {
 }
 
 void SerOutPort::dropLateBytesLocked() {
+    lateRest_ = false;
+    if (!SerialInStream) return;
     try {
-        if (serialPort->isOpen() && serialPort->rxReadyCount() > 0) {
-            lastByteAt_ = clock_->now();
-            serialPort->rxFlush();
+        // Read rather than flushed: whether the last byte is a CR tells
+        // whether the rest of a reply is still on its way.
+        Reply late{};
+        int total = 0;
+        while (total < rxBuf && serialPort->isOpen() && SerialInStream->available() > 0) {
+            const int n = SerialInStream->read(late);
+            if (n <= 0) break;
+            total += n;
+            lateRest_ = late[static_cast<std::size_t>(n - 1)] != '\r';
         }
+        if (total > 0) lastByteAt_ = clock_->now();
     } catch (const SerialIOException&) {
         // A lost connection is reported by the write that follows.
     }
@@ -470,7 +480,9 @@ void SerOutPort::awaitReplyEndLocked(Clock::time_point writtenAt) {
         try {
             // The rest goes after what came first, up to the buffer's end.
             if (SerialInStream->available() <= 0) continue;
-            have += SerialInStream->read(std::span(serin).subspan(static_cast<std::size_t>(have)));
+            const auto fresh = std::span(serin).subspan(static_cast<std::size_t>(have));
+            const int n = SerialInStream->read(fresh);
+            have += static_cast<int>(dropLateRest(fresh.first(static_cast<std::size_t>(n)), lateRest_));
         } catch (const SerialIOException&) {
             return;  // the line is gone: the next write reports it
         }

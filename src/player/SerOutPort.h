@@ -173,7 +173,8 @@ private:
     void awaitReplyEndLocked(Clock::time_point writtenAt);
     // A network port: drops what arrived after the last exchange ended (a
     // reply later than the limit), so that it is not read as the reply to
-    // the command about to be written.
+    // the command about to be written. When what it drops ends inside a
+    // reply, the rest of that reply is dropped as it comes (lateRest_).
     void dropLateBytesLocked();
     void decodeInfo(const Reply& reply);
     // queue(), past a closed gate when `final`.
@@ -192,6 +193,7 @@ private:
     const std::string portName_;
     const std::shared_ptr<Clock> clock_;
     const bool netPort_;  // behind a serial device server: the reply wait goes on until the CR
+    bool lateRest_ = false;  // under lineLock_: the next bytes read end a late reply (dropLateRest)
     // Declared before the streams, which refer to it. Never replaced once made:
     // a hung-up line is closed and reopened through the same object.
     std::unique_ptr<SerialPort> serialPort;

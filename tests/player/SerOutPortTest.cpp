@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "player/LocalVCR.h"
+#include "player/ReplyWait.h"
 #include "player/SerOutPort.h"
 #include "serial/PtyPeer.h"
 #include "support/MemoryLine.h"
@@ -119,6 +120,31 @@ struct Rig {
 };
 
 }  // namespace
+
+// Behind a serial server: the rest of a reply whose start was dropped as late
+// is dropped through its CR, so it is never read as the next reply.
+TEST(ReplyWait, TheRestOfALateReplyIsDroppedThroughItsCarriageReturn) {
+    struct Row {
+        std::string read;
+        bool lateRest;
+        std::string kept;
+        bool restAfter;
+    };
+    const std::vector<Row> rows{
+        {"0000010\r", false, "0000010\r", false},  // no late reply: untouched
+        {"010\r", true, "", false},                 // the rest alone
+        {"010\r0000012\r", true, "0000012\r", false},
+        {"00", true, "", true},  // still the rest: its CR is yet to come
+        {"", true, "", true},
+    };
+    for (const Row& r : rows) {
+        std::vector<std::uint8_t> bytes(r.read.begin(), r.read.end());
+        bool rest = r.lateRest;
+        const std::size_t n = dropLateRest(bytes, rest);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)), r.kept) << r.read;
+        EXPECT_EQ(rest, r.restAfter) << r.read;
+    }
+}
 
 TEST(SerOutPort, OpensAPseudoTerminalAndReportsTheMissingModemLines) {
     PtyPeer peer;
