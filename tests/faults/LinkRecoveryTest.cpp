@@ -120,6 +120,8 @@ TEST_F(LinkRecovery, ReplugReopensTheLinkAndDropsWhatWasClickedMeanwhile) {
     ASSERT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Still; }, std::chrono::seconds(3)));
     clickPlay();
     EXPECT_TRUE(eventually([&] { return rig->sim.mode() == dvdsim::Mode::Play; }, std::chrono::seconds(3)));
+    // The simulator counts a command a moment after it has acted on it.
+    eventually([&] { return simCount("PL\r") >= playsBefore + 1; }, std::chrono::seconds(3));
     EXPECT_EQ(simCount("PL\r"), playsBefore + 1);
     EXPECT_TRUE(rig->timecodeMoves(3000));
     EXPECT_NE(rig->console.tail().find("working again after "), std::string::npos) << rig->console.tail();
